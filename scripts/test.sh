@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test: GCC (warnings as errors),
+# clang (build only: it serves fuzzing and clang-tidy), then GCC with
+# AddressSanitizer and UndefinedBehaviorSanitizer running the whole suite.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+echo "== GCC build"
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVELLA_WERROR=ON
+echo "== clang build"
+CC=clang CXX=clang++ scripts/build.sh build-clang -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_BENCH=OFF
+echo "== sanitizer build"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCORVELLA_SANITIZE=ON -DCORVELLA_BENCH=OFF
+
+echo "== tests (sanitizers)"
+(cd build-asan && ctest --output-on-failure --parallel "$(nproc)")
+echo "== tests (GCC)"
+(cd build && ctest --output-on-failure --parallel "$(nproc)")
