@@ -7,21 +7,25 @@
 // readers ("missing field `x`", "duplicate field `x`", "unknown variant `x`,
 // expected one of `a`, `b`", "invalid type: ..., expected ...") and the
 // document reader appends " at line L column C".
+//
+// simdjson stays out of this header (it is large and slow to compile): the
+// On-Demand value lives in opaque storage inside ValueReader.
 
 #include "quenmark/expected.h"
 
-#include <simdjson.h>
-
+#include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace quenmark::json {
 
 // A reading failure: the message and the byte offset in the document where
-// it was found. read_document turns the offset into a line and column.
+// it was found. Document::read turns the offset into a line and column.
 struct ReadError {
     std::string message;
     std::size_t offset { 0 };
@@ -30,25 +34,42 @@ struct ReadError {
 template<typename T>
 using Read = Expected<T, ReadError>;
 
-class Document;
+// A non-owning reference to a callable, cheaper than std::function.
+template<typename Signature>
+class FunctionRef;
 
-// One JSON value inside a document being read. Each accessor consumes the
-// value; call exactly one of them (or skip()).
-class ValueReader {
+template<typename R, typename... Args>
+class FunctionRef<R(Args...)> {
 public:
-    ValueReader(Document& document, simdjson::ondemand::value value)
-        : m_document(&document)
-        , m_value(value)
+    template<typename F>
+        requires(std::is_invocable_r_v<R, F&, Args...> && !std::is_same_v<std::decay_t<F>, FunctionRef>)
+    FunctionRef(F&& callable)
+        : m_object(const_cast<void*>(static_cast<void const*>(std::addressof(callable))))
+        , m_call([](void* object, Args... args) -> R {
+            return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<Args>(args)...);
+        })
     {
     }
+    R operator()(Args... args) const { return m_call(m_object, std::forward<Args>(args)...); }
 
+private:
+    void* m_object;
+    R (*m_call)(void*, Args...);
+};
+
+class DocumentState;
+
+// One JSON value inside a document being read. Each accessor consumes the
+// value; call exactly one of them (is_null() aside), or skip().
+class ValueReader {
+public:
     [[nodiscard]] Read<std::string> string();
     // Borrowed from the document's buffer; copy it before the next read.
     [[nodiscard]] Read<std::string_view> string_view();
     [[nodiscard]] Read<std::uint64_t> u64();
     [[nodiscard]] Read<std::uint32_t> u32();
-    [[nodiscard]] Read<std::int64_t> i64();
     [[nodiscard]] Read<std::uint8_t> u8();
+    [[nodiscard]] Read<std::int64_t> i64();
     [[nodiscard]] Read<bool> boolean();
     // True (and consumed) when the value is JSON null; otherwise false and the
     // value is left for another accessor.
@@ -56,43 +77,38 @@ public:
     // The index in `names` of the string's value, or "unknown variant" naming them.
     [[nodiscard]] Read<std::size_t> enumeration(std::span<std::string_view const> names);
     // Calls each_element for every element in order.
-    [[nodiscard]] Read<void> array(std::function<Read<void>(ValueReader&)> const& each_element);
+    [[nodiscard]] Read<void> array(FunctionRef<Read<void>(ValueReader&)> each_element);
     // Visits the members once. A member named names[i] calls on_member(i, value);
-    // a second one with the same name fails with "duplicate field"; other
+    // a second member with that name fails with "duplicate field `name`"; other
     // members are validated and skipped. Afterwards the first name (in `names`
-    // order) whose bit is set in `required` but that was not seen fails with
-    // "missing field". Returns the bit set of the names seen.
+    // order) whose bit is set in `required` but was not seen fails with
+    // "missing field `name`". Returns the bit set of the names seen (at most 64 names).
     [[nodiscard]] Read<std::uint64_t> object(std::span<std::string_view const> names, std::uint64_t required,
-                                             std::function<Read<void>(std::size_t, ValueReader&)> const& on_member);
+                                             FunctionRef<Read<void>(std::size_t, ValueReader&)> on_member);
     // Validates the whole value and discards it.
     [[nodiscard]] Read<void> skip();
 
     // An error at this value's position.
     ReadError error(std::string message) const;
 
-private:
-    Document* m_document;
-    simdjson::ondemand::value m_value;
-};
-
-// Owns the parser and the padded input of one document.
-class Document {
-public:
-    // Reads `text` (any bytes; invalid UTF-8 is refused) with read_root and
-    // checks that only white space follows the root value. On failure returns
-    // the message with " at line L column C" appended.
-    [[nodiscard]] static Expected<void, std::string> read(std::string_view text,
-                                                          std::function<Read<void>(ValueReader&)> const& read_root);
-
-    // Line and column (both from 1) of a byte offset.
-    std::pair<std::size_t, std::size_t> line_column(std::size_t offset) const;
-    std::size_t offset_of(char const* location) const;
-    simdjson::ondemand::document& ondemand() { return m_document; }
+    // Construction is the document reader's business.
+    ValueReader(DocumentState& state, void const* ondemand_value);
 
 private:
-    simdjson::padded_string m_text;
-    simdjson::ondemand::parser m_parser;
-    simdjson::ondemand::document m_document;
+    DocumentState* m_state;
+    alignas(16) std::byte m_value[48];
 };
+
+// Reads `text` (any bytes; invalid UTF-8 is refused) with read_root and checks
+// that only white space follows the root value. On failure returns the
+// message with " at line L column C" appended (both counted from 1).
+[[nodiscard]] Expected<void, std::string> read_document(std::string_view text,
+                                                        FunctionRef<Read<void>(ValueReader&)> read_root);
+
+// The same over a buffer that already has simdjson's padding after its
+// `size` bytes (capacity at least size + 64), which avoids copying the input.
+[[nodiscard]] Expected<void, std::string> read_padded_document(char const* data, std::size_t size,
+                                                               FunctionRef<Read<void>(ValueReader&)> read_root);
+inline constexpr std::size_t read_padding = 64;
 
 } // namespace quenmark::json
