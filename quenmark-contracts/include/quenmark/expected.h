@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -89,28 +90,26 @@ public:
     template<typename G>
     constexpr Expected(Unexpected<G> const& error)
         : m_error(error.error())
-        , m_has_value(false)
     {
     }
     template<typename G>
     constexpr Expected(Unexpected<G>&& error)
         : m_error(std::move(error).error())
-        , m_has_value(false)
     {
     }
 
-    constexpr bool has_value() const { return m_has_value; }
-    constexpr explicit operator bool() const { return m_has_value; }
+    constexpr bool has_value() const { return !m_error.has_value(); }
+    constexpr explicit operator bool() const { return has_value(); }
     constexpr void value() const { }
     constexpr void operator*() const { }
 
-    constexpr E& error() & { return m_error; }
-    constexpr E const& error() const& { return m_error; }
-    constexpr E&& error() && { return std::move(m_error); }
+    constexpr E& error() & { return *m_error; }
+    constexpr E const& error() const& { return *m_error; }
+    constexpr E&& error() && { return std::move(*m_error); }
 
 private:
-    E m_error {};
-    bool m_has_value { true };
+    // Empty on success, so error types need no default constructor.
+    std::optional<E> m_error;
 };
 
 namespace detail {

@@ -51,7 +51,8 @@ public:
     ~SigningKey();
 
     VerifyingKey verifying_key() const;
-    // 64 lowercase hex digits of the seed, as the key file holds it.
+    // 64 lowercase hex digits of the seed, as the key file holds it. The copy
+    // is secret: pass it to zero_secret() once it is written.
     std::string seed_hex() const;
 
     Signature sign(std::span<std::uint8_t const> message) const;
@@ -72,5 +73,9 @@ private:
 
 // Calls sodium_init() once; every libsodium use goes through this first.
 void ensure_sodium();
+
+// Overwrites a text that held secret material (a seed_hex() copy, a key
+// file's content) with zeros, in a way the compiler cannot drop, then empties it.
+void zero_secret(std::string& text);
 
 } // namespace quenmark

@@ -1,0 +1,59 @@
+#pragma once
+
+// The audit chain, without its file: each entry is an event signed over its
+// canonical bytes, numbered, and linked to the content hash of the event
+// before it. The command layer reads and writes the chain file and calls
+// these functions on the entries.
+
+#include "quenmark/audit_event.h"
+#include "quenmark/content_hash.h"
+#include "quenmark/contract_error.h"
+#include "quenmark/expected.h"
+#include "quenmark/signing.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenmark {
+
+// Where the next entry attaches: the last entry's sequence (0 for an empty
+// chain) and the content hash of its event (absent for an empty chain).
+struct ChainHead {
+    std::uint64_t last_sequence { 0 };
+    std::optional<ContentHash> last_hash;
+
+    friend bool operator==(ChainHead const&, ChainHead const&) = default;
+};
+
+// The head after the given entries. Fails only when the last event cannot be
+// canonicalised.
+[[nodiscard]] Expected<ChainHead, ContractError> derive_head(std::span<SignedAuditEvent const> entries);
+
+// Turns an event into the entry that follows `head`: links it to the last
+// hash, signs its canonical bytes and numbers it last sequence + 1 (staying
+// at the largest value once there). Fails only when the event cannot be
+// canonicalised. The existing chain is not verified.
+[[nodiscard]] Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, SigningKey const& key,
+                                                                   AuditEvent event);
+
+// Checks every signature, hash link and sequence number in order and returns
+// the first break: SignatureVerification for a signature that does not hold,
+// ValidationFailed "audit chain broken at sequence N: ..." for a missing or
+// wrong link (or a first entry that has one), ValidationFailed "audit chain
+// sequence gap: expected N, found M" for a misnumbered entry after the first.
+// An empty chain verifies; removing entries from the end is not detectable.
+[[nodiscard]] Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries,
+                                                         VerifyingKey const& key);
+
+// Reads the chain file's text: a JSON array of signed events. On failure
+// returns the reader's message with its line and column.
+[[nodiscard]] Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text);
+
+// Appends the chain file's pretty form (no final line feed) to `out`.
+void write_chain(std::span<SignedAuditEvent const> entries, std::string& out);
+
+} // namespace quenmark

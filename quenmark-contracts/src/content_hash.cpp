@@ -1,0 +1,93 @@
+#include "quenmark/content_hash.h"
+
+#include "quenmark/text.h"
+
+#include "blake3.h"
+
+namespace quenmark {
+
+namespace {
+
+constexpr std::string_view blake3_name = "blake3";
+constexpr std::string_view sha256_name = "sha256";
+constexpr std::size_t digest_text_size = 64;
+
+bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
+
+} // namespace
+
+ContentHash ContentHash::of_bytes(std::span<std::uint8_t const> data)
+{
+    blake3_hasher hasher;
+    blake3_hasher_init(&hasher);
+    blake3_hasher_update(&hasher, data.data(), data.size());
+    ContentHash hash;
+    hash.algorithm = HashAlgorithm::Blake3;
+    blake3_hasher_finalize(&hasher, hash.digest.data(), hash.digest.size());
+    return hash;
+}
+
+ContentHash ContentHash::of_bytes(std::string_view data)
+{
+    auto const* bytes = reinterpret_cast<std::uint8_t const*>(data.data());
+    return of_bytes(std::span<std::uint8_t const>(bytes, data.size()));
+}
+
+Expected<ContentHash, ContractError> ContentHash::parse(std::string_view text)
+{
+    std::size_t const colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return unexpected(ContractError::validation_failed("content hash must be 'algorithm:hex', got " + quoted(text)));
+
+    std::string_view const name = text.substr(0, colon);
+    ContentHash hash;
+    if (name == blake3_name)
+        hash.algorithm = HashAlgorithm::Blake3;
+    else if (name == sha256_name)
+        hash.algorithm = HashAlgorithm::Sha256;
+    else
+        return unexpected(ContractError::unknown_algorithm(std::string(name)));
+
+    std::string_view const digest = text.substr(colon + 1);
+    if (digest.size() != digest_text_size) {
+        return unexpected(ContractError::validation_failed(
+            "content hash digest must be 64 hex characters, got " + decimal(static_cast<std::uint64_t>(digest.size()))));
+    }
+    for (std::size_t index = 0; index < hash.digest.size(); ++index) {
+        std::size_t const start = index * 2;
+        // A group must neither begin nor end inside a multi-byte character.
+        bool const ends_on_boundary = start + 2 == digest.size() || !is_continuation_byte(digest[start + 2]);
+        if (is_continuation_byte(digest[start]) || !ends_on_boundary)
+            return unexpected(ContractError::validation_failed("content hash digest is not ASCII"));
+        std::string_view const group = digest.substr(start, 2);
+        auto const byte = parse_hex_group(group);
+        if (!byte)
+            return unexpected(ContractError::validation_failed("invalid hex in content hash: " + quoted(group)));
+        hash.digest[index] = *byte;
+    }
+    return hash;
+}
+
+std::string ContentHash::to_text() const
+{
+    std::string text;
+    text.reserve(sha256_name.size() + 1 + digest_text_size);
+    append_text(text);
+    return text;
+}
+
+void ContentHash::append_text(std::string& out) const
+{
+    switch (algorithm) {
+    case HashAlgorithm::Blake3:
+        out.append(blake3_name);
+        break;
+    case HashAlgorithm::Sha256:
+        out.append(sha256_name);
+        break;
+    }
+    out.push_back(':');
+    append_hex(out, digest.data(), digest.size());
+}
+
+} // namespace quenmark

@@ -1,0 +1,192 @@
+#include "quenmark/signing.h"
+
+#include "quenmark/text.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+
+namespace quenmark {
+
+static_assert(seed_size == crypto_sign_SEEDBYTES);
+static_assert(public_key_size == crypto_sign_PUBLICKEYBYTES);
+static_assert(signature_size == crypto_sign_BYTES);
+static_assert(sizeof(std::array<std::uint8_t, 64>) == crypto_sign_SECRETKEYBYTES);
+
+namespace {
+
+bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
+
+// Whether the two-byte group at `start` begins and ends on character
+// boundaries of the UTF-8 text.
+bool group_on_boundaries(std::string_view text, std::size_t start)
+{
+    if (is_continuation_byte(text[start]))
+        return false;
+    return start + 2 >= text.size() || !is_continuation_byte(text[start + 2]);
+}
+
+// Zeroes a secret buffer when it goes out of scope, on every path.
+template<std::size_t Size>
+struct SecretBytes {
+    std::array<std::uint8_t, Size> bytes {};
+    SecretBytes() = default;
+    SecretBytes(SecretBytes const&) = delete;
+    SecretBytes& operator=(SecretBytes const&) = delete;
+    ~SecretBytes() { sodium_memzero(bytes.data(), bytes.size()); }
+};
+
+} // namespace
+
+void ensure_sodium()
+{
+    static bool const ready = sodium_init() >= 0;
+    if (!ready)
+        fail_internal("cryptographic library could not be initialised");
+}
+
+void zero_secret(std::string& text)
+{
+    if (!text.empty())
+        sodium_memzero(text.data(), text.size());
+    text.clear();
+}
+
+// Signature ------------------------------------------------------------------
+
+Expected<Signature, ContractError> Signature::parse(std::string_view text)
+{
+    if (text.size() != signature_size * 2) {
+        return unexpected(ContractError::validation_failed(
+            "ed25519 signature must be 128 hex characters, got " + decimal(static_cast<std::uint64_t>(text.size()))));
+    }
+    Signature signature;
+    for (std::size_t index = 0; index < signature.bytes.size(); ++index) {
+        std::size_t const start = index * 2;
+        if (!group_on_boundaries(text, start))
+            return unexpected(ContractError::validation_failed("signature is not ASCII"));
+        std::string_view const group = text.substr(start, 2);
+        auto const byte = parse_hex_group(group);
+        if (!byte)
+            return unexpected(ContractError::validation_failed("invalid hex in signature: " + quoted(group)));
+        signature.bytes[index] = *byte;
+    }
+    return signature;
+}
+
+std::string Signature::to_text() const
+{
+    std::string text;
+    text.reserve(signature_size * 2);
+    append_text(text);
+    return text;
+}
+
+void Signature::append_text(std::string& out) const { append_hex(out, bytes.data(), bytes.size()); }
+
+// SigningKey -----------------------------------------------------------------
+
+SigningKey SigningKey::from_seed(std::span<std::uint8_t const, seed_size> seed)
+{
+    ensure_sodium();
+    SigningKey key;
+    std::array<std::uint8_t, public_key_size> public_key {};
+    if (crypto_sign_seed_keypair(public_key.data(), key.m_secret.data(), seed.data()) != 0)
+        fail_internal("signature operation failed: the key pair could not be derived from the seed");
+    return key;
+}
+
+SigningKey SigningKey::generate()
+{
+    ensure_sodium();
+    SecretBytes<seed_size> seed;
+    randombytes_buf(seed.bytes.data(), seed.bytes.size());
+    return from_seed(seed.bytes);
+}
+
+std::optional<SigningKey> SigningKey::from_hex(std::string_view text)
+{
+    std::string_view const digits = trim_white_space(text);
+    if (digits.size() != seed_size * 2)
+        return std::nullopt;
+    SecretBytes<seed_size> seed;
+    for (std::size_t index = 0; index < seed_size; ++index) {
+        std::size_t const start = index * 2;
+        if (!group_on_boundaries(digits, start))
+            return std::nullopt;
+        auto const byte = parse_hex_group(digits.substr(start, 2));
+        if (!byte)
+            return std::nullopt;
+        seed.bytes[index] = *byte;
+    }
+    return from_seed(seed.bytes);
+}
+
+SigningKey::SigningKey(SigningKey const& other)
+    : m_secret(other.m_secret)
+{
+}
+
+SigningKey& SigningKey::operator=(SigningKey const& other)
+{
+    m_secret = other.m_secret;
+    return *this;
+}
+
+SigningKey::~SigningKey() { sodium_memzero(m_secret.data(), m_secret.size()); }
+
+VerifyingKey SigningKey::verifying_key() const
+{
+    VerifyingKey key;
+    std::copy(m_secret.begin() + seed_size, m_secret.end(), key.bytes.begin());
+    return key;
+}
+
+std::string SigningKey::seed_hex() const
+{
+    std::string text;
+    text.reserve(seed_size * 2);
+    append_hex(text, m_secret.data(), seed_size);
+    return text;
+}
+
+Signature SigningKey::sign(std::span<std::uint8_t const> message) const
+{
+    ensure_sodium();
+    Signature signature;
+    if (crypto_sign_detached(signature.bytes.data(), nullptr, message.data(), message.size(), m_secret.data()) != 0)
+        fail_internal("signature operation failed: the Ed25519 primitive returned an error");
+    return signature;
+}
+
+Signature SigningKey::sign(std::string_view message) const
+{
+    auto const* bytes = reinterpret_cast<std::uint8_t const*>(message.data());
+    return sign(std::span<std::uint8_t const>(bytes, message.size()));
+}
+
+// Records --------------------------------------------------------------------
+
+bool verify_bytes(VerifyingKey const& key, std::string_view message, Signature const& signature)
+{
+    ensure_sodium();
+    auto const* bytes = reinterpret_cast<unsigned char const*>(message.data());
+    return crypto_sign_verify_detached(signature.bytes.data(), bytes, message.size(), key.bytes.data()) == 0;
+}
+
+Expected<Signature, ContractError> sign_record(SigningKey const& key, json::Value const& record)
+{
+    std::string const bytes = TRY(json::canonical_bytes(record));
+    return key.sign(std::string_view(bytes));
+}
+
+Expected<void, ContractError> verify_record(VerifyingKey const& key, json::Value const& record,
+                                            Signature const& signature)
+{
+    std::string const bytes = TRY(json::canonical_bytes(record));
+    if (!verify_bytes(key, bytes, signature))
+        return unexpected(ContractError::signature_verification());
+    return {};
+}
+
+} // namespace quenmark

@@ -1,0 +1,298 @@
+#include "quenmark/text.h"
+
+#include "unicode_tables.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <span>
+
+namespace quenmark {
+
+namespace {
+
+constexpr char32_t replacement_character = 0xFFFD;
+constexpr std::string_view lowercase_hex_digits = "0123456789abcdef";
+
+constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
+
+// Length of the well-formed UTF-8 sequence starting at text[index], or 0 when
+// the bytes there are not one (overlong forms, surrogates and values above
+// U+10FFFF included).
+std::size_t sequence_length(std::string_view text, std::size_t index)
+{
+    auto byte_at = [&](std::size_t offset) -> unsigned char {
+        return index + offset < text.size() ? static_cast<unsigned char>(text[index + offset]) : 0;
+    };
+    unsigned char const lead = byte_at(0);
+    if (index >= text.size())
+        return 0;
+    if (lead < 0x80U)
+        return 1;
+    if (lead >= 0xC2U && lead <= 0xDFU)
+        return is_continuation(byte_at(1)) ? 2 : 0;
+    if (lead >= 0xE0U && lead <= 0xEFU) {
+        unsigned char const second = byte_at(1);
+        unsigned char const lowest = lead == 0xE0U ? 0xA0U : 0x80U;
+        unsigned char const highest = lead == 0xEDU ? 0x9FU : 0xBFU;
+        if (second < lowest || second > highest || !is_continuation(byte_at(2)))
+            return 0;
+        return 3;
+    }
+    if (lead >= 0xF0U && lead <= 0xF4U) {
+        unsigned char const second = byte_at(1);
+        unsigned char const lowest = lead == 0xF0U ? 0x90U : 0x80U;
+        unsigned char const highest = lead == 0xF4U ? 0x8FU : 0xBFU;
+        if (second < lowest || second > highest || !is_continuation(byte_at(2)) || !is_continuation(byte_at(3)))
+            return 0;
+        return 4;
+    }
+    return 0;
+}
+
+bool in_ranges(std::span<unicode::CodePointRange const> ranges, char32_t code_point)
+{
+    // The first range whose last code point is not below the one looked for.
+    auto const found = std::lower_bound(ranges.begin(), ranges.end(), code_point,
+        [](unicode::CodePointRange const& range, char32_t value) { return range.last < value; });
+    return found != ranges.end() && found->first <= code_point;
+}
+
+void append_hex_code_point(std::string& out, char32_t code_point)
+{
+    std::array<char, 8> digits {};
+    auto const [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(),
+        static_cast<std::uint32_t>(code_point), 16);
+    static_cast<void>(error);
+    out.append("\\u{");
+    out.append(digits.data(), end);
+    out.push_back('}');
+}
+
+template<typename Integer>
+void append_integer(std::string& out, Integer value)
+{
+    std::array<char, 24> digits {};
+    auto const [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    static_cast<void>(error);
+    out.append(digits.data(), end);
+}
+
+std::optional<std::uint8_t> hex_digit_value(char digit)
+{
+    if (digit >= '0' && digit <= '9')
+        return static_cast<std::uint8_t>(digit - '0');
+    if (digit >= 'a' && digit <= 'f')
+        return static_cast<std::uint8_t>(digit - 'a' + 10);
+    if (digit >= 'A' && digit <= 'F')
+        return static_cast<std::uint8_t>(digit - 'A' + 10);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string quoted(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    std::size_t index = 0;
+    while (index < text.size()) {
+        if (sequence_length(text, index) == 0) {
+            // A byte that is not valid UTF-8 is shown by its value, so the
+            // message stays valid UTF-8 and nothing is hidden.
+            out.append("\\x");
+            auto const byte = static_cast<unsigned char>(text[index]);
+            out.push_back(lowercase_hex_digits[static_cast<std::size_t>(byte >> 4U)]);
+            out.push_back(lowercase_hex_digits[static_cast<std::size_t>(byte & 0x0FU)]);
+            ++index;
+            continue;
+        }
+        std::size_t const start = index;
+        char32_t const code_point = next_code_point(text, index);
+        switch (code_point) {
+        case U'"':
+            out.append("\\\"");
+            continue;
+        case U'\\':
+            out.append("\\\\");
+            continue;
+        case U'\0':
+            out.append("\\0");
+            continue;
+        case U'\t':
+            out.append("\\t");
+            continue;
+        case U'\n':
+            out.append("\\n");
+            continue;
+        case U'\r':
+            out.append("\\r");
+            continue;
+        default:
+            break;
+        }
+        if (in_ranges(unicode::grapheme_extend_ranges(), code_point)
+            || in_ranges(unicode::non_printable_ranges(), code_point)) {
+            append_hex_code_point(out, code_point);
+            continue;
+        }
+        out.append(text.substr(start, index - start));
+    }
+    out.push_back('"');
+    return out;
+}
+
+bool is_white_space(char32_t code_point)
+{
+    switch (code_point) {
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return code_point >= 0x2000 && code_point <= 0x200A;
+    }
+}
+
+std::string_view trim_white_space(std::string_view text)
+{
+    // One forward pass: the kept part runs from the first character that is
+    // not white space to the end of the last such character.
+    std::size_t first = text.size();
+    std::size_t end = 0;
+    std::size_t index = 0;
+    while (index < text.size()) {
+        std::size_t const start = index;
+        char32_t const code_point = next_code_point(text, index);
+        if (is_white_space(code_point))
+            continue;
+        first = std::min(first, start);
+        end = index;
+    }
+    if (first >= end)
+        return text.substr(text.size());
+    return text.substr(first, end - first);
+}
+
+bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+
+bool is_valid_utf8(std::string_view text)
+{
+    std::size_t index = 0;
+    while (index < text.size()) {
+        std::size_t const length = sequence_length(text, index);
+        if (length == 0)
+            return false;
+        index += length;
+    }
+    return true;
+}
+
+char32_t next_code_point(std::string_view text, std::size_t& index)
+{
+    std::size_t const length = sequence_length(text, index);
+    if (length == 0) {
+        // Not reached for valid UTF-8; a stray byte reads as U+FFFD so callers
+        // always make progress.
+        ++index;
+        return replacement_character;
+    }
+    auto const byte = [&](std::size_t offset) {
+        return static_cast<char32_t>(static_cast<unsigned char>(text[index + offset]));
+    };
+    char32_t code_point = 0;
+    switch (length) {
+    case 1:
+        code_point = byte(0);
+        break;
+    case 2:
+        code_point = ((byte(0) & 0x1FU) << 6U) | (byte(1) & 0x3FU);
+        break;
+    case 3:
+        code_point = ((byte(0) & 0x0FU) << 12U) | ((byte(1) & 0x3FU) << 6U) | (byte(2) & 0x3FU);
+        break;
+    default:
+        code_point = ((byte(0) & 0x07U) << 18U) | ((byte(1) & 0x3FU) << 12U) | ((byte(2) & 0x3FU) << 6U)
+            | (byte(3) & 0x3FU);
+        break;
+    }
+    index += length;
+    return code_point;
+}
+
+void append_utf8(std::string& out, char32_t code_point)
+{
+    if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF))
+        code_point = replacement_character;
+    auto const push = [&](char32_t value) { out.push_back(static_cast<char>(static_cast<unsigned char>(value))); };
+    if (code_point < 0x80) {
+        push(code_point);
+    } else if (code_point < 0x800) {
+        push(0xC0U | (code_point >> 6U));
+        push(0x80U | (code_point & 0x3FU));
+    } else if (code_point < 0x10000) {
+        push(0xE0U | (code_point >> 12U));
+        push(0x80U | ((code_point >> 6U) & 0x3FU));
+        push(0x80U | (code_point & 0x3FU));
+    } else {
+        push(0xF0U | (code_point >> 18U));
+        push(0x80U | ((code_point >> 12U) & 0x3FU));
+        push(0x80U | ((code_point >> 6U) & 0x3FU));
+        push(0x80U | (code_point & 0x3FU));
+    }
+}
+
+void append_decimal(std::string& out, std::uint64_t value) { append_integer(out, value); }
+
+void append_decimal(std::string& out, std::int64_t value) { append_integer(out, value); }
+
+std::string decimal(std::uint64_t value)
+{
+    std::string out;
+    append_decimal(out, value);
+    return out;
+}
+
+std::string decimal(std::int64_t value)
+{
+    std::string out;
+    append_decimal(out, value);
+    return out;
+}
+
+std::optional<std::uint8_t> parse_hex_group(std::string_view group)
+{
+    if (group.size() != 2)
+        return std::nullopt;
+    if (group[0] == '+')
+        return hex_digit_value(group[1]);
+    auto const high = hex_digit_value(group[0]);
+    auto const low = hex_digit_value(group[1]);
+    if (!high || !low)
+        return std::nullopt;
+    return static_cast<std::uint8_t>((*high << 4U) | *low);
+}
+
+void append_hex(std::string& out, std::uint8_t const* bytes, std::size_t size)
+{
+    std::size_t const start = out.size();
+    out.resize(start + size * 2);
+    for (std::size_t index = 0; index < size; ++index) {
+        out[start + index * 2] = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] >> 4U)];
+        out[start + index * 2 + 1] = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] & 0x0FU)];
+    }
+}
+
+} // namespace quenmark

@@ -1,0 +1,243 @@
+#include "quenmark/uuid.h"
+
+#include "quenmark/text.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <sys/random.h>
+
+namespace quenmark {
+
+namespace {
+
+constexpr std::string_view lowercase_hex_digits = "0123456789abcdef";
+constexpr std::string_view urn_prefix = "urn:uuid:";
+constexpr std::array<std::size_t, 5> group_lengths { 8, 4, 4, 4, 12 };
+constexpr std::size_t max_slug_length = 64;
+
+int hex_value(char digit)
+{
+    if (digit >= '0' && digit <= '9')
+        return digit - '0';
+    if (digit >= 'a' && digit <= 'f')
+        return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F')
+        return digit - 'A' + 10;
+    return -1;
+}
+
+bool is_hex_digit(char digit) { return hex_value(digit) >= 0; }
+
+// The character starting at byte `index` of `text`, shown as in the parser's
+// message; control and other invisible characters are escaped so the message
+// stays on one line and shows what was there.
+std::string invalid_character(std::string_view text, std::size_t index)
+{
+    std::size_t position = 1;
+    for (std::size_t cursor = 0; cursor < index;) {
+        static_cast<void>(next_code_point(text, cursor));
+        ++position;
+    }
+    std::size_t end = index;
+    static_cast<void>(next_code_point(text, end));
+    std::string_view const character = text.substr(index, end - index);
+
+    std::string shown = quoted(character);
+    shown = shown.substr(1, shown.size() - 2);
+    if (character == "\"" || character == "\\")
+        shown = std::string(character);
+
+    std::string message = "invalid character: found `";
+    message.append(shown);
+    message.append("` at ");
+    append_decimal(message, static_cast<std::uint64_t>(position));
+    return message;
+}
+
+// Checks the hyphen layout of a body made only of hex digits and hyphens;
+// returns the group count or group length message of the first fault, or an
+// empty string when the body has the 8-4-4-4-12 layout.
+std::string group_layout_fault(std::string_view body)
+{
+    std::size_t count = 1;
+    for (char const character : body)
+        count += character == '-' ? 1 : 0;
+    if (count != group_lengths.size()) {
+        std::string message = "invalid group count: expected 5, found ";
+        append_decimal(message, static_cast<std::uint64_t>(count));
+        return message;
+    }
+    std::size_t group = 0;
+    std::size_t start = 0;
+    while (group < group_lengths.size()) {
+        std::size_t end = body.find('-', start);
+        if (end == std::string_view::npos)
+            end = body.size();
+        std::size_t const found = end - start;
+        if (found != group_lengths[group]) {
+            std::string message = "invalid group length in group ";
+            append_decimal(message, static_cast<std::uint64_t>(group + 1));
+            message.append(": expected ");
+            append_decimal(message, static_cast<std::uint64_t>(group_lengths[group]));
+            message.append(", found ");
+            append_decimal(message, static_cast<std::uint64_t>(found));
+            return message;
+        }
+        start = end + 1;
+        ++group;
+    }
+    return {};
+}
+
+std::string invalid_length(std::size_t length)
+{
+    std::string message = "invalid length: found ";
+    append_decimal(message, static_cast<std::uint64_t>(length));
+    return message;
+}
+
+} // namespace
+
+Uuid Uuid::mint()
+{
+    Uuid uuid;
+    fill_random(uuid.bytes.data(), uuid.bytes.size(), "uuid");
+    uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0FU) | 0x40U);
+    uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3FU) | 0x80U);
+    return uuid;
+}
+
+Expected<Uuid, std::string> Uuid::parse(std::string_view text)
+{
+    // The body is the part inside the braces or after the "urn:uuid:" prefix.
+    // Wrappers are recognised by the shape's length or by their presence, and
+    // every fault is reported in the order of its position in the text.
+    std::size_t offset = 0;
+    std::string_view body = text;
+    bool const braced = text.size() == 38 || (text.size() >= 2 && text.front() == '{' && text.back() == '}');
+    // No hex digit is a 'u', so a text starting with one can only be a "urn:uuid:" attempt.
+    bool const urn = !braced && (text.size() == 45 || text.starts_with('u'));
+    if (braced) {
+        if (text.front() != '{')
+            return unexpected(invalid_character(text, 0));
+        offset = 1;
+        body = text.substr(1, text.size() - 2);
+    } else if (urn) {
+        for (std::size_t index = 0; index < urn_prefix.size(); ++index) {
+            if (index == text.size())
+                return unexpected(invalid_length(text.size()));
+            if (text[index] != urn_prefix[index])
+                return unexpected(invalid_character(text, index));
+        }
+        offset = urn_prefix.size();
+        body = text.substr(urn_prefix.size());
+    }
+
+    bool has_hyphen = false;
+    for (std::size_t index = 0; index < body.size(); ++index) {
+        if (body[index] == '-') {
+            has_hyphen = true;
+            continue;
+        }
+        if (!is_hex_digit(body[index]))
+            return unexpected(invalid_character(text, offset + index));
+    }
+    if (has_hyphen) {
+        std::string fault = group_layout_fault(body);
+        if (!fault.empty())
+            return unexpected(std::move(fault));
+    } else if (body.size() != 32 || offset != 0) {
+        return unexpected(invalid_length(text.size()));
+    }
+    if (braced && text.back() != '}')
+        return unexpected(invalid_character(text, text.size() - 1));
+
+    Uuid uuid;
+    std::size_t digit_index = 0;
+    for (char const character : body) {
+        if (character == '-')
+            continue;
+        auto const value = static_cast<unsigned>(hex_value(character));
+        std::uint8_t& byte = uuid.bytes[digit_index / 2];
+        byte = static_cast<std::uint8_t>(digit_index % 2 == 0 ? value << 4U : byte | value);
+        ++digit_index;
+    }
+    return uuid;
+}
+
+std::string Uuid::to_string() const
+{
+    std::string out;
+    append_to(out);
+    return out;
+}
+
+void Uuid::append_to(std::string& out) const
+{
+    std::size_t const start = out.size();
+    out.resize(start + 36);
+    char* cursor = out.data() + start;
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        if (index == 4 || index == 6 || index == 8 || index == 10)
+            *cursor++ = '-';
+        *cursor++ = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] >> 4U)];
+        *cursor++ = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] & 0x0FU)];
+    }
+}
+
+std::string Uuid::short_form() const
+{
+    std::string out;
+    out.reserve(11);
+    append_hex(out, bytes.data(), 4);
+    out.append("\u2026");
+    return out;
+}
+
+void fill_random(std::uint8_t* out, std::size_t size, std::string_view what)
+{
+    std::size_t filled = 0;
+    while (filled < size) {
+        ssize_t const got = getrandom(out + filled, size - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            std::string message = "could not retrieve random bytes for ";
+            message.append(what);
+            message.append(": ");
+            message.append(std::strerror(errno));
+            fail_internal(message);
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+}
+
+Expected<Slug, ContractError> Slug::parse(std::string_view text)
+{
+    auto const fail = [](std::string reason) {
+        return unexpected(ContractError::invalid_identifier("Slug", std::move(reason)));
+    };
+    if (text.empty())
+        return fail("must not be empty");
+    if (text.size() > max_slug_length) {
+        std::string reason = "must be at most ";
+        append_decimal(reason, static_cast<std::uint64_t>(max_slug_length));
+        reason.append(" bytes, got ");
+        append_decimal(reason, static_cast<std::uint64_t>(text.size()));
+        return fail(std::move(reason));
+    }
+    for (char const character : text) {
+        bool const allowed = (character >= 'a' && character <= 'z') || (character >= '0' && character <= '9')
+            || character == '-';
+        if (!allowed)
+            return fail("may contain only lowercase ASCII letters, digits and hyphens");
+    }
+    if (text.front() == '-' || text.back() == '-')
+        return fail("must not start or end with a hyphen");
+    if (text.find("--") != std::string_view::npos)
+        return fail("must not contain consecutive hyphens");
+    return Slug(std::string(text));
+}
+
+} // namespace quenmark
