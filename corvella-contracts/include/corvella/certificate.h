@@ -1,0 +1,78 @@
+#pragma once
+
+// Certificates: a signed statement that a principal passed a version of an
+// assessment, valid until an instant. Issuing from a completion record, the
+// signed bytes, the check as of an instant, and the JSON form.
+
+#include "corvella/assessment.h"
+#include "corvella/enums.h"
+#include "corvella/errors.h"
+#include "corvella/ids/ids.h"
+#include "corvella/records.h"
+#include "quenmark/contract_error.h"
+#include "quenmark/expected.h"
+#include "quenmark/json.h"
+#include "quenmark/json_read.h"
+#include "quenmark/signing.h"
+#include "quenmark/time/timestamp.h"
+
+#include <cstdint>
+#include <string>
+
+namespace corvella {
+
+// The signed statement.
+struct CertificatePayload {
+    CertificationId certificate_id;
+    TenantId tenant_id;
+    WorkspaceId workspace_id;
+    IdentityId principal_id;
+    CourseId course_id;
+    AssessmentId assessment_id;
+    std::uint32_t assessment_version { 0 };
+    CompletionRecordId completion_record_id;
+    ScoreBand score_band { ScoreBand::Pass };
+    quenmark::Timestamp issued_at;
+    quenmark::Timestamp expires_at;
+
+    friend bool operator==(CertificatePayload const&, CertificatePayload const&) = default;
+};
+
+struct Certificate {
+    CertificatePayload payload;
+    quenmark::Signature signature; // over signing_input(payload)
+
+    friend bool operator==(Certificate const&, Certificate const&) = default;
+};
+
+// The bytes that are signed: the canonical JSON of the payload object, and
+// nothing else.
+[[nodiscard]] quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload);
+
+// Issues a certificate from a completion record. Checks, in order: the record
+// matches the assessment's id and current version (CompletionAssessmentMismatch),
+// and the validity period is at least one second (NonPositiveValidity).
+// expires_at is issued_at moved by the period, kept at whole seconds: where
+// the move saturates it is the latest instant the text form can hold
+// (9999-12-31T23:59:59Z), so the certificate verifies after being stored and
+// read back.
+[[nodiscard]] quenmark::Expected<Certificate, TrainingError>
+issue_certificate(quenmark::SigningKey const& key, CompletionRecord const& record, AssessmentDefinition const& assessment,
+                  quenmark::Timestamp issued_at, std::int64_t validity_seconds);
+
+// Checks, in order: the signature holds over the payload's signing input
+// (SignatureInvalid), then the certificate has not expired as of `as_of`
+// (CertificateExpired). A certificate is valid at the very instant of its
+// expiry; the issue instant is not checked.
+[[nodiscard]] quenmark::Expected<void, TrainingError> check_certificate(Certificate const& certificate,
+                                                                        quenmark::VerifyingKey const& key,
+                                                                        quenmark::Timestamp as_of);
+
+// JSON form: {"payload": {...eleven members...}, "signature": "<128 hex>"};
+// every member is required; reading checks neither signature nor validity.
+void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload);
+void write_json(quenmark::json::Sink& sink, Certificate const& certificate);
+[[nodiscard]] quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, CertificatePayload& out);
+[[nodiscard]] quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Certificate& out);
+
+} // namespace corvella

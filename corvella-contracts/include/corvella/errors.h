@@ -1,0 +1,125 @@
+#pragma once
+
+// The two error families of the training contracts. Each variant carries the
+// values its message names; text() renders the message the user sees.
+
+#include "corvella/enums.h"
+#include "corvella/ids/ids.h"
+#include "quenmark/contract_error.h"
+#include "quenmark/time/timestamp.h"
+#include "quenmark/uuid.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace corvella {
+
+// The text fields that must not be blank.
+enum class TextField : std::uint8_t { Prompt, Choice, Title };
+
+std::string_view field_name(TextField field);
+
+// A record that breaks a building rule.
+class TrainingValidationError {
+public:
+    enum class Kind : std::uint8_t {
+        EmptyField,
+        NoQuestions,
+        TooFewChoices,
+        CorrectIndexOutOfRange,
+        DuplicateQuestionId,
+        MinCorrectOutOfRange,
+        TotalQuestionsMismatch,
+        AttemptLimitTooLow,
+        NoLearnerView,
+        AttemptNotPassed,
+        EvidenceRefLength,
+    };
+
+    static TrainingValidationError empty_field(TextField field);
+    static TrainingValidationError no_questions();
+    static TrainingValidationError too_few_choices(QuestionId question, std::uint64_t choice_count);
+    static TrainingValidationError correct_index_out_of_range(QuestionId question, std::uint64_t correct_index,
+                                                              std::uint64_t choice_count);
+    static TrainingValidationError duplicate_question_id(QuestionId question);
+    static TrainingValidationError min_correct_out_of_range(std::uint32_t min_correct, std::uint32_t total_questions);
+    static TrainingValidationError total_questions_mismatch(std::uint32_t total_questions, std::uint64_t question_count);
+    static TrainingValidationError attempt_limit_too_low(std::uint32_t attempt_limit);
+    static TrainingValidationError no_learner_view(AssessmentId assessment, AssessmentStatus status);
+    static TrainingValidationError attempt_not_passed(AttemptId attempt);
+    static TrainingValidationError evidence_ref_length(std::uint64_t length);
+
+    Kind kind() const { return m_kind; }
+    std::string text() const;
+
+    friend bool operator==(TrainingValidationError const&, TrainingValidationError const&) = default;
+
+private:
+    explicit TrainingValidationError(Kind kind) : m_kind(kind) { }
+
+    Kind m_kind;
+    TextField m_field { TextField::Prompt };
+    AssessmentStatus m_status { AssessmentStatus::Draft };
+    quenmark::Uuid m_id {}; // the question, assessment or attempt the message names
+    std::uint64_t m_first { 0 };
+    std::uint64_t m_second { 0 };
+};
+
+// Why a completion record does not belong to an assignment.
+enum class CompletionMismatch : std::uint8_t { DifferentPrincipal, DifferentAssessment, DifferentAssignment };
+
+std::string_view reason_text(CompletionMismatch reason);
+
+// An operation that cannot be carried out: grading, issuing or checking a
+// certificate. A platform failure is carried unchanged as Contract.
+class TrainingError {
+public:
+    enum class Kind : std::uint8_t {
+        Contract,
+        AssessmentNotAcceptingAttempts,
+        AttemptLimitExceeded,
+        AnswerCountMismatch,
+        UnknownQuestion,
+        DuplicateAnswer,
+        CompletionAssignmentMismatch,
+        CompletionAssessmentMismatch,
+        NonPositiveValidity,
+        CertificateExpired,
+        SignatureInvalid,
+    };
+
+    static TrainingError contract(quenmark::ContractError error);
+    static TrainingError assessment_not_accepting_attempts(AssessmentId assessment);
+    static TrainingError attempt_limit_exceeded(AssessmentId assessment, std::uint32_t attempt_number,
+                                                std::uint32_t attempt_limit);
+    static TrainingError answer_count_mismatch(std::uint64_t answer_count, std::uint64_t question_count);
+    static TrainingError unknown_question(QuestionId question);
+    static TrainingError duplicate_answer(QuestionId question);
+    static TrainingError completion_assignment_mismatch(AssignmentId assignment, CompletionMismatch reason);
+    static TrainingError completion_assessment_mismatch(AssessmentId assessment, std::uint32_t version);
+    static TrainingError non_positive_validity(std::int64_t seconds);
+    static TrainingError certificate_expired(CertificationId certificate, quenmark::Timestamp expires_at);
+    static TrainingError signature_invalid(CertificationId certificate);
+
+    Kind kind() const { return m_kind; }
+    // The carried platform error of a Contract error.
+    std::optional<quenmark::ContractError> const& contract_error() const { return m_contract; }
+    std::string text() const;
+
+    friend bool operator==(TrainingError const&, TrainingError const&) = default;
+
+private:
+    explicit TrainingError(Kind kind) : m_kind(kind) { }
+
+    Kind m_kind;
+    CompletionMismatch m_reason { CompletionMismatch::DifferentPrincipal };
+    quenmark::Uuid m_id {}; // the assessment, question, assignment or certificate the message names
+    std::uint64_t m_first { 0 };
+    std::uint64_t m_second { 0 };
+    std::int64_t m_seconds { 0 };
+    quenmark::Timestamp m_instant {};
+    std::optional<quenmark::ContractError> m_contract;
+};
+
+} // namespace corvella

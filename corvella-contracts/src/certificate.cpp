@@ -1,0 +1,117 @@
+#include "corvella/certificate.h"
+
+#include "json_members.h"
+
+#include <array>
+#include <utility>
+
+namespace corvella {
+
+namespace {
+
+using detail::member;
+
+constexpr std::array payload_members {
+    member<&CertificatePayload::certificate_id>("certificate_id"),
+    member<&CertificatePayload::tenant_id>("tenant_id"),
+    member<&CertificatePayload::workspace_id>("workspace_id"),
+    member<&CertificatePayload::principal_id>("principal_id"),
+    member<&CertificatePayload::course_id>("course_id"),
+    member<&CertificatePayload::assessment_id>("assessment_id"),
+    member<&CertificatePayload::assessment_version>("assessment_version"),
+    member<&CertificatePayload::completion_record_id>("completion_record_id"),
+    member<&CertificatePayload::score_band>("score_band"),
+    member<&CertificatePayload::issued_at>("issued_at"),
+    member<&CertificatePayload::expires_at>("expires_at"),
+};
+
+constexpr std::array certificate_members {
+    member<&Certificate::payload>("payload"),
+    member<&Certificate::signature>("signature"),
+};
+
+// The instant `seconds` after `start`, at whole seconds. Moving past the end
+// of the calendar saturates at a maximum that carries a fraction of a second;
+// the stored text form keeps that fraction but reading drops it, so a
+// certificate expiring there would no longer match its own signature.
+quenmark::Timestamp expiry_after(quenmark::Timestamp start, std::int64_t seconds)
+{
+    quenmark::Timestamp const expiry = start.plus_seconds(seconds);
+    if (expiry.nanoseconds() == 0)
+        return expiry;
+    return quenmark::Timestamp::from_unix_seconds(expiry.unix_seconds());
+}
+
+} // namespace
+
+quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload)
+{
+    quenmark::json::ValueBuilder builder;
+    write_json(builder, payload);
+    return quenmark::json::canonical_bytes(builder.take());
+}
+
+quenmark::Expected<Certificate, TrainingError> issue_certificate(quenmark::SigningKey const& key,
+                                                                 CompletionRecord const& record,
+                                                                 AssessmentDefinition const& assessment,
+                                                                 quenmark::Timestamp issued_at,
+                                                                 std::int64_t validity_seconds)
+{
+    if (record.assessment_id != assessment.id || record.assessment_version != assessment.version)
+        return quenmark::unexpected(TrainingError::completion_assessment_mismatch(assessment.id, assessment.version));
+    if (validity_seconds < 1)
+        return quenmark::unexpected(TrainingError::non_positive_validity(validity_seconds));
+
+    CertificatePayload payload {
+        .certificate_id = CertificationId::mint(),
+        .tenant_id = record.tenant_id,
+        .workspace_id = record.workspace_id,
+        .principal_id = record.principal_id,
+        .course_id = assessment.course_id,
+        .assessment_id = record.assessment_id,
+        .assessment_version = record.assessment_version,
+        .completion_record_id = record.id,
+        .score_band = record.score_band,
+        .issued_at = issued_at,
+        .expires_at = expiry_after(issued_at, validity_seconds),
+    };
+    auto bytes = signing_input(payload);
+    if (!bytes)
+        return quenmark::unexpected(TrainingError::contract(std::move(bytes).error()));
+    quenmark::Signature const signature = key.sign(std::string_view(*bytes));
+    return Certificate { std::move(payload), signature };
+}
+
+quenmark::Expected<void, TrainingError> check_certificate(Certificate const& certificate,
+                                                          quenmark::VerifyingKey const& key, quenmark::Timestamp as_of)
+{
+    CertificatePayload const& payload = certificate.payload;
+    auto bytes = signing_input(payload);
+    if (!bytes || !quenmark::verify_bytes(key, *bytes, certificate.signature))
+        return quenmark::unexpected(TrainingError::signature_invalid(payload.certificate_id));
+    if (payload.expires_at < as_of)
+        return quenmark::unexpected(TrainingError::certificate_expired(payload.certificate_id, payload.expires_at));
+    return {};
+}
+
+void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload)
+{
+    detail::write_members(sink, payload_members, payload);
+}
+
+void write_json(quenmark::json::Sink& sink, Certificate const& certificate)
+{
+    detail::write_members(sink, certificate_members, certificate);
+}
+
+quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, CertificatePayload& out)
+{
+    return detail::read_members(reader, payload_members, out);
+}
+
+quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Certificate& out)
+{
+    return detail::read_members(reader, certificate_members, out);
+}
+
+} // namespace corvella
