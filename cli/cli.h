@@ -1,0 +1,64 @@
+#pragma once
+
+// The command-line grammar of corvellactl: the global file options, the
+// command tree and each command's arguments, parsed into one Cli value.
+
+#include "commands/args.h"
+#include "context.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <string>
+
+namespace corvellactl {
+
+enum class Command : std::uint8_t {
+    AssessmentCreate,
+    AssessmentPublish,
+    AssessmentList,
+    AssessmentInspect,
+    Assign,
+    Attempt,
+    Certify,
+    Verify,
+    AuditVerify,
+    ReportReadiness,
+    Doctor,
+};
+
+struct Cli {
+    CommandContext context;
+    Command command { Command::AssessmentList };
+    AssessmentCreateArgs create;
+    AssessmentIdArgs assessment_id;
+    AssignArgs assign;
+    AttemptArgs attempt;
+    CertifyArgs certify;
+    VerifyArgs verify;
+};
+
+inline constexpr std::string_view program_name = "corvellactl";
+inline constexpr std::string_view program_version = "0.1.0";
+
+// Exit statuses of the front end.
+inline constexpr int exit_success = 0;
+inline constexpr int exit_failure = 1;
+inline constexpr int exit_usage = 2;
+
+// Parsing ended the process's work: help or version was shown (status 0), or
+// the command line was refused with a usage message (status 2).
+struct ParseExit {
+    int status { exit_usage };
+};
+
+// Parses the arguments after the program name. Help and version go to `out`,
+// usage errors to `err`. Text that is not valid UTF-8 is refused as a usage
+// error before anything else, so it can never reach a file.
+[[nodiscard]] quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* const> arguments,
+                                                                   std::ostream& out, std::ostream& err);
+
+// Calls the one handler the command selects.
+[[nodiscard]] CommandResult<void> run_command(Cli const& cli);
+
+} // namespace corvellactl

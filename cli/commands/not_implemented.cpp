@@ -1,0 +1,7 @@
+#include "commands/commands.h"
+
+namespace corvellactl {
+
+CommandError not_implemented() { return CommandError::message("command not implemented yet"); }
+
+} // namespace corvellactl

@@ -1,0 +1,89 @@
+#pragma once
+
+// The file operations the data files share: whole-file reads, atomic
+// replacement, exclusive creation and the directory lock that serialises
+// writers.
+
+#include "context.h"
+
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace corvellactl {
+
+// Whether the path's metadata can be read: how the data files tell a file
+// that exists from one that does not.
+bool path_exists(std::string const& path);
+
+// A whole file's bytes followed by zeroed padding, so a JSON reader may read
+// past the end without a copy.
+class PaddedText {
+public:
+    char const* data() const { return m_bytes.get(); }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return { m_bytes.get(), m_size }; }
+    // Overwrites the bytes with zeros.
+    void wipe();
+
+private:
+    friend CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding);
+    std::unique_ptr<char[]> m_bytes;
+    std::size_t m_size { 0 };
+};
+
+// Reads a whole file that must hold UTF-8 text. Failing to open or read it
+// (a directory included) and bytes that are not UTF-8 are Io errors.
+[[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding);
+[[nodiscard]] CommandResult<std::string> read_text(std::string const& path);
+
+// Replaces the file's whole content so that readers and crashes see either
+// the old or the new content, never a mix: the bytes go to a temporary file
+// in the same directory, reach the disk, and are renamed over the target. An
+// existing file keeps its permissions; a new one gets the default ones. A
+// symbolic link is followed, so the file it names is replaced.
+[[nodiscard]] CommandResult<void> replace_file(std::string const& path, std::string_view content);
+
+enum class CreateOutcome : unsigned char { Created, AlreadyExists };
+
+// Creates the file with the given permissions holding `content`, never
+// replacing one that exists: the content is written to a temporary file and
+// linked into place, so no reader sees a half-written file. AlreadyExists
+// when another file took the path first; nothing is written then.
+[[nodiscard]] CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, std::string_view content,
+                                                                   mode_t mode);
+
+// Exclusive advisory locks on the directories holding the given files, held
+// until the lock is destroyed. Locking the directory rather than the file
+// survives the rename that replaces the file. Distinct directories are locked
+// in one fixed order, so two commands never wait on each other in a circle.
+// A command that writes takes one lock over every file it writes before its
+// first read and keeps it to its last write; the file functions themselves
+// take none (a second lock on the same directory from the same process would
+// wait for itself). A directory that does not exist is skipped: no file can
+// be read from it and every write to it fails.
+class DirectoryLock {
+public:
+    [[nodiscard]] static CommandResult<DirectoryLock> acquire(std::initializer_list<std::string_view> paths);
+
+    DirectoryLock(DirectoryLock&& other) noexcept;
+    DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+    DirectoryLock(DirectoryLock const&) = delete;
+    DirectoryLock& operator=(DirectoryLock const&) = delete;
+    ~DirectoryLock();
+
+private:
+    DirectoryLock() = default;
+    void release();
+    std::vector<int> m_descriptors;
+};
+
+// The directory that holds `path` ("." for a bare file name), after
+// following a symbolic link at `path` itself.
+std::string directory_of(std::string const& path);
+
+} // namespace corvellactl

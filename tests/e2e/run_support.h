@@ -1,0 +1,162 @@
+#pragma once
+
+// Running the built corvellactl in a scratch directory and looking at what it
+// left behind, for the end-to-end tests. Header-only: every test program
+// includes it.
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status { -1 };
+};
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the value goes away.
+class ScratchDirectory {
+public:
+    ScratchDirectory()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "corvellactl-e2e-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        m_path = pattern;
+    }
+    ScratchDirectory(ScratchDirectory const&) = delete;
+    ScratchDirectory& operator=(ScratchDirectory const&) = delete;
+    ~ScratchDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    std::filesystem::path const& path() const { return m_path; }
+    std::filesystem::path operator/(std::string const& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Starts the binary with the arguments in `directory`, with no input, and
+// returns its process id; its output goes to the two descriptors.
+inline pid_t start(std::filesystem::path const& directory, std::vector<std::string> const& arguments, int out_fd,
+                   int err_fd)
+{
+    std::vector<char*> argv;
+    std::string binary = CORVELLACTL_BINARY;
+    argv.push_back(binary.data());
+    std::vector<std::string> copies(arguments);
+    for (auto& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t const child = ::fork();
+    if (child == 0) {
+        int const null_fd = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_fd, 0);
+        ::dup2(out_fd, 1);
+        ::dup2(err_fd, 2);
+        if (::chdir(directory.c_str()) != 0)
+            ::_exit(127);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+inline int wait_for(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs the binary with the arguments in `directory` and collects its
+// standard output, standard error and exit status.
+inline RunResult run(std::filesystem::path const& directory, std::vector<std::string> const& arguments)
+{
+    int out_pipe[2];
+    int err_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0)
+        std::abort();
+    pid_t const child = start(directory, arguments, out_pipe[1], err_pipe[1]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
+
+    RunResult result;
+    std::array<pollfd, 2> fds { pollfd { out_pipe[0], POLLIN, 0 }, pollfd { err_pipe[0], POLLIN, 0 } };
+    std::array<std::string*, 2> sinks { &result.out, &result.err };
+    int open_count = 2;
+    while (open_count > 0) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            std::abort();
+        }
+        for (std::size_t index = 0; index < fds.size(); ++index) {
+            if (fds[index].fd < 0 || fds[index].revents == 0)
+                continue;
+            char buffer[4096];
+            ssize_t const count = ::read(fds[index].fd, buffer, sizeof buffer);
+            if (count > 0) {
+                sinks[index]->append(buffer, static_cast<std::size_t>(count));
+            } else if (count == 0 || errno != EINTR) {
+                ::close(fds[index].fd);
+                fds[index].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    result.status = wait_for(child);
+    return result;
+}
+
+inline std::string read_file(std::filesystem::path const& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream content;
+    content << stream.rdbuf();
+    return content.str();
+}
+
+inline void write_file(std::filesystem::path const& path, std::string const& content)
+{
+    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+    stream << content;
+}
+
+// The names in the directory, sorted.
+inline std::vector<std::string> entries(std::filesystem::path const& directory)
+{
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The example questions file shipped with the sources.
+inline std::filesystem::path example_questions()
+{
+    return std::filesystem::path(CORVELLA_SOURCE_DIR) / "examples" / "questions.json";
+}
+
+using Names = std::vector<std::string>;
+
+} // namespace e2e
