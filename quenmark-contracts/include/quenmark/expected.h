@@ -133,11 +133,15 @@ constexpr T unwrap_value(Expected<T, E>&& result)
 
 // Evaluates an Expected; on failure returns its error from the enclosing
 // function (converted to that function's error type), otherwise yields the
-// value: `auto store = TRY(load_store(path));`.
-#define TRY(expression)                                                                   \
+// value: `auto store = TRY(load_store(path));`. The temporary gets a unique
+// name so TRY nests inside lambdas that are themselves inside a TRY.
+#define QUENMARK_TRY_CONCAT_INNER(a, b) a##b
+#define QUENMARK_TRY_CONCAT(a, b) QUENMARK_TRY_CONCAT_INNER(a, b)
+#define TRY(expression) QUENMARK_TRY_IMPL(expression, QUENMARK_TRY_CONCAT(_try_result_, __COUNTER__))
+#define QUENMARK_TRY_IMPL(expression, name)                                               \
     __extension__({                                                                       \
-        auto _try_result = (expression);                                                  \
-        if (!_try_result.has_value()) [[unlikely]]                                        \
-            return ::quenmark::unexpected(std::move(_try_result).error());                \
-        ::quenmark::detail::unwrap_value(std::move(_try_result));                         \
+        auto name = (expression);                                                         \
+        if (!name.has_value()) [[unlikely]]                                               \
+            return ::quenmark::unexpected(std::move(name).error());                       \
+        ::quenmark::detail::unwrap_value(std::move(name));                                \
     })

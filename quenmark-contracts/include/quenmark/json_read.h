@@ -25,7 +25,7 @@
 namespace quenmark::json {
 
 // A reading failure: the message and the byte offset in the document where
-// it was found. Document::read turns the offset into a line and column.
+// it was found. The document readers turn the offset into a line and column.
 struct ReadError {
     std::string message;
     std::size_t offset { 0 };
@@ -58,9 +58,16 @@ private:
 };
 
 class DocumentState;
+struct ValueReaderAccess;
+
+// Arrays and objects nested deeper than this fail with "recursion limit exceeded".
+inline constexpr std::size_t read_max_depth = 1024;
 
 // One JSON value inside a document being read. Each accessor consumes the
-// value; call exactly one of them (is_null() aside), or skip().
+// value; call exactly one of them (is_null() aside), or skip(). A member or
+// element that a callback leaves unread is validated and skipped afterwards.
+// Type errors read "invalid type: <found>, expected <wanted>" and numbers
+// outside the wanted range "invalid value: integer `<n>`, expected <wanted>".
 class ValueReader {
 public:
     [[nodiscard]] Read<std::string> string();
@@ -89,19 +96,27 @@ public:
     [[nodiscard]] Read<void> skip();
 
     // An error at this value's position.
-    ReadError error(std::string message) const;
+    [[nodiscard]] ReadError error(std::string message) const;
 
-    // Construction is the document reader's business.
+    // Construction is the document reader's business: a null value pointer
+    // stands for the document's root.
     ValueReader(DocumentState& state, void const* ondemand_value);
 
 private:
+    friend struct ValueReaderAccess;
+
     DocumentState* m_state;
     alignas(16) std::byte m_value[48];
+    bool m_root { false };
+    bool m_consumed { false };
 };
 
 // Reads `text` (any bytes; invalid UTF-8 is refused) with read_root and checks
-// that only white space follows the root value. On failure returns the
-// message with " at line L column C" appended (both counted from 1).
+// that only white space follows the root value. The whole input is validated
+// as JSON, skipped members included; an empty input fails with "EOF while
+// parsing a value". On failure returns the message with " at line L column C"
+// appended (both counted from 1, the column in bytes; the position after the
+// last byte for an unexpected end of input).
 [[nodiscard]] Expected<void, std::string> read_document(std::string_view text,
                                                         FunctionRef<Read<void>(ValueReader&)> read_root);
 
