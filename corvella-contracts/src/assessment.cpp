@@ -169,13 +169,9 @@ quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, RawQue
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, PassingRule& out)
 {
     out = PassingRule {};
-    auto seen = reader.object(passing_rule_kinds, /*required=*/1,
-                              [&](std::size_t, quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
-                                  return detail::read_members(value, minimum_correct_members, out);
-                              });
-    if (!seen)
-        return quenmark::unexpected(std::move(seen).error());
-    return {};
+    return reader.variant(passing_rule_kinds, [&](std::size_t, quenmark::json::ValueReader& value) {
+        return detail::read_members(value, minimum_correct_members, out);
+    });
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, AssessmentDefinition& out)

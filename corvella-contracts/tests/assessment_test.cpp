@@ -255,7 +255,11 @@ TEST(AssessmentJson, ReadingFailures)
     EXPECT_THAT(replaced("\"0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f9\"", "\"abc\""),
                 StartsWith("UUID parsing failed: " + quenmark::Uuid::parse("abc").error() + " at line 2"));
     EXPECT_THAT(replaced("\"version\": 1", "\"version\": 1, \"version\": 2"), StartsWith("duplicate field `version`"));
-    EXPECT_NE(replaced("\"minimum_correct\"", "\"maximum_correct\""), "<value>");
+    EXPECT_THAT(replaced("\"minimum_correct\"", "\"maximum_correct\""),
+                StartsWith("unknown variant `maximum_correct`, expected `minimum_correct` at line"));
+    EXPECT_THAT(replaced("\"passing_rule\": {",
+                         "\"passing_rule\": {\"minimum_correct\": {\"min_correct\": 1, \"total_questions\": 1}, "),
+                StartsWith("expected a map with a single key at line"));
     // Unknown members are skipped.
     EXPECT_EQ(replaced("\"version\": 1", "\"version\": 1, \"colour\": [1, {\"x\": null}]"), "<value>");
 

@@ -1018,6 +1018,39 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
     });
 }
 
+Read<void> ValueReader::variant(std::span<std::string_view const> names,
+                                FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
+{
+    m_consumed = true;
+    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<void> {
+        ondemand::object object;
+        if (auto const code = source.get_object().get(object)) [[unlikely]]
+            return unexpected(Reading(*this).failure(code, "a map with a single key"));
+        DepthGuard depth(*m_state);
+        if (depth.too_deep())
+            return unexpected(error("recursion limit exceeded"));
+        std::size_t members = 0;
+        for (auto field_result : object) {
+            ondemand::field field;
+            if (auto const code = std::move(field_result).get(field)) [[unlikely]]
+                return unexpected(Reading(*this).syntax(code));
+            auto const member_key = TRY(member_name(*m_state, field));
+            if (++members > 1)
+                return unexpected(ReadError { "expected a map with a single key", member_key.offset });
+            std::size_t index = 0;
+            while (index < names.size() && names[index] != member_key.name)
+                ++index;
+            if (index == names.size())
+                return unexpected(ReadError { unknown_variant(member_key.name, names), member_key.offset });
+            ValueReader member(*m_state, &field.value());
+            TRY(read_child(member, [&](ValueReader& value) { return on_variant(index, value); }));
+        }
+        if (members == 0)
+            return unexpected(error("expected a map with a single key"));
+        return {};
+    });
+}
+
 Read<void> ValueReader::skip()
 {
     m_consumed = true;

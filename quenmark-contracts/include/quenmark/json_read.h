@@ -92,6 +92,12 @@ public:
     // "missing field `name`". Returns the bit set of the names seen (at most 64 names).
     [[nodiscard]] Read<std::uint64_t> object(std::span<std::string_view const> names, std::uint64_t required,
                                              FunctionRef<Read<void>(std::size_t, ValueReader&)> on_member);
+    // An externally tagged variant: an object with exactly one member whose
+    // name is one of `names`; calls on_variant(index, value). Another name
+    // fails with "unknown variant", and any other member count with "expected
+    // a map with a single key".
+    [[nodiscard]] Read<void> variant(std::span<std::string_view const> names,
+                                     FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant);
     // Validates the whole value and discards it.
     [[nodiscard]] Read<void> skip();
 
