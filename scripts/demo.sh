@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Walks through corvellactl in a fresh scratch directory, showing each command
 # and what it printed: create an assessment from the example questions,
-# publish it, list and inspect it.
+# publish, list and inspect it, assign it to a new learner, fail and then pass
+# an attempt, issue a certificate, verify it (valid now, expired in 2100),
+# verify the audit chain, and finish with the readiness report and doctor.
 #
 # Usage: scripts/demo.sh [path-to-corvellactl]   (default: build/cli/corvellactl)
 set -euo pipefail
@@ -17,11 +19,22 @@ trap 'rm -rf "$scratch"' EXIT
 cd "$scratch"
 cp "$root/examples/questions.json" questions.json
 
-# Shows a command, runs it and shows what it printed (standard error too).
+# Shows a command, runs it and shows what it printed (standard error too)
+# and, when it fails, its exit status.
 show() {
     printf '$ corvellactl %s\n' "$*"
-    "$binary" "$@" 2>&1
+    local status=0
+    "$binary" "$@" 2>&1 || status=$?
+    if ((status != 0)); then echo "(exit status $status)"; fi
     echo
+}
+
+# Like show, for a command whose output names a new record: prints it and
+# keeps it in $output.
+capture() {
+    printf '$ corvellactl %s\n' "$*"
+    output=$("$binary" "$@")
+    printf '%s\n\n' "$output"
 }
 
 echo "# scratch directory (removed at exit): $scratch"
@@ -38,6 +51,23 @@ show assessment inspect "$id"
 show assessment publish "$id"
 show assessment list
 show assessment inspect "$id"
+
+capture assign --assessment-id "$id" --due-in-days 30
+assignment=$(sed -n 's/^created assignment \([0-9a-f-]*\) .*/\1/p' <<<"$output")
+
+show attempt --assignment-id "$assignment" --answers 0,1,1
+capture attempt --assignment-id "$assignment" --answers "1, 1, 0"
+completion=$(sed -n 's/^completion recorded: \([0-9a-f-]*\) .*/\1/p' <<<"$output")
+show attempt --assignment-id "$assignment" --answers 1,1,0
+
+capture certify --completion-id "$completion"
+certificate=$(sed -n 's/^issued certificate \([0-9a-f-]*\) .*/\1/p' <<<"$output")
+
+show verify --certificate-id "$certificate"
+show verify --certificate-id "$certificate" --at 2100-01-01T00:00:00Z
+show audit verify
+show report readiness
+show doctor
 
 echo "# files in the scratch directory:"
 ls -l

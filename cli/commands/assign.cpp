@@ -1,10 +1,101 @@
 #include "commands/commands.h"
 
-namespace corvellactl {
+#include "commands/workflow.h"
+#include "output.h"
+#include "store/chain_file.h"
+#include "store/files.h"
+#include "store/key_file.h"
+#include "store/state.h"
 
-CommandResult<void> run_assign(CommandContext const&, AssignArgs const&)
+#include "corvella/enums.h"
+#include "corvella/ids/ids.h"
+#include "corvella/records.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace corvellactl {
+namespace {
+
+// The due instant `days` after now. Moving far back would leave the range the
+// file form can hold and make the state file unreadable, so the due instant
+// stops at the earliest writable one, as a far move forward stops at the
+// latest.
+quenmark::Timestamp due_instant(quenmark::Timestamp now, std::int64_t days)
 {
-    return quenmark::unexpected(not_implemented());
+    auto const due = now.plus_seconds(days_to_seconds(days));
+    if (!due.is_text_writable())
+        return earliest_writable_instant();
+    return due;
+}
+
+std::string created_line(corvella::TrainingAssignment const& assignment)
+{
+    std::string line = "created assignment ";
+    assignment.id.append_to(line);
+    line += " \u2014 principal ";
+    assignment.principal_id.append_to(line);
+    line += ", tenant ";
+    assignment.tenant_id.append_to(line);
+    line += ", workspace ";
+    assignment.workspace_id.append_to(line);
+    line += ", assessment ";
+    assignment.assessment_id.append_to(line);
+    line += '\n';
+    return line;
+}
+
+} // namespace
+
+CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& args)
+{
+    auto const lock = TRY(lock_data_files(context));
+    auto store = TRY(load_store(context.state_path));
+    auto const assessment_id = TRY(corvella::AssessmentId::parse(args.assessment_id));
+    auto const* assessment = TRY(find_assessment(store, assessment_id));
+    if (assessment->status != corvella::AssessmentStatus::Published)
+        return quenmark::unexpected(CommandError::message("assessment " + assessment_id.to_string() + " is "
+                                                          + std::string(corvella::display_name(assessment->status))
+                                                          + "; publish it before assigning"));
+
+    auto const tenant_id = TRY(corvella::mint_or_parse<corvella::TenantId>(args.tenant_id));
+    auto const workspace_id = TRY(corvella::mint_or_parse<corvella::WorkspaceId>(args.workspace_id));
+    auto const principal_id = TRY(corvella::mint_or_parse<corvella::IdentityId>(args.principal_id));
+    auto const now = quenmark::Timestamp::now();
+    std::optional<quenmark::Timestamp> due_at;
+    if (args.due_in_days)
+        due_at = due_instant(now, *args.due_in_days);
+
+    auto assignment = corvella::build_assignment(corvella::NewAssignment {
+        .tenant_id = tenant_id,
+        .workspace_id = workspace_id,
+        .principal_id = principal_id,
+        .course_id = assessment->course_id,
+        .assessment_id = assessment->id,
+        .reason = args.reason,
+        .due_at = due_at,
+        .now = now,
+    });
+    TRY(print(created_line(assignment)));
+
+    auto const key = TRY(load_or_create_key(context.key_path));
+    TRY(append_event(context.audit_path, key,
+                     build_training_event({
+                         .action = "training.assignment.created",
+                         .actor_type = quenmark::ActorType::User,
+                         .actor_id = assignment.principal_id.to_string(),
+                         .target_type = "training_assignment",
+                         .target_id = assignment.id.to_string(),
+                         .result = quenmark::AuditResult::Success,
+                         .category = quenmark::AuditCategory::Policy,
+                         .occurred_at = assignment.created_at,
+                         .tenant_id = assignment.tenant_id,
+                         .workspace_id = assignment.workspace_id,
+                     })));
+
+    store.assignments.push_back(std::move(assignment));
+    return save_store(context.state_path, store);
 }
 
 } // namespace corvellactl

@@ -1,10 +1,195 @@
 #include "commands/commands.h"
 
-namespace corvellactl {
+#include "commands/workflow.h"
+#include "output.h"
+#include "store/chain_file.h"
+#include "store/files.h"
+#include "store/key_file.h"
+#include "store/state.h"
 
-CommandResult<void> run_attempt(CommandContext const&, AttemptArgs const&)
+#include "corvella/enums.h"
+#include "corvella/grading.h"
+#include "corvella/ids/ids.h"
+#include "corvella/records.h"
+#include "quenmark/text.h"
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvellactl {
+namespace {
+
+constexpr std::string_view answers_message = "--answers must be comma-separated choice indices, e.g. 1,0,1";
+
+// One index: Unicode white space around it, at most one leading "+", then
+// decimal digits within the unsigned 64-bit range.
+std::optional<std::uint64_t> parse_index(std::string_view piece)
 {
-    return quenmark::unexpected(not_implemented());
+    piece = quenmark::trim_white_space(piece);
+    if (!piece.empty() && piece.front() == '+')
+        piece.remove_prefix(1);
+    if (piece.empty() || piece.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    auto const [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
+    if (error != std::errc {} || end != piece.data() + piece.size())
+        return std::nullopt;
+    return value;
+}
+
+// The choice indices of the --answers text, split at every comma. Any piece
+// that is not an index fails the whole text.
+CommandResult<std::vector<std::uint64_t>> parse_answers(std::string_view text)
+{
+    std::vector<std::uint64_t> indices;
+    for (;;) {
+        auto const comma = text.find(',');
+        auto const index = parse_index(text.substr(0, comma));
+        if (!index)
+            return quenmark::unexpected(CommandError::message(std::string(answers_message)));
+        indices.push_back(*index);
+        if (comma == std::string_view::npos)
+            return indices;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// The number the next attempt at the assignment gets: its stored attempts
+// plus one. Beyond the counter's range it stays at the largest number, which
+// no attempt limit admits.
+std::uint32_t next_attempt_number(Store const& store, corvella::AssignmentId const& assignment_id)
+{
+    std::uint64_t count = 0;
+    for (auto const& attempt : store.attempts) {
+        if (attempt.assignment_id && *attempt.assignment_id == assignment_id)
+            ++count;
+    }
+    if (count >= std::numeric_limits<std::uint32_t>::max())
+        return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(count + 1);
+}
+
+bool is_terminal(corvella::AssignmentStatus status)
+{
+    return status == corvella::AssignmentStatus::Completed || status == corvella::AssignmentStatus::Cancelled;
+}
+
+std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
+{
+    std::string line = "attempt ";
+    attempt.id.append_to(line);
+    line += " (#";
+    quenmark::append_decimal(line, std::uint64_t { attempt.attempt_number });
+    line += ") \u2014 ";
+    line += corvella::display_name(attempt.status);
+    line += ", score band ";
+    line += corvella::display_name(attempt.score_band);
+    line += ", feedback ";
+    line += corvella::display_name(attempt.safe_feedback);
+    line += '\n';
+    return line;
+}
+
+std::string completion_line(corvella::CompletionRecord const& record)
+{
+    std::string line = "completion recorded: ";
+    record.id.append_to(line);
+    line += " (use this id with `certify --completion-id`)\n";
+    return line;
+}
+
+} // namespace
+
+CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const& args)
+{
+    auto const lock = TRY(lock_data_files(context));
+    auto store = TRY(load_store(context.state_path));
+    auto const assignment_id = TRY(corvella::AssignmentId::parse(args.assignment_id));
+    auto const assignment = *TRY(find_assignment(store, assignment_id));
+    auto const* assessment = TRY(find_assessment(store, assignment.assessment_id));
+
+    auto const indices = TRY(parse_answers(args.answers));
+    if (indices.size() != assessment->questions.size()) {
+        std::string text = "assessment ";
+        assessment->id.append_to(text);
+        text += " has ";
+        quenmark::append_decimal(text, std::uint64_t { assessment->questions.size() });
+        text += " questions, but ";
+        quenmark::append_decimal(text, std::uint64_t { indices.size() });
+        text += " answers were given";
+        return quenmark::unexpected(CommandError::message(std::move(text)));
+    }
+    std::vector<corvella::Answer> answers;
+    answers.reserve(indices.size());
+    for (std::size_t position = 0; position < indices.size(); ++position)
+        answers.push_back({ .question_id = assessment->questions[position].id, .choice_index = indices[position] });
+
+    auto const attempt_number = next_attempt_number(store, assignment.id);
+    auto const now = quenmark::Timestamp::now();
+    if (is_terminal(assignment.status))
+        return quenmark::unexpected(CommandError::message("assignment " + assignment.id.to_string()
+                                                          + " has already reached a terminal state"));
+
+    auto attempt = TRY(corvella::grade(*assessment, corvella::GradingRequest {
+                                                        .tenant_id = assignment.tenant_id,
+                                                        .workspace_id = assignment.workspace_id,
+                                                        .principal_id = assignment.principal_id,
+                                                        .assignment_id = assignment.id,
+                                                        .attempt_number = attempt_number,
+                                                        .answers = answers,
+                                                        .started_at = now,
+                                                        .completed_at = now,
+                                                    }));
+    TRY(print(attempt_line(attempt)));
+
+    auto const key = TRY(load_or_create_key(context.key_path));
+    bool const passed = attempt.status == corvella::AttemptStatus::Passed;
+    TRY(append_event(context.audit_path, key,
+                     build_training_event({
+                         .action = "training.knowledge_check.attempted",
+                         .actor_type = quenmark::ActorType::User,
+                         .actor_id = attempt.principal_id.to_string(),
+                         .target_type = "knowledge_check_attempt",
+                         .target_id = attempt.id.to_string(),
+                         .result = passed ? quenmark::AuditResult::Success : quenmark::AuditResult::Denied,
+                         .category = quenmark::AuditCategory::Privacy,
+                         .occurred_at = attempt.completed_at,
+                         .tenant_id = attempt.tenant_id,
+                         .workspace_id = attempt.workspace_id,
+                     })));
+
+    store.attempts.push_back(attempt);
+    replace_assignment(store, corvella::mark_in_progress(assignment, now));
+    if (!passed)
+        return save_store(context.state_path, store);
+
+    auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
+    TRY(print(completion_line(record)));
+    TRY(corvella::check_completion_for_assignment(record, assignment));
+    auto completed = corvella::mark_completed(assignment, now);
+    TRY(append_event(context.audit_path, key,
+                     build_training_event({
+                         .action = "training.assignment.completed",
+                         .actor_type = quenmark::ActorType::User,
+                         .actor_id = completed.principal_id.to_string(),
+                         .target_type = "training_assignment",
+                         .target_id = completed.id.to_string(),
+                         .result = quenmark::AuditResult::Success,
+                         .category = quenmark::AuditCategory::Policy,
+                         .occurred_at = now,
+                         .tenant_id = completed.tenant_id,
+                         .workspace_id = completed.workspace_id,
+                     })));
+
+    replace_assignment(store, std::move(completed));
+    store.completions.push_back(std::move(record));
+    return save_store(context.state_path, store);
 }
 
 } // namespace corvellactl

@@ -1,10 +1,23 @@
 #include "commands/commands.h"
 
+#include "output.h"
+#include "store/chain_file.h"
+#include "store/key_file.h"
+
+#include "quenmark/text.h"
+
+#include <string>
+
 namespace corvellactl {
 
-CommandResult<void> run_audit_verify(CommandContext const&)
+CommandResult<void> run_audit_verify(CommandContext const& context)
 {
-    return quenmark::unexpected(not_implemented());
+    auto const key = TRY(load_or_create_key(context.key_path));
+    auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
+    std::string line = "audit chain verifies: ";
+    quenmark::append_decimal(line, count);
+    line += " event(s), all links and signatures intact\n";
+    return print(line);
 }
 
 } // namespace corvellactl

@@ -21,7 +21,4 @@ namespace corvellactl {
 [[nodiscard]] CommandResult<void> run_report_readiness(CommandContext const& context);
 [[nodiscard]] CommandResult<void> run_doctor(CommandContext const& context);
 
-// The error of a command whose handler is not built yet.
-CommandError not_implemented();
-
 } // namespace corvellactl

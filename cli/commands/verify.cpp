@@ -1,10 +1,72 @@
 #include "commands/commands.h"
 
-namespace corvellactl {
+#include "commands/workflow.h"
+#include "output.h"
+#include "store/chain_file.h"
+#include "store/files.h"
+#include "store/key_file.h"
+#include "store/state.h"
 
-CommandResult<void> run_verify(CommandContext const&, VerifyArgs const&)
+#include "corvella/certificate.h"
+#include "corvella/ids/ids.h"
+
+#include <optional>
+#include <string>
+
+namespace corvellactl {
+namespace {
+
+// The instant the certificate is checked as of: --at, or now. An --at before
+// year 0 is refused, because the failure event would carry it as an instant
+// that the audit file could no longer read back.
+CommandResult<quenmark::Timestamp> as_of_instant(std::optional<std::string> const& at)
 {
-    return quenmark::unexpected(not_implemented());
+    if (!at)
+        return quenmark::Timestamp::now();
+    auto const instant = TRY(quenmark::Timestamp::parse(*at));
+    auto const earliest = earliest_writable_instant();
+    if (instant < earliest)
+        return quenmark::unexpected(CommandError::message("--at must not be earlier than " + earliest.to_text()));
+    return instant;
+}
+
+} // namespace
+
+CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& args)
+{
+    // Only the key and audit files may be written, but the state is read
+    // under the same lock so no half-finished command is seen.
+    auto const lock = TRY(lock_data_files(context));
+    auto const store = TRY(load_store(context.state_path));
+    auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
+    auto const* certificate = TRY(find_certificate(store, certificate_id));
+    auto const key = TRY(load_or_create_key(context.key_path));
+    auto const as_of = TRY(as_of_instant(args.at));
+
+    auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
+    if (checked) {
+        return print("VALID \u2014 certificate " + certificate_id.to_string() + " verifies as of " + as_of.to_text()
+                     + "\n");
+    }
+
+    auto const reason = checked.error().text();
+    TRY(print("INVALID \u2014 certificate " + certificate_id.to_string() + " does not verify: " + reason + "\n"));
+    auto const& payload = certificate->payload;
+    TRY(append_event(context.audit_path, key,
+                     build_training_event({
+                         .action = "training.certificate.verification_failed",
+                         .actor_type = quenmark::ActorType::Unknown,
+                         .actor_id = std::nullopt,
+                         .target_type = "certificate",
+                         .target_id = certificate_id.to_string(),
+                         .result = quenmark::AuditResult::Denied,
+                         .category = quenmark::AuditCategory::Security,
+                         .occurred_at = as_of,
+                         .tenant_id = payload.tenant_id,
+                         .workspace_id = payload.workspace_id,
+                     })));
+    return quenmark::unexpected(
+        CommandError::message("certificate " + certificate_id.to_string() + " failed verification: " + reason));
 }
 
 } // namespace corvellactl

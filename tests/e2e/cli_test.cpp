@@ -188,27 +188,4 @@ TEST(CommandLine, GlobalOptionsWorkBeforeAndAfterTheSubcommand)
     EXPECT_EQ(e2e::entries(directory.path()), Names { "after.json" });
 }
 
-// Commands whose handlers are still to come fail plainly; none pretends to succeed.
-TEST(CommandLine, CommandsNotBuiltYetFailWithoutWriting)
-{
-    std::vector<std::vector<std::string>> const rows {
-        { "assign", "--assessment-id", "x", "--due-in-days", "-9223372036854775808" },
-        { "attempt", "--assignment-id", "x", "--answers", "1,0" },
-        { "certify", "--completion-id", "x" },
-        { "verify", "--certificate-id", "x", "--at", "2026-01-01T00:00:00Z" },
-        { "audit", "verify" },
-        { "report", "readiness" },
-        { "doctor" },
-    };
-    for (auto const& arguments : rows) {
-        ScratchDirectory directory;
-        auto const result = run(directory.path(), arguments);
-        SCOPED_TRACE(arguments.front());
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "Error: command not implemented yet\n");
-        EXPECT_EQ(e2e::entries(directory.path()), Names {});
-    }
-}
-
 } // namespace

@@ -1,0 +1,269 @@
+// The audit chain as a reader of the format sees it: every event's members,
+// signatures checked with libsodium over canonical bytes built here, hash
+// links recomputed with the BLAKE3 reference code, and each kind of tampering
+// caught by `audit verify` at the right entry.
+
+#include "workflow_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using e2e::JsonFile;
+using e2e::Names;
+using e2e::run;
+using e2e::ScratchDirectory;
+
+std::string const fixture_tenant = e2e::fixture_tenant;
+std::string const fixture_workspace = e2e::fixture_workspace;
+std::string const fixture_principal = e2e::fixture_principal;
+
+TEST(IndependentHash, Blake3ReferenceAnswers)
+{
+    // From BLAKE3's test_vectors.json: the empty input, and one byte 0x00.
+    EXPECT_EQ(e2e::blake3_text(""), "blake3:af1349b9f5f9a1a6a0404dea36dcc9499bcb25c9adc112b7cc9a93cae41f3262");
+    EXPECT_EQ(e2e::blake3_text(std::string(1, '\0')),
+              "blake3:2d3adedff11b61f14c886e35afa036736dcd87a74d27b5c1510225d0f592e213");
+}
+
+TEST(IndependentCanonicalForm, SortsMembersAndEscapes)
+{
+    simdjson::dom::parser parser;
+    simdjson::dom::element element;
+    simdjson::padded_string const text(std::string(R"({"b":1,"a":[true,null,"x\n\u0001/é"],"B":-2,"ab":{}})"));
+    ASSERT_EQ(parser.parse(text).get(element), simdjson::SUCCESS);
+    EXPECT_EQ(e2e::canonical(element), "{\"B\":-2,\"a\":[true,null,\"x\\n\\u0001/é\"],\"ab\":{},\"b\":1}");
+}
+
+// The chain file's entries as the texts between its brackets, and back.
+std::vector<std::string> split_entries(std::string const& text)
+{
+    std::string const separator = "\n  },\n  {\n";
+    std::string body = text.substr(2, text.size() - 4); // without "[\n" and "\n]"
+    std::vector<std::string> entries;
+    std::size_t start = 0;
+    for (auto end = body.find(separator); end != std::string::npos; end = body.find(separator, start)) {
+        entries.push_back(body.substr(start, end - start) + "\n  }");
+        start = end + separator.size() - std::string("  {\n").size();
+    }
+    entries.push_back(body.substr(start));
+    return entries;
+}
+
+std::string join_entries(std::vector<std::string> const& entries)
+{
+    std::string text = "[\n";
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        text += (index == 0 ? "" : ",\n") + entries[index];
+    return text + "\n]";
+}
+
+// Signs the entry's event again, with a canonical form of the test's own.
+std::string resign(std::string const& entry, std::string const& seed_hex)
+{
+    simdjson::dom::parser parser;
+    simdjson::dom::element element;
+    simdjson::padded_string const text(entry);
+    if (parser.parse(text).get(element) != simdjson::SUCCESS) {
+        ADD_FAILURE() << "not an entry: " << entry;
+        return entry;
+    }
+    simdjson::dom::element event;
+    std::string_view old_signature;
+    if (element["event"].get(event) != simdjson::SUCCESS || element["signature"].get(old_signature) != simdjson::SUCCESS)
+        ADD_FAILURE() << "not an entry: " << entry;
+    return e2e::replace_once(entry, std::string(old_signature), e2e::sign_text(seed_hex, e2e::canonical(event)));
+}
+
+// A published assessment and an assignment with fixed identifiers; the given
+// number of failed attempts makes one audit event each.
+void failed_attempts(ScratchDirectory const& directory, int count)
+{
+    e2e::write_file(directory / e2e::state_file, e2e::standard_state(/*attempt_limit=*/5));
+    for (int index = 0; index < count; ++index) {
+        auto const result = run(directory.path(), { "attempt", "--assignment-id", e2e::fixture_assignment,
+                                                    "--answers", e2e::one_correct });
+        ASSERT_EQ(result.status, 0) << result.err;
+    }
+}
+
+TEST(AuditChain, EveryEventOfTheWorkflowAsWritten)
+{
+    ScratchDirectory directory;
+    e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+    auto const step = [&](std::vector<std::string> const& arguments) {
+        auto const result = run(directory.path(), arguments);
+        EXPECT_EQ(result.err.empty(), result.status == 0) << result.err;
+        return result;
+    };
+    step({ "assign", "--assessment-id", e2e::fixture_assessment, "--tenant-id", fixture_tenant, "--workspace-id",
+           fixture_workspace, "--principal-id", fixture_principal, "--reason", "security-remediation" });
+    std::string const assignment = JsonFile(directory / e2e::state_file).text("/assignments/1/id");
+    step({ "attempt", "--assignment-id", assignment, "--answers", e2e::one_correct });
+    step({ "attempt", "--assignment-id", assignment, "--answers", e2e::all_correct });
+    std::string const completion = JsonFile(directory / e2e::state_file).text("/completions/1/id");
+    step({ "certify", "--completion-id", completion });
+    std::string const certificate = JsonFile(directory / e2e::state_file).text("/certificates/0/payload/certificate_id");
+    EXPECT_EQ(step({ "verify", "--certificate-id", certificate, "--at", "3000-01-01T00:00:00Z" }).status, 1);
+
+    JsonFile const state(directory / e2e::state_file);
+    EXPECT_EQ(state.text("/assignments/1/assignment_reason"), "security_remediation");
+    struct Row {
+        std::string action;
+        std::string actor_type;
+        std::string actor_id; // "" when absent
+        std::string target_type;
+        std::string target_id;
+        std::string result;
+        std::string severity;
+        std::string category;
+        std::string retention_class;
+        std::string occurred_at;
+    };
+    std::vector<Row> const rows {
+        { "training.assignment.created", "user", fixture_principal, "training_assignment", assignment, "success", "info",
+          "policy", "operational", state.text("/assignments/1/created_at") },
+        { "training.knowledge_check.attempted", "user", fixture_principal, "knowledge_check_attempt",
+          state.text("/attempts/0/id"), "denied", "notice", "privacy", "privacy_sensitive",
+          state.text("/attempts/0/completed_at") },
+        { "training.knowledge_check.attempted", "user", fixture_principal, "knowledge_check_attempt",
+          state.text("/attempts/1/id"), "success", "info", "privacy", "privacy_sensitive",
+          state.text("/attempts/1/completed_at") },
+        { "training.assignment.completed", "user", fixture_principal, "training_assignment", assignment, "success",
+          "info", "policy", "operational", state.text("/assignments/1/completed_at") },
+        { "training.certificate.issued", "user", fixture_principal, "certificate", certificate, "success", "info",
+          "security", "security", state.text("/certificates/0/payload/issued_at") },
+        { "training.certificate.verification_failed", "unknown", "", "certificate", certificate, "denied", "notice",
+          "security", "security", "3000-01-01T00:00:00Z" },
+    };
+    JsonFile const audit(directory / e2e::audit_file);
+    ASSERT_EQ(audit.size(""), rows.size());
+    Names const event_members { "event_id", "tenant_id",  "workspace_id", "product_id",  "actor",           "target",
+                                "action",   "result",     "severity",     "category",    "occurred_at",     "retention_class" };
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        auto const& row = rows[index];
+        std::string const event = "/" + std::to_string(index) + "/event";
+        SCOPED_TRACE(row.action);
+        EXPECT_EQ(audit.keys("/" + std::to_string(index)), (Names { "event", "sequence", "signature" }));
+        Names members = event_members;
+        if (index > 0)
+            members.push_back("previous_event_hash");
+        EXPECT_EQ(audit.keys(event), members);
+        EXPECT_EQ(audit.text(event + "/action"), row.action);
+        EXPECT_EQ(audit.text(event + "/tenant_id"), fixture_tenant);
+        EXPECT_EQ(audit.text(event + "/workspace_id"), fixture_workspace);
+        EXPECT_EQ(audit.text(event + "/product_id"), "corvella");
+        EXPECT_EQ(audit.text(event + "/actor/actor_type"), row.actor_type);
+        if (row.actor_id.empty()) {
+            EXPECT_EQ(audit.keys(event + "/actor"), Names { "actor_type" });
+        } else {
+            EXPECT_EQ(audit.keys(event + "/actor"), (Names { "actor_type", "actor_id" }));
+            EXPECT_EQ(audit.text(event + "/actor/actor_id"), row.actor_id);
+        }
+        EXPECT_EQ(audit.keys(event + "/target"), (Names { "target_type", "target_id" }));
+        EXPECT_EQ(audit.text(event + "/target/target_type"), row.target_type);
+        EXPECT_EQ(audit.text(event + "/target/target_id"), row.target_id);
+        EXPECT_EQ(audit.text(event + "/result"), row.result);
+        EXPECT_EQ(audit.text(event + "/severity"), row.severity);
+        EXPECT_EQ(audit.text(event + "/category"), row.category);
+        EXPECT_EQ(audit.text(event + "/retention_class"), row.retention_class);
+        EXPECT_EQ(audit.text(event + "/occurred_at"), row.occurred_at);
+    }
+    EXPECT_TRUE(e2e::audit_chain_holds(directory / e2e::audit_file, e2e::read_file(directory / e2e::key_file)));
+}
+
+TEST(AuditChain, TamperingIsFoundAtTheRightEntry)
+{
+    std::string const prefix = "Error: audit chain verification failed: ";
+    std::string const signature = prefix + "signature verification failed\n";
+    auto const broken_at = [&](int sequence) {
+        return prefix + "validation failed: audit chain broken at sequence " + std::to_string(sequence)
+            + ": previous-hash link does not match the preceding event\n";
+    };
+    using Entries = std::vector<std::string>;
+    struct Row {
+        std::string name;
+        std::function<void(Entries&, std::string& seed)> tamper;
+        std::string err; // "" when the chain still verifies
+    };
+    std::vector<Row> const rows {
+        { "edit a member", [](Entries& entries, std::string&) {
+              entries[1] = e2e::replace_once(entries[1], "\"result\": \"denied\"", "\"result\": \"success\"");
+          }, signature },
+        { "edit a member and sign again", [](Entries& entries, std::string& seed) {
+              entries[1] = resign(e2e::replace_once(entries[1], "\"result\": \"denied\"", "\"result\": \"success\""),
+                                  seed);
+          }, broken_at(3) },
+        { "delete the middle entry", [](Entries& entries, std::string&) { entries.erase(entries.begin() + 1); },
+          broken_at(3) },
+        { "swap the last two entries", [](Entries& entries, std::string&) { std::swap(entries[1], entries[2]); },
+          broken_at(3) },
+        { "change a sequence", [](Entries& entries, std::string&) {
+              entries[1] = e2e::replace_once(entries[1], "\"sequence\": 2,", "\"sequence\": 5,");
+          }, prefix + "validation failed: audit chain sequence gap: expected 2, found 5\n" },
+        { "change the first sequence", [](Entries& entries, std::string&) {
+              entries[0] = e2e::replace_once(entries[0], "\"sequence\": 1,", "\"sequence\": 10,");
+          }, prefix + "validation failed: audit chain sequence gap: expected 11, found 2\n" },
+        { "first entry with a previous hash", [](Entries& entries, std::string&) { entries.erase(entries.begin()); },
+          broken_at(2) },
+        { "different key", [](Entries&, std::string& seed) { seed = std::string(64, '7'); }, signature },
+        { "remove the last entry", [](Entries& entries, std::string&) { entries.pop_back(); }, "" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDirectory directory;
+        failed_attempts(directory, 3);
+        auto entries = split_entries(e2e::read_file(directory / e2e::audit_file));
+        ASSERT_EQ(entries.size(), 3u);
+        ASSERT_EQ(join_entries(entries), e2e::read_file(directory / e2e::audit_file));
+        std::string seed = e2e::read_file(directory / e2e::key_file);
+        row.tamper(entries, seed);
+        e2e::write_file(directory / e2e::audit_file, join_entries(entries));
+        e2e::write_file(directory / e2e::key_file, seed);
+
+        auto const before = e2e::snapshot(directory.path());
+        auto const verified = run(directory.path(), { "audit", "verify" });
+        EXPECT_EQ(e2e::changed_files(before, e2e::snapshot(directory.path())), Names {});
+        if (row.err.empty()) {
+            EXPECT_EQ(verified.status, 0);
+            EXPECT_EQ(verified.out, "audit chain verifies: 2 event(s), all links and signatures intact\n");
+            continue;
+        }
+        EXPECT_EQ(verified.status, 1);
+        EXPECT_EQ(verified.out, "");
+        EXPECT_EQ(verified.err, row.err);
+
+        // doctor names the same break as its audit chain problem.
+        auto const doctor = run(directory.path(), { "doctor" });
+        EXPECT_EQ(doctor.status, 1);
+        EXPECT_EQ(doctor.err, "PROBLEM: audit chain: " + row.err.substr(std::string("Error: ").size())
+                                  + "Error: 1 problem(s) found\n");
+    }
+}
+
+TEST(AuditChain, AppendsContinueAfterTheLastEntryAndEmptyChainsVerify)
+{
+    ScratchDirectory directory;
+    auto const empty = run(directory.path(), { "audit", "verify" });
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "audit chain verifies: 0 event(s), all links and signatures intact\n");
+    EXPECT_EQ(e2e::entries(directory.path()), Names { e2e::key_file });
+
+    // A shortened chain continues from its new last entry.
+    failed_attempts(directory, 3);
+    auto entries = split_entries(e2e::read_file(directory / e2e::audit_file));
+    entries.pop_back();
+    e2e::write_file(directory / e2e::audit_file, join_entries(entries));
+    failed_attempts(directory, 1);
+    JsonFile const audit(directory / e2e::audit_file);
+    ASSERT_EQ(audit.size(""), 3u);
+    EXPECT_EQ(audit.number("/2/sequence"), 3u);
+    EXPECT_TRUE(e2e::audit_chain_holds(directory / e2e::audit_file, e2e::read_file(directory / e2e::key_file)));
+}
+
+} // namespace
