@@ -49,6 +49,14 @@ public:
         return offset < m_size ? offset : m_size;
     }
 
+    // Sizes the parser for `size` bytes with room for more nesting than the
+    // reader accepts, so that the depth check here always fires before the
+    // parser's own bound is reached.
+    simdjson::error_code prepare(std::size_t size)
+    {
+        return parser.allocate(size == 0 ? 1 : size, read_max_depth + 8);
+    }
+
     ondemand::parser parser;
     ondemand::document document;
     // Arrays and objects open at this point of the read.
@@ -1079,6 +1087,8 @@ Expected<void, std::string> read_scalar_document(std::string_view text, Function
     auto const syntax = [&](simdjson::error_code code) {
         return fail(syntax_failure(state, code, first_non_white_space(text)));
     };
+    if (auto const code = state.prepare(text.size() + 2))
+        return syntax(code);
     if (auto const code = state.parser.iterate(wrapped.data(), text.size() + 2, wrapped.size()).get(state.document))
         return syntax(code);
     ondemand::array array;
@@ -1115,6 +1125,8 @@ Expected<void, std::string> read_padded_document(char const* data, std::size_t s
     if (start < size && text[start] != '[' && text[start] != '{')
         return read_scalar_document(text, read_root);
     DocumentState state(data, size);
+    if (auto const code = state.prepare(size))
+        return unexpected(with_position(syntax_failure(state, code, start), text));
     if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
         return unexpected(with_position(syntax_failure(state, code, start), text));
     ValueReader root(state, nullptr);
