@@ -8,6 +8,7 @@ packages=(
   libcli11-dev libsimdjson-dev libsodium-dev librust-blake3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   b3sum python3
+  nlohmann-json3-dev
 )
 
 missing=()
