@@ -150,7 +150,9 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
 
     auto const key = TRY(load_or_create_key(context.key_path));
     bool const passed = attempt.status == corvella::AttemptStatus::Passed;
-    TRY(append_event(context.audit_path, key,
+    // A passing attempt appends two events; the chain is read once for both.
+    ChainAppender chain(context.audit_path);
+    TRY(chain.append(key,
                      build_training_event({
                          .action = "training.knowledge_check.attempted",
                          .actor_type = quenmark::ActorType::User,
@@ -173,7 +175,7 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     TRY(print(completion_line(record)));
     TRY(corvella::check_completion_for_assignment(record, assignment));
     auto completed = corvella::mark_completed(assignment, now);
-    TRY(append_event(context.audit_path, key,
+    TRY(chain.append(key,
                      build_training_event({
                          .action = "training.assignment.completed",
                          .actor_type = quenmark::ActorType::User,

@@ -3,10 +3,89 @@
 #include "store/files.h"
 
 #include "quenmark/audit_chain.h"
+#include "quenmark/json.h"
+#include "quenmark/json_read.h"
 
+#include <optional>
+#include <span>
+#include <string_view>
 #include <utility>
 
 namespace corvellactl {
+
+// The chain as the appender keeps it: the file text of its entries without
+// the closing bracket, with the writer that has the array open and goes on
+// with it, and the last entry, to which the next one links.
+struct ChainAppender::Chain {
+    std::string text;
+    quenmark::json::PrettyWriter writer { text };
+    std::optional<quenmark::SignedAuditEvent> last;
+};
+
+namespace {
+
+// How the file text of an array that holds elements ends.
+constexpr std::string_view closing_bracket = "\n]";
+
+} // namespace
+
+// Reads the chain file into the appender's form. Each entry is read and at
+// once written again in the file form, so the text is exactly what writing
+// the whole parsed list gives: members unknown to the event model are
+// dropped, as every rewrite of the file drops them. Errors as load_chain.
+CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(std::string const& path)
+{
+    auto chain = std::make_unique<Chain>();
+    chain->writer.begin_array();
+    if (!path_exists(path))
+        return chain;
+    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    // Room for the file's own form and the entries this command appends.
+    constexpr std::size_t room_for_new_entries = std::size_t { 64 } << 10U;
+    chain->text.reserve(file.size() + room_for_new_entries);
+
+    quenmark::SignedAuditEvent entry;
+    bool has_entries = false;
+    auto const read = quenmark::json::read_padded_document(file.data(), file.size(),
+        [&](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
+            return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+                entry = quenmark::SignedAuditEvent {};
+                TRY(quenmark::read_json(element, entry));
+                quenmark::write_json(chain->writer, entry);
+                has_entries = true;
+                return {};
+            });
+        });
+    if (!read)
+        return quenmark::unexpected(CommandError::json(read.error()));
+    if (has_entries)
+        chain->last = std::move(entry);
+    return chain;
+}
+
+// Links, signs and numbers the event after the kept chain's last entry, and
+// replaces the file with the kept text and the new entry.
+CommandResult<void> ChainAppender::append_to_chain(quenmark::SigningKey const& key, quenmark::AuditEvent event)
+{
+    Chain& chain = *m_chain;
+    std::span<quenmark::SignedAuditEvent const> last;
+    if (chain.last)
+        last = std::span(&*chain.last, 1);
+    auto const head = quenmark::derive_head(last);
+    if (!head)
+        return quenmark::unexpected(CommandError::message("could not hash last audit event: " + head.error().text()));
+    auto entry = quenmark::link_event(*head, key, std::move(event));
+    if (!entry)
+        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entry.error().text()));
+
+    quenmark::write_json(chain.writer, *entry);
+    chain.text.append(closing_bracket);
+    auto const written = replace_file(m_path, chain.text);
+    chain.text.resize(chain.text.size() - closing_bracket.size());
+    TRY(written);
+    chain.last = std::move(*entry);
+    return {};
+}
 
 CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string const& path)
 {
@@ -21,18 +100,29 @@ CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string co
 
 CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key, quenmark::AuditEvent event)
 {
-    auto entries = TRY(load_chain(path));
-    auto const head = quenmark::derive_head(entries);
-    if (!head)
-        return quenmark::unexpected(CommandError::message("could not hash last audit event: " + head.error().text()));
-    auto entry = quenmark::link_event(*head, key, std::move(event));
-    if (!entry)
-        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entry.error().text()));
-    entries.push_back(std::move(*entry));
+    ChainAppender appender(path);
+    return appender.append(key, std::move(event));
+}
 
-    std::string text;
-    quenmark::write_chain(entries, text);
-    return replace_file(path, text);
+ChainAppender::ChainAppender(std::string path)
+    : m_path(std::move(path))
+{
+}
+
+ChainAppender::ChainAppender(ChainAppender&&) noexcept = default;
+ChainAppender& ChainAppender::operator=(ChainAppender&&) noexcept = default;
+ChainAppender::~ChainAppender() = default;
+
+CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenmark::AuditEvent event)
+{
+    if (!m_chain)
+        m_chain = TRY(read_chain(m_path));
+    auto appended = append_to_chain(key, std::move(event));
+    // A failure may leave the kept text ahead of the file; the next append
+    // reads the file instead.
+    if (!appended)
+        m_chain.reset();
+    return appended;
 }
 
 CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key)

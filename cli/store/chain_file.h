@@ -8,6 +8,7 @@
 #include "quenmark/signing.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,32 @@ namespace corvellactl {
 // cannot be written. The existing chain is not verified.
 [[nodiscard]] CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key,
                                               quenmark::AuditEvent event);
+
+// Appends events to one chain file for the length of a command. Each append
+// links, signs and numbers its event and replaces the file with the longer
+// chain, atomically, before it returns, exactly as append_event does; but
+// the chain is read only by the first append, and later ones add their entry
+// to the file text already written instead of reading and writing every
+// entry again. The command's directory lock keeps other writers out
+// meanwhile, so the file still holds what the last append wrote. After a
+// failed append the next one starts from the file again.
+class ChainAppender {
+public:
+    explicit ChainAppender(std::string path);
+    ChainAppender(ChainAppender&&) noexcept;
+    ChainAppender& operator=(ChainAppender&&) noexcept;
+    ~ChainAppender();
+
+    // Errors: those of append_event.
+    [[nodiscard]] CommandResult<void> append(quenmark::SigningKey const& key, quenmark::AuditEvent event);
+
+private:
+    struct Chain;
+    [[nodiscard]] static CommandResult<std::unique_ptr<Chain>> read_chain(std::string const& path);
+    [[nodiscard]] CommandResult<void> append_to_chain(quenmark::SigningKey const& key, quenmark::AuditEvent event);
+    std::string m_path;
+    std::unique_ptr<Chain> m_chain;
+};
 
 // Reads and verifies the whole chain and returns its number of entries.
 // A failed check is Message "audit chain verification failed: " + the

@@ -140,9 +140,14 @@ public:
             return quenmark::unexpected(CommandError::io(errno));
         return {};
     }
-    // After a rename the temporary name is gone; nothing is left to remove.
-    void forget() { m_remove = false; }
     int descriptor() const { return m_descriptor; }
+    // Hands the open file and its name to a new owner, which closes and
+    // removes it from then on.
+    std::pair<std::string, int> release()
+    {
+        m_remove = false;
+        return { std::move(m_path), std::exchange(m_descriptor, -1) };
+    }
 
 private:
     TemporaryFile(std::string path, int descriptor)
@@ -224,7 +229,14 @@ void PaddedText::wipe()
 
 CommandResult<void> replace_file(std::string const& path, std::string_view content)
 {
-    std::string const target = resolve_link(path);
+    auto replacement = TRY(FileReplacement::begin(path));
+    TRY(replacement.write(content));
+    return replacement.commit();
+}
+
+CommandResult<FileReplacement> FileReplacement::begin(std::string const& path)
+{
+    std::string target = resolve_link(path);
     auto temporary = TRY(TemporaryFile::create(target));
 
     mode_t mode = default_file_mode();
@@ -237,11 +249,72 @@ CommandResult<void> replace_file(std::string const& path, std::string_view conte
             // becomes the caller's, as a fresh write would make it.
         }
     }
-    TRY(temporary.fill(content, mode));
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0)
+    if (::fchmod(temporary.descriptor(), mode) != 0)
         return quenmark::unexpected(CommandError::io(errno));
-    temporary.forget();
-    sync_directory(parent_of(target));
+    auto [name, descriptor] = temporary.release();
+    return FileReplacement(std::move(target), std::move(name), descriptor);
+}
+
+FileReplacement::FileReplacement(std::string target, std::string temporary, int descriptor)
+    : m_target(std::move(target))
+    , m_temporary(std::move(temporary))
+    , m_descriptor(descriptor)
+{
+}
+
+FileReplacement::FileReplacement(FileReplacement&& other) noexcept
+    : m_target(std::move(other.m_target))
+    , m_temporary(std::exchange(other.m_temporary, {}))
+    , m_descriptor(std::exchange(other.m_descriptor, -1))
+    , m_written(other.m_written)
+    , m_write_back_started(other.m_write_back_started)
+{
+}
+
+FileReplacement::~FileReplacement()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    if (!m_temporary.empty())
+        ::unlink(m_temporary.c_str());
+}
+
+CommandResult<void> FileReplacement::write(std::string_view bytes)
+{
+    // Large content goes out in pieces, and the disk is asked to start on
+    // each stretch written so far: it then works while the rest is produced,
+    // and the flush in commit() has little left to wait for. The request is
+    // only advice; commit() reports any failure to reach the disk.
+    constexpr std::size_t piece_size = std::size_t { 8 } << 20U;
+    while (!bytes.empty()) {
+        std::string_view const piece = bytes.substr(0, piece_size);
+        if (!write_all(m_descriptor, piece))
+            return quenmark::unexpected(CommandError::io(errno));
+        bytes.remove_prefix(piece.size());
+        m_written += piece.size();
+#ifdef SYNC_FILE_RANGE_WRITE
+        if (m_written - m_write_back_started >= piece_size) {
+            ::sync_file_range(m_descriptor, static_cast<off_t>(m_write_back_started),
+                static_cast<off_t>(m_written - m_write_back_started), SYNC_FILE_RANGE_WRITE);
+            m_write_back_started = m_written;
+        }
+#endif
+    }
+    return {};
+}
+
+CommandResult<void> FileReplacement::commit()
+{
+    if (::fsync(m_descriptor) != 0)
+        return quenmark::unexpected(CommandError::io(errno));
+    int const descriptor = std::exchange(m_descriptor, -1);
+    if (::close(descriptor) != 0)
+        return quenmark::unexpected(CommandError::io(errno));
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+        return quenmark::unexpected(CommandError::io(errno));
+    // The temporary name is gone with the rename; nothing is left to remove.
+    m_temporary.clear();
+    sync_directory(parent_of(m_target));
     return {};
 }
 

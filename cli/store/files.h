@@ -48,6 +48,33 @@ private:
 // symbolic link is followed, so the file it names is replaced.
 [[nodiscard]] CommandResult<void> replace_file(std::string const& path, std::string_view content);
 
+// The same replacement with the content handed over in pieces, so a large
+// file never has to be held whole in memory: begin() creates the temporary
+// file, write() adds bytes to it, and commit() flushes it to disk and renames
+// it over the target. Dropped without a successful commit(), it removes the
+// temporary file and the target keeps its old content.
+class FileReplacement {
+public:
+    [[nodiscard]] static CommandResult<FileReplacement> begin(std::string const& path);
+    [[nodiscard]] CommandResult<void> write(std::string_view bytes);
+    [[nodiscard]] CommandResult<void> commit();
+
+    FileReplacement(FileReplacement&& other) noexcept;
+    FileReplacement& operator=(FileReplacement&&) = delete;
+    FileReplacement(FileReplacement const&) = delete;
+    FileReplacement& operator=(FileReplacement const&) = delete;
+    ~FileReplacement();
+
+private:
+    FileReplacement(std::string target, std::string temporary, int descriptor);
+    std::string m_target;
+    std::string m_temporary;
+    int m_descriptor { -1 };
+    std::size_t m_written { 0 };
+    // Bytes handed to the disk ahead of commit(), so its flush waits less.
+    std::size_t m_write_back_started { 0 };
+};
+
 enum class CreateOutcome : unsigned char { Created, AlreadyExists };
 
 // Creates the file with the given permissions holding `content`, never

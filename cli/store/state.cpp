@@ -17,22 +17,66 @@ constexpr std::array<std::string_view, 5> member_names {
     "assessments", "assignments", "attempts", "completions", "certificates",
 };
 
+// Makes room for the rest of a list at its second element: as many records
+// as the rest of the document would hold if they were all the size of the
+// first (the records of a list are much alike), but never more memory than
+// the document's own text. Growing step by step would copy every record a
+// few times and touch twice the memory.
+template<typename Record>
+void reserve_for_list(std::vector<Record>& list, std::size_t first_offset, quenmark::json::ValueReader const& second)
+{
+    std::size_t const offset = second.offset();
+    std::size_t const size = second.document_size();
+    if (offset <= first_offset || offset >= size)
+        return;
+    std::size_t const estimate = (size - offset) / (offset - first_offset);
+    list.reserve(list.size() + std::min(estimate, size / sizeof(Record)));
+}
+
 template<typename Record>
 quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::vector<Record>& list)
 {
-    return reader.array([&list](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+    std::size_t first_offset = 0;
+    return reader.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+        if (list.empty())
+            first_offset = element.offset();
+        else if (list.size() == 1)
+            reserve_for_list(list, first_offset, element);
         return read_json(element, list.emplace_back());
     });
 }
 
-template<typename Record>
-void write_list(quenmark::json::Sink& sink, std::string_view name, std::vector<Record> const& list)
+// Writes one member of the file form and calls `drain` after each record.
+template<typename Record, typename Drain>
+CommandResult<void> write_list(quenmark::json::Sink& sink, std::string_view name, std::vector<Record> const& list,
+                               Drain& drain)
 {
     sink.key(name);
     sink.begin_array();
-    for (auto const& record : list)
+    for (auto const& record : list) {
         write_json(sink, record);
+        TRY(drain());
+    }
     sink.end_array();
+    return {};
+}
+
+// Appends the file form to `out` and calls `drain` after each record, so a
+// caller may move what has gathered in `out` elsewhere on the way; the
+// writer only ever appends, so emptying `out` in between changes nothing
+// else. The first failure of `drain` ends the writing.
+template<typename Drain>
+CommandResult<void> write_store_draining(Store const& store, std::string& out, Drain& drain)
+{
+    quenmark::json::PrettyWriter writer(out);
+    writer.begin_object();
+    TRY(write_list(writer, member_names[0], store.assessments, drain));
+    TRY(write_list(writer, member_names[1], store.assignments, drain));
+    TRY(write_list(writer, member_names[2], store.attempts, drain));
+    TRY(write_list(writer, member_names[3], store.completions, drain));
+    TRY(write_list(writer, member_names[4], store.certificates, drain));
+    writer.end_object();
+    return {};
 }
 
 // The first record whose key equals `id`, or null; const follows the list.
@@ -55,23 +99,6 @@ auto const assessment_key = [](corvella::AssessmentDefinition const& record) { r
 auto const assignment_key = [](corvella::TrainingAssignment const& record) { return record.id; };
 auto const completion_key = [](corvella::CompletionRecord const& record) { return record.id; };
 auto const certificate_key = [](corvella::Certificate const& record) { return record.payload.certificate_id; };
-
-// A rough size of the written form, so the output buffer grows rarely.
-std::size_t estimated_size(Store const& store)
-{
-    std::size_t size = 128;
-    for (auto const& assessment : store.assessments) {
-        size += 512;
-        for (auto const& question : assessment.questions) {
-            size += 160 + question.prompt.size();
-            for (auto const& choice : question.choices)
-                size += 16 + choice.size();
-        }
-    }
-    size += store.assignments.size() * 640 + store.attempts.size() * 700 + store.completions.size() * 700
-        + store.certificates.size() * 1000;
-    return size;
-}
 
 } // namespace
 
@@ -116,22 +143,29 @@ CommandResult<Store> load_store(std::string const& path)
 
 void write_store(Store const& store, std::string& out)
 {
-    quenmark::json::PrettyWriter writer(out);
-    writer.begin_object();
-    write_list(writer, member_names[0], store.assessments);
-    write_list(writer, member_names[1], store.assignments);
-    write_list(writer, member_names[2], store.attempts);
-    write_list(writer, member_names[3], store.completions);
-    write_list(writer, member_names[4], store.certificates);
-    writer.end_object();
+    auto const keep = []() -> CommandResult<void> { return {}; };
+    // Nothing is drained, so nothing can fail.
+    static_cast<void>(write_store_draining(store, out, keep));
 }
 
 CommandResult<void> save_store(std::string const& path, Store const& store)
 {
-    std::string text;
-    text.reserve(estimated_size(store));
-    write_store(store, text);
-    return replace_file(path, text);
+    // The file form goes to the file in chunks as it is written, so the
+    // whole text is never held in memory at once.
+    constexpr std::size_t chunk_size = std::size_t { 1 } << 20U;
+    auto file = TRY(FileReplacement::begin(path));
+    std::string chunk;
+    chunk.reserve(chunk_size + chunk_size / 2);
+    auto const drain = [&file, &chunk]() -> CommandResult<void> {
+        if (chunk.size() < chunk_size)
+            return {};
+        TRY(file.write(chunk));
+        chunk.clear();
+        return {};
+    };
+    TRY(write_store_draining(store, chunk, drain));
+    TRY(file.write(chunk));
+    return file.commit();
 }
 
 CommandResult<corvella::AssessmentDefinition*> find_assessment(Store& store, corvella::AssessmentId const& id)

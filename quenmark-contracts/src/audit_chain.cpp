@@ -4,19 +4,28 @@
 #include "quenmark/json_read.h"
 #include "quenmark/text.h"
 
+#include "parallel.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <limits>
+#include <memory>
+#include <span>
 #include <utility>
 
 namespace quenmark {
 
 namespace {
 
-// Entries whose signatures are checked before their links are walked. The
-// signature checks of one block are independent of each other, so they are
-// the part that can be spread over threads; the walk stays in order.
-constexpr std::size_t verify_block_size = 256;
+// Entries whose signatures one thread checks per piece of work: enough that
+// handing out a piece costs nothing beside its checks, few enough that the
+// threads finish close together and that reading hands out work early.
+constexpr std::size_t seal_block_size = 64;
+
+// Chains of at most this many entries are checked on the calling thread
+// alone: starting threads would cost more than the checks they share.
+constexpr std::size_t parallel_threshold = 2 * seal_block_size;
 
 // About the size of one entry of this system in the chain file's pretty form.
 constexpr std::size_t typical_entry_size = 1024;
@@ -43,15 +52,119 @@ ContractError sequence_gap(std::uint64_t expected, std::uint64_t found)
     return ContractError::validation_failed(std::move(message));
 }
 
-// What one entry proves on its own: its event canonicalises and its signature
-// holds. Yields the event's content hash, which the next entry must link to.
-Expected<ContentHash, ContractError> seal_of(SignedAuditEvent const& entry, VerifyingKey const& key)
+// What one entry proves on its own: whether its signature holds over its
+// event's canonical bytes, and, when it does, the content hash of those bytes,
+// which the next entry must link to.
+struct Seal {
+    ContentHash hash;
+    bool signature_holds { false };
+};
+
+// `buffer` is scratch space, reused so that sealing allocates nothing.
+Seal seal_of(SignedAuditEvent const& entry, VerifyingKey const& key, std::string& buffer)
 {
-    std::string const bytes = TRY(event_canonical_bytes(entry.event));
-    if (!verify_bytes(key, bytes, entry.signature))
-        return unexpected(ContractError::signature_verification());
-    return ContentHash::of_bytes(bytes);
+    buffer.clear();
+    append_canonical_bytes(entry.event, buffer);
+    Seal seal;
+    seal.signature_holds = verify_bytes(key, buffer, entry.signature);
+    if (seal.signature_holds)
+        seal.hash = ContentHash::of_bytes(buffer);
+    return seal;
 }
+
+// The in-order part of verification: links and sequence numbers, given each
+// entry's seal. The first entry may carry any sequence number but no link.
+class ChainWalk {
+public:
+    [[nodiscard]] Expected<void, ContractError> step(SignedAuditEvent const& entry, Seal const& seal)
+    {
+        if (!seal.signature_holds)
+            return unexpected(ContractError::signature_verification());
+        auto const& link = entry.event.previous_event_hash;
+        if (!m_previous) {
+            if (link)
+                return unexpected(broken_link(entry.sequence));
+            m_expected = next_sequence(entry.sequence);
+        } else {
+            if (!link || *link != *m_previous)
+                return unexpected(broken_link(entry.sequence));
+            if (entry.sequence != m_expected)
+                return unexpected(sequence_gap(m_expected, entry.sequence));
+            m_expected = next_sequence(m_expected);
+        }
+        m_previous = seal.hash;
+        return {};
+    }
+
+private:
+    std::optional<ContentHash> m_previous;
+    std::uint64_t m_expected { 0 };
+};
+
+// The lowest chain position at which a signature is known to fail, shared by
+// the threads that seal a chain. The walk stops there at the latest, so the
+// entries after it need no sealing.
+class FirstFailure {
+public:
+    bool needs(std::size_t position) const { return position <= m_position.load(std::memory_order_relaxed); }
+
+    void record(std::size_t position)
+    {
+        std::size_t current = m_position.load(std::memory_order_relaxed);
+        while (position < current && !m_position.compare_exchange_weak(current, position, std::memory_order_relaxed)) {
+        }
+    }
+
+private:
+    std::atomic<std::size_t> m_position { std::numeric_limits<std::size_t>::max() };
+};
+
+// Consecutive entries of a chain, from position `first`, and the slots their
+// seals go to. Each piece is sealed by one thread, and no two pieces share a
+// slot; the walk reads the slots only after every sealing thread has ended.
+struct SealPiece {
+    std::span<SignedAuditEvent const> entries;
+    std::span<Seal> seals;
+    std::size_t first { 0 };
+};
+
+using SealQueue = detail::WorkQueue<SealPiece>;
+
+// Seals pieces from the queue until it is closed and empty. Every entry at or
+// before the first failure is sealed; entries after it may be skipped.
+void seal_pieces(SealQueue& queue, VerifyingKey const& key, FirstFailure& failure)
+{
+    std::string buffer;
+    buffer.reserve(typical_entry_size);
+    while (auto const piece = queue.pop()) {
+        for (std::size_t index = 0; index < piece->entries.size(); ++index) {
+            std::size_t const position = piece->first + index;
+            if (!failure.needs(position))
+                break;
+            piece->seals[index] = seal_of(piece->entries[index], key, buffer);
+            if (!piece->seals[index].signature_holds)
+                failure.record(position);
+        }
+    }
+}
+
+std::size_t blocks_for(std::size_t entries) { return (entries + seal_block_size - 1) / seal_block_size; }
+
+Expected<void, ContractError> verify_serially(std::span<SignedAuditEvent const> entries, VerifyingKey const& key)
+{
+    std::string buffer;
+    buffer.reserve(typical_entry_size);
+    ChainWalk walk;
+    for (SignedAuditEvent const& entry : entries)
+        TRY(walk.step(entry, seal_of(entry, key, buffer)));
+    return {};
+}
+
+// Part of a chain as it is read: entries and, once sealed, their seals.
+struct ReadBlock {
+    std::vector<SignedAuditEvent> entries;
+    std::vector<Seal> seals;
+};
 
 } // namespace
 
@@ -77,39 +190,92 @@ Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, Sign
 
 Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries, VerifyingKey const& key)
 {
-    // The first entry may carry any sequence number but no link.
-    std::optional<ContentHash> previous;
-    std::uint64_t expected = 0;
+    if (entries.size() <= parallel_threshold)
+        return verify_serially(entries, key);
 
-    std::vector<Expected<ContentHash, ContractError>> seals;
-    seals.reserve(std::min(entries.size(), verify_block_size));
-    for (std::size_t start = 0; start < entries.size(); start += verify_block_size) {
-        auto const block = entries.subspan(start, std::min(verify_block_size, entries.size() - start));
-        seals.clear();
-        for (SignedAuditEvent const& entry : block)
-            seals.push_back(seal_of(entry, key));
+    ensure_sodium();
+    std::vector<Seal> seals(entries.size());
+    std::span<Seal> const all_seals(seals);
+    SealQueue queue;
+    for (std::size_t first = 0; first < entries.size(); first += seal_block_size) {
+        std::size_t const count = std::min(seal_block_size, entries.size() - first);
+        queue.push(SealPiece { entries.subspan(first, count), all_seals.subspan(first, count), first });
+    }
+    queue.close();
+    FirstFailure failure;
+    {
+        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(entries.size())),
+            [&] { seal_pieces(queue, key, failure); });
+        seal_pieces(queue, key, failure);
+    }
 
-        for (std::size_t index = 0; index < block.size(); ++index) {
-            SignedAuditEvent const& entry = block[index];
-            auto& seal = seals[index];
-            if (!seal)
-                return unexpected(std::move(seal).error());
-            auto const& link = entry.event.previous_event_hash;
-            if (!previous) {
-                if (link)
-                    return unexpected(broken_link(entry.sequence));
-                expected = next_sequence(entry.sequence);
-            } else {
-                if (!link || *link != *previous)
-                    return unexpected(broken_link(entry.sequence));
-                if (entry.sequence != expected)
-                    return unexpected(sequence_gap(expected, entry.sequence));
-                expected = next_sequence(expected);
-            }
-            previous = *seal;
+    ChainWalk walk;
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        TRY(walk.step(entries[index], seals[index]));
+    return {};
+}
+
+Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key)
+{
+    if (text.size() <= parallel_threshold * typical_entry_size) {
+        auto entries = TRY(parse_chain(text));
+        return ChainCheck { entries.size(), verify_chain(entries, key) };
+    }
+
+    // The calling thread reads and hands out each block as soon as it is
+    // full; the other threads seal blocks meanwhile, and the caller joins
+    // them once reading ends. Blocks never move once handed out.
+    ensure_sodium();
+    std::vector<std::unique_ptr<ReadBlock>> blocks;
+    blocks.reserve(blocks_for(text.size() / typical_entry_size) + 1);
+    SealQueue queue;
+    FirstFailure failure;
+    auto const hand_out = [&] {
+        ReadBlock& block = *blocks.back();
+        block.seals.resize(block.entries.size());
+        std::size_t const first = (blocks.size() - 1) * seal_block_size;
+        queue.push(SealPiece { block.entries, block.seals, first });
+    };
+    Expected<void, std::string> read;
+    {
+        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(text.size() / typical_entry_size)),
+            [&] { seal_pieces(queue, key, failure); });
+        read = json::read_document(text, [&](json::ValueReader& root) -> json::Read<void> {
+            return root.array([&](json::ValueReader& element) -> json::Read<void> {
+                if (blocks.empty() || blocks.back()->entries.size() == seal_block_size) {
+                    blocks.push_back(std::make_unique<ReadBlock>());
+                    blocks.back()->entries.reserve(seal_block_size);
+                }
+                std::vector<SignedAuditEvent>& entries = blocks.back()->entries;
+                entries.emplace_back();
+                TRY(read_json(element, entries.back()));
+                if (entries.size() == seal_block_size)
+                    hand_out();
+                return {};
+            });
+        });
+        if (read && !blocks.empty() && blocks.back()->entries.size() < seal_block_size)
+            hand_out();
+        if (!read)
+            failure.record(0); // nothing more is worth sealing
+        queue.close();
+        seal_pieces(queue, key, failure);
+    }
+    if (!read)
+        return unexpected(std::move(read).error());
+
+    ChainCheck check;
+    for (auto const& block : blocks)
+        check.entries += block->entries.size();
+    ChainWalk walk;
+    for (auto const& block : blocks) {
+        for (std::size_t index = 0; index < block->entries.size(); ++index) {
+            check.verified = walk.step(block->entries[index], block->seals[index]);
+            if (!check.verified)
+                return check;
         }
     }
-    return {};
+    return check;
 }
 
 Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text)

@@ -1,5 +1,8 @@
 #include "quenmark/audit_event.h"
 
+#include "quenmark/text.h"
+
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <type_traits>
@@ -290,6 +293,294 @@ json::Read<void> read_value(json::ValueReader& reader, std::optional<T>& out)
     return {};
 }
 
+// The canonical form, written directly. An event's canonical bytes are those
+// of its JSON value after canonicalisation: strings composed, members in
+// ascending byte order of their names, no white space. Every member name here
+// is fixed ASCII that needs no escape, so composition leaves the names alone,
+// no two can collide, and their order is known in advance (checked at compile
+// time below). The writer therefore emits the members in that order straight
+// into the output, with no value tree and no sorting.
+
+// Room for one event of this system, so the buffer rarely grows.
+constexpr std::size_t canonical_event_capacity = 768;
+
+constexpr bool is_plain_name(std::string_view name)
+{
+    for (char const character : name) {
+        auto const byte = static_cast<unsigned char>(character);
+        if (byte < 0x20U || byte >= 0x80U || character == '"' || character == '\\')
+            return false;
+    }
+    return !name.empty();
+}
+
+// True when `order` lists every member once, in strictly ascending byte order
+// of the names, and every name is written as it stands.
+template<std::size_t N, typename Member, std::size_t M>
+constexpr bool is_canonical_order(std::array<std::string_view, N> const& names, std::array<Member, M> const& order)
+{
+    if (M != N)
+        return false;
+    for (std::size_t index = 0; index < M; ++index) {
+        auto const position = static_cast<std::size_t>(order[index]);
+        if (position >= N || !is_plain_name(names[position]))
+            return false;
+        if (index != 0 && !(names[static_cast<std::size_t>(order[index - 1])] < names[position]))
+            return false;
+    }
+    return true;
+}
+
+constexpr std::array<ActorMember, 3> actor_canonical_order {
+    ActorMember::ActorId, ActorMember::ActorType, ActorMember::DisplayNameEncrypted,
+};
+constexpr std::array<TargetMember, 2> target_canonical_order { TargetMember::TargetId, TargetMember::TargetType };
+constexpr std::array<MarkerMember, 5> marker_canonical_order {
+    MarkerMember::AppliedAt, MarkerMember::AppliedBy, MarkerMember::FieldPath,
+    MarkerMember::Reason, MarkerMember::RedactionPolicyId,
+};
+constexpr std::array<EventMember, 18> event_canonical_order {
+    EventMember::Action, EventMember::Actor, EventMember::Category, EventMember::CorrelationId,
+    EventMember::EventId, EventMember::MetadataEncrypted, EventMember::OccurredAt, EventMember::PreviousEventHash,
+    EventMember::ProductId, EventMember::ReceivedAt, EventMember::RedactionMarkers, EventMember::Result,
+    EventMember::RetentionClass, EventMember::Severity, EventMember::SourceNodeId, EventMember::Target,
+    EventMember::TenantId, EventMember::WorkspaceId,
+};
+static_assert(is_canonical_order(actor_members, actor_canonical_order));
+static_assert(is_canonical_order(target_members, target_canonical_order));
+static_assert(is_canonical_order(marker_members, marker_canonical_order));
+static_assert(is_canonical_order(event_members, event_canonical_order));
+
+bool is_ascii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char character) {
+        return static_cast<unsigned char>(character) < 0x80U;
+    });
+}
+
+// Text that may hold anything: composed (only non-ASCII text can change) and
+// escaped as every canonical string is.
+void write_canonical_text(std::string& out, std::string_view text)
+{
+    if (is_ascii(text))
+        json::append_string(out, text);
+    else
+        json::append_string(out, json::compose(text));
+}
+
+// The text forms of identifiers, instants, hashes and enumerations are made of
+// ASCII letters, digits and punctuation that is never escaped, so they are
+// written between quotes as they stand.
+template<typename AppendText>
+void write_quoted(std::string& out, AppendText append_text)
+{
+    out.push_back('"');
+    append_text();
+    out.push_back('"');
+}
+
+void write_canonical(std::string& out, std::string const& text) { write_canonical_text(out, text); }
+void write_canonical(std::string& out, Slug const& slug) { write_canonical_text(out, slug.text()); }
+void write_canonical(std::string& out, Uuid const& id) { write_quoted(out, [&] { id.append_to(out); }); }
+void write_canonical(std::string& out, Timestamp const& instant) { write_quoted(out, [&] { instant.append_text(out); }); }
+void write_canonical(std::string& out, ContentHash const& hash) { write_quoted(out, [&] { hash.append_text(out); }); }
+
+template<typename E>
+    requires std::is_enum_v<E>
+void write_canonical(std::string& out, E value)
+{
+    write_quoted(out, [&] { out.append(enum_name(value)); });
+}
+
+void write_canonical(std::string& out, Bytes const& bytes)
+{
+    out.push_back('[');
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        if (index != 0)
+            out.push_back(',');
+        append_decimal(out, std::uint64_t { bytes[index] });
+    }
+    out.push_back(']');
+}
+
+void write_canonical(std::string& out, Actor const& actor);
+void write_canonical(std::string& out, Target const& target);
+void write_canonical(std::string& out, std::vector<RedactionMarker> const& markers);
+
+// Opens an object on construction and writes its members' names with the
+// separators between them; close() ends it.
+class CanonicalObject {
+public:
+    explicit CanonicalObject(std::string& out) : m_out(out) { m_out.push_back('{'); }
+
+    template<typename T>
+    void member(std::string_view name, T const& value)
+    {
+        if (!m_first)
+            m_out.push_back(',');
+        m_first = false;
+        m_out.push_back('"');
+        m_out.append(name);
+        m_out.append("\":");
+        write_canonical(m_out, value);
+    }
+
+    // Absent optional members are not part of the canonical form.
+    template<typename T>
+    void member(std::string_view name, std::optional<T> const& value)
+    {
+        if (value)
+            member(name, *value);
+    }
+
+    void close() { m_out.push_back('}'); }
+
+private:
+    std::string& m_out;
+    bool m_first { true };
+};
+
+void write_canonical(std::string& out, Actor const& actor)
+{
+    CanonicalObject object(out);
+    for (ActorMember const member : actor_canonical_order) {
+        std::string_view const name = name_of(actor_members, member);
+        switch (member) {
+        case ActorMember::ActorType:
+            object.member(name, actor.actor_type);
+            break;
+        case ActorMember::ActorId:
+            object.member(name, actor.actor_id);
+            break;
+        case ActorMember::DisplayNameEncrypted:
+            object.member(name, actor.display_name_encrypted);
+            break;
+        }
+    }
+    object.close();
+}
+
+void write_canonical(std::string& out, Target const& target)
+{
+    CanonicalObject object(out);
+    for (TargetMember const member : target_canonical_order) {
+        std::string_view const name = name_of(target_members, member);
+        switch (member) {
+        case TargetMember::TargetType:
+            object.member(name, target.target_type);
+            break;
+        case TargetMember::TargetId:
+            object.member(name, target.target_id);
+            break;
+        }
+    }
+    object.close();
+}
+
+void write_canonical(std::string& out, RedactionMarker const& marker)
+{
+    CanonicalObject object(out);
+    for (MarkerMember const member : marker_canonical_order) {
+        std::string_view const name = name_of(marker_members, member);
+        switch (member) {
+        case MarkerMember::FieldPath:
+            object.member(name, marker.field_path);
+            break;
+        case MarkerMember::Reason:
+            object.member(name, marker.reason);
+            break;
+        case MarkerMember::RedactionPolicyId:
+            object.member(name, marker.redaction_policy_id);
+            break;
+        case MarkerMember::AppliedAt:
+            object.member(name, marker.applied_at);
+            break;
+        case MarkerMember::AppliedBy:
+            object.member(name, marker.applied_by);
+            break;
+        }
+    }
+    object.close();
+}
+
+void write_canonical(std::string& out, std::vector<RedactionMarker> const& markers)
+{
+    out.push_back('[');
+    for (std::size_t index = 0; index < markers.size(); ++index) {
+        if (index != 0)
+            out.push_back(',');
+        write_canonical(out, markers[index]);
+    }
+    out.push_back(']');
+}
+
+void write_canonical(std::string& out, AuditEvent const& event)
+{
+    CanonicalObject object(out);
+    for (EventMember const member : event_canonical_order) {
+        std::string_view const name = name_of(event_members, member);
+        switch (member) {
+        case EventMember::EventId:
+            object.member(name, event.event_id);
+            break;
+        case EventMember::TenantId:
+            object.member(name, event.tenant_id);
+            break;
+        case EventMember::WorkspaceId:
+            object.member(name, event.workspace_id);
+            break;
+        case EventMember::ProductId:
+            object.member(name, event.product_id);
+            break;
+        case EventMember::SourceNodeId:
+            object.member(name, event.source_node_id);
+            break;
+        case EventMember::Actor:
+            object.member(name, event.actor);
+            break;
+        case EventMember::Target:
+            object.member(name, event.target);
+            break;
+        case EventMember::Action:
+            object.member(name, event.action);
+            break;
+        case EventMember::Result:
+            object.member(name, event.result);
+            break;
+        case EventMember::Severity:
+            object.member(name, event.severity);
+            break;
+        case EventMember::Category:
+            object.member(name, event.category);
+            break;
+        case EventMember::OccurredAt:
+            object.member(name, event.occurred_at);
+            break;
+        case EventMember::ReceivedAt:
+            object.member(name, event.received_at);
+            break;
+        case EventMember::CorrelationId:
+            object.member(name, event.correlation_id);
+            break;
+        case EventMember::MetadataEncrypted:
+            object.member(name, event.metadata_encrypted);
+            break;
+        case EventMember::RetentionClass:
+            object.member(name, event.retention_class);
+            break;
+        case EventMember::RedactionMarkers:
+            // An empty list is left out, as in the file form.
+            if (!event.redaction_markers.empty())
+                object.member(name, event.redaction_markers);
+            break;
+        case EventMember::PreviousEventHash:
+            object.member(name, event.previous_event_hash);
+            break;
+        }
+    }
+    object.close();
+}
+
 } // namespace
 
 std::string_view stored_name(ActorType value) { return enum_name(value); }
@@ -553,11 +844,17 @@ json::Read<void> read_json(json::ValueReader& reader, SignedAuditEvent& entry)
     return {};
 }
 
+void append_canonical_bytes(AuditEvent const& event, std::string& out)
+{
+    write_canonical(out, event);
+}
+
 Expected<std::string, ContractError> event_canonical_bytes(AuditEvent const& event)
 {
-    json::ValueBuilder builder;
-    write_json(builder, event);
-    return json::canonical_bytes(builder.take());
+    std::string out;
+    out.reserve(canonical_event_capacity);
+    write_canonical(out, event);
+    return out;
 }
 
 Expected<ContentHash, ContractError> event_content_hash(AuditEvent const& event)

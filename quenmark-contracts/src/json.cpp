@@ -41,6 +41,13 @@ std::uint64_t load_word(char const* bytes)
     return word;
 }
 
+std::uint32_t load_half_word(char const* bytes)
+{
+    std::uint32_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
 // True when every byte is below 0x80; looks at eight bytes at a time.
 bool is_ascii(std::string_view text)
 {
@@ -56,19 +63,123 @@ bool is_ascii(std::string_view text)
     return true;
 }
 
-// True when any of the eight bytes is a control character, a quotation mark
-// or a backslash, the only bytes that the string writer escapes. Exact for
-// the question "is there any": borrows only run from a byte that matches.
-bool word_needs_escape(std::uint64_t word)
+// Marks, in their top bits, the bytes of an eight-byte word that the string
+// writer escapes: those below 0x20, the quotation mark and the backslash. A
+// byte below 0x20 borrows when 0x20 is taken from it, and the two characters
+// become zero under xor and borrow when 1 is taken; either way its top bit
+// ends up set. Borrows only run upwards from such a byte, so the mask is zero
+// exactly when the word needs no escape; bytes of 0x80 and above, whose top
+// bit was set to begin with, are masked out.
+std::uint64_t escape_mask(std::uint64_t word)
 {
-    auto const has_zero = [](std::uint64_t value) {
-        return ((value - repeated_byte(0x01)) & ~value & repeated_byte(0x80)) != 0;
-    };
-    bool const has_control = ((word - repeated_byte(0x20)) & ~word & repeated_byte(0x80)) != 0;
-    return has_control || has_zero(word ^ repeated_byte('"')) || has_zero(word ^ repeated_byte('\\'));
+    std::uint64_t const below_space = word - repeated_byte(0x20);
+    std::uint64_t const quotation_mark = (word ^ repeated_byte('"')) - repeated_byte(0x01);
+    std::uint64_t const backslash = (word ^ repeated_byte('\\')) - repeated_byte(0x01);
+    return (below_space | quotation_mark | backslash) & ~word & repeated_byte(0x80);
 }
 
 bool byte_needs_escape(unsigned char byte) { return byte < 0x20U || byte == '"' || byte == '\\'; }
+
+// The position of the first byte at or after `from` that the string writer
+// escapes, or the text's size when there is none. Looks at eight bytes at a
+// time, and at the tail of a text of eight bytes or more through the text's
+// last eight bytes, so clean text is never looked at byte by byte.
+std::size_t next_escape(std::string_view text, std::size_t from)
+{
+    char const* const data = text.data();
+    std::size_t const size = text.size();
+    auto const first_between = [data](std::size_t start, std::size_t end) {
+        for (std::size_t position = start; position < end; ++position) {
+            if (byte_needs_escape(static_cast<unsigned char>(data[position])))
+                return position;
+        }
+        return end;
+    };
+    std::size_t index = from;
+    for (; index + 8 <= size; index += 8) {
+        if (escape_mask(load_word(data + index)) != 0)
+            return first_between(index, index + 8);
+    }
+    if (index == size)
+        return size;
+    // The rest is shorter than a word: look at the text's last eight bytes
+    // at once when there are that many, even though they overlap bytes
+    // before `index`.
+    if (size >= 8 && escape_mask(load_word(data + size - 8)) == 0)
+        return size;
+    return first_between(index, size);
+}
+
+// Whether no byte of the text needs escaping: the common case, checked
+// eight bytes at a time. Texts of up to eight bytes are gathered into one
+// word (the bytes left over are filled with a letter); longer ones end with
+// a word that overlaps the one before it.
+bool needs_no_escape(std::string_view text)
+{
+    char const* const data = text.data();
+    std::size_t const size = text.size();
+    if (size <= 8) {
+        std::uint64_t word = repeated_byte('a');
+        if (size >= 4) {
+            word = load_half_word(data) | (std::uint64_t { load_half_word(data + size - 4) } << 32U);
+        } else if (size > 0) {
+            auto const byte = [data](std::size_t index) {
+                return std::uint64_t { static_cast<unsigned char>(data[index]) };
+            };
+            word = (word & ~std::uint64_t { 0xFFFFFF }) | byte(0) | (byte(size / 2) << 8U) | (byte(size - 1) << 16U);
+        }
+        return escape_mask(word) == 0;
+    }
+    std::size_t index = 0;
+    for (; index + 8 < size; index += 8) {
+        if (escape_mask(load_word(data + index)) != 0)
+            return false;
+    }
+    return escape_mask(load_word(data + size - 8)) == 0;
+}
+
+// Appends bytes that need no escaping between quotation marks, in one step.
+void append_quoted_verbatim(std::string& out, std::string_view text)
+{
+    std::size_t const start = out.size();
+    out.resize(start + text.size() + 2);
+    char* const target = out.data() + start;
+    target[0] = '"';
+    if (!text.empty())
+        std::memcpy(target + 1, text.data(), text.size());
+    target[text.size() + 1] = '"';
+}
+
+// ",\n" and a run of spaces: a separator, its line break and the indentation
+// of most nesting depths go out in one append.
+constexpr std::size_t indent_run_size = 128;
+constexpr auto separator_run = [] {
+    std::array<char, 2 + indent_run_size> run {};
+    run[0] = ',';
+    run[1] = '\n';
+    for (std::size_t index = 2; index < run.size(); ++index)
+        run[index] = ' ';
+    return run;
+}();
+
+// Appends an optional comma, a line break and two spaces per level of depth.
+void append_line_break(std::string& out, std::size_t depth, bool comma)
+{
+    std::size_t spaces = depth * 2;
+    char const* const start = separator_run.data() + (comma ? 0 : 1);
+    std::size_t const lead = comma ? 2 : 1;
+    if (spaces <= indent_run_size) {
+        out.append(start, lead + spaces);
+        return;
+    }
+    out.append(start, lead + indent_run_size);
+    spaces -= indent_run_size;
+    while (spaces > 0) {
+        std::size_t const count = std::min(spaces, indent_run_size);
+        out.append(separator_run.data() + 2, count);
+        spaces -= count;
+    }
+}
 
 void append_escape(std::string& out, unsigned char byte)
 {
@@ -368,29 +479,25 @@ void PrettyWriter::before_value()
     }
     if (m_has_element.empty())
         return;
-    if (m_has_element.back())
-        m_out.push_back(',');
-    m_has_element.back() = true;
-    m_out.push_back('\n');
-    m_out.append(m_has_element.size() * 2, ' ');
+    bool const comma = m_has_element.back() != 0;
+    m_has_element.back() = 1;
+    append_line_break(m_out, m_has_element.size(), comma);
 }
 
 void PrettyWriter::open(char bracket)
 {
     before_value();
     m_out.push_back(bracket);
-    m_has_element.push_back(false);
+    m_has_element.push_back(0);
 }
 
 void PrettyWriter::close(char bracket)
 {
-    bool const had_element = !m_has_element.empty() && m_has_element.back();
+    bool const had_element = !m_has_element.empty() && m_has_element.back() != 0;
     if (!m_has_element.empty())
         m_has_element.pop_back();
-    if (had_element) {
-        m_out.push_back('\n');
-        m_out.append(m_has_element.size() * 2, ' ');
-    }
+    if (had_element)
+        append_line_break(m_out, m_has_element.size(), /*comma=*/false);
     m_out.push_back(bracket);
 }
 
@@ -398,9 +505,32 @@ void PrettyWriter::begin_object() { open('{'); }
 
 void PrettyWriter::key(std::string_view name)
 {
-    before_value();
-    append_string(m_out, name);
-    m_out.append(": ");
+    // Member names are mostly short constants that need no escaping: the
+    // line break, the indentation, the quoted name and the ": " after it then
+    // go out in one append.
+    constexpr std::size_t short_name = 64;
+    constexpr std::size_t shallow_indent = 64;
+    bool const in_one_piece = !m_after_key && !m_has_element.empty() && name.size() <= short_name
+        && m_has_element.size() * 2 <= shallow_indent && needs_no_escape(name);
+    if (!in_one_piece) {
+        before_value();
+        append_string(m_out, name);
+        m_out.append(": ");
+        m_after_key = true;
+        return;
+    }
+    bool const comma = m_has_element.back() != 0;
+    m_has_element.back() = 1;
+    std::size_t const lead = (comma ? 2 : 1) + m_has_element.size() * 2;
+    std::array<char, 2 + shallow_indent + short_name + 4> piece;
+    std::memcpy(piece.data(), separator_run.data() + (comma ? 0 : 1), lead);
+    char* const quoted = piece.data() + lead;
+    quoted[0] = '"';
+    std::memcpy(quoted + 1, name.data(), name.size());
+    quoted[name.size() + 1] = '"';
+    quoted[name.size() + 2] = ':';
+    quoted[name.size() + 3] = ' ';
+    m_out.append(piece.data(), lead + name.size() + 4);
     m_after_key = true;
 }
 
@@ -503,27 +633,20 @@ Value ValueBuilder::take()
 
 void append_string(std::string& out, std::string_view text)
 {
-    out.push_back('"');
-    char const* const data = text.data();
-    std::size_t const size = text.size();
-    std::size_t run_start = 0;
-    std::size_t index = 0;
-    while (index < size) {
-        if (index + 8 <= size && !word_needs_escape(load_word(data + index))) {
-            index += 8;
-            continue;
-        }
-        auto const byte = static_cast<unsigned char>(data[index]);
-        if (!byte_needs_escape(byte)) {
-            ++index;
-            continue;
-        }
-        out.append(data + run_start, index - run_start);
-        append_escape(out, byte);
-        ++index;
-        run_start = index;
+    if (needs_no_escape(text)) {
+        append_quoted_verbatim(out, text);
+        return;
     }
-    out.append(data + run_start, size - run_start);
+    std::size_t escape_at = next_escape(text, 0);
+    out.push_back('"');
+    std::size_t run_start = 0;
+    while (escape_at < text.size()) {
+        out.append(text.data() + run_start, escape_at - run_start);
+        append_escape(out, static_cast<unsigned char>(text[escape_at]));
+        run_start = escape_at + 1;
+        escape_at = next_escape(text, run_start);
+    }
+    out.append(text.data() + run_start, text.size() - run_start);
     out.push_back('"');
 }
 

@@ -4,6 +4,7 @@
 
 #include <simdjson.h>
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <type_traits>
@@ -511,6 +512,31 @@ ReadError number_failure(DocumentState const& state, simdjson::error_code code, 
 
 bool is_integer_text(std::string_view token) { return token.find_first_of(".eE") == std::string_view::npos; }
 
+// A string value without escapes, read (and consumed) in place: its bytes in
+// the input are its value, so nothing is copied to the parser's string
+// buffer. None, and the value left unread, for anything else. The input's
+// UTF-8 and its unescaped control characters were checked before reading.
+std::optional<std::string_view> plain_string(ondemand::value& value)
+{
+    // The token runs from the opening quotation mark to the next structural
+    // character after the string, so the closing mark lies inside it.
+    std::string_view const token = value.raw_json_token();
+    if (token.empty() || token.front() != '"')
+        return std::nullopt;
+    char const* const start = token.data() + 1;
+    std::size_t const room = token.size() - 1;
+    auto const* const end = static_cast<char const*>(std::memchr(start, '"', room));
+    if (end == nullptr)
+        return std::nullopt;
+    auto const length = static_cast<std::size_t>(end - start);
+    if (std::memchr(start, '\\', length) != nullptr)
+        return std::nullopt;
+    ondemand::raw_json_string raw;
+    if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS)
+        return std::nullopt;
+    return std::string_view(start, length);
+}
+
 class Reading {
 public:
     explicit Reading(ValueReader& reader)
@@ -651,6 +677,10 @@ public:
     Read<std::string_view> string(std::string_view expected)
     {
         return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string_view> {
+            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(source)>, ondemand::value>) {
+                if (auto const plain = plain_string(source)) [[likely]]
+                    return *plain;
+            }
             std::string_view text;
             if (auto const code = source.get_string().get(text)) [[unlikely]]
                 return unexpected(failure(code, expected));
@@ -822,6 +852,21 @@ Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
     return {};
 }
 
+// The index of `name` in `names` (which holds no name twice), searched from
+// `start` round to it again; names.size() when it is not there.
+std::size_t index_of(std::span<std::string_view const> names, std::string_view name, std::size_t start)
+{
+    std::size_t const count = names.size();
+    for (std::size_t step = 0; step < count; ++step) {
+        std::size_t index = start + step;
+        if (index >= count)
+            index -= count;
+        if (names[index] == name)
+            return index;
+    }
+    return count;
+}
+
 // Reads a member or element with a callback, then validates and skips it
 // if the callback left it unread.
 template<typename Callback>
@@ -886,6 +931,10 @@ ReadError ValueReader::error(std::string message) const
 {
     return ReadError { std::move(message), start_offset(*m_state, *this) };
 }
+
+std::size_t ValueReader::offset() const { return start_offset(*m_state, *this); }
+
+std::size_t ValueReader::document_size() const { return m_state->text().size(); }
 
 Read<std::string> ValueReader::string()
 {
@@ -990,14 +1039,17 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
         if (depth.too_deep())
             return unexpected(error("recursion limit exceeded"));
         std::uint64_t seen = 0;
+        // Members usually come in the order of `names`, so each name is
+        // looked for first where the previous one was found.
+        std::size_t expected_index = 0;
         for (auto field_result : object) {
             ondemand::field field;
             if (auto const code = std::move(field_result).get(field)) [[unlikely]]
                 return unexpected(Reading(*this).syntax(code));
             auto const member_key = TRY(member_name(*m_state, field));
-            std::size_t index = 0;
-            while (index < names.size() && names[index] != member_key.name)
-                ++index;
+            std::size_t const index = index_of(names, member_key.name, expected_index);
+            if (index < names.size())
+                expected_index = index + 1;
             ValueReader member(*m_state, &field.value());
             if (index == names.size()) {
                 TRY(member.skip());

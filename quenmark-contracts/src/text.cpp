@@ -1,5 +1,6 @@
 #include "quenmark/text.h"
 
+#include "hex_digits.h"
 #include "unicode_tables.h"
 
 #include <algorithm>
@@ -76,17 +77,6 @@ void append_integer(std::string& out, Integer value)
     auto const [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), value);
     static_cast<void>(error);
     out.append(digits.data(), end);
-}
-
-std::optional<std::uint8_t> hex_digit_value(char digit)
-{
-    if (digit >= '0' && digit <= '9')
-        return static_cast<std::uint8_t>(digit - '0');
-    if (digit >= 'a' && digit <= 'f')
-        return static_cast<std::uint8_t>(digit - 'a' + 10);
-    if (digit >= 'A' && digit <= 'F')
-        return static_cast<std::uint8_t>(digit - 'A' + 10);
-    return std::nullopt;
 }
 
 } // namespace
@@ -276,13 +266,12 @@ std::optional<std::uint8_t> parse_hex_group(std::string_view group)
 {
     if (group.size() != 2)
         return std::nullopt;
-    if (group[0] == '+')
-        return hex_digit_value(group[1]);
-    auto const high = hex_digit_value(group[0]);
-    auto const low = hex_digit_value(group[1]);
-    if (!high || !low)
+    // "+f" is the number fifteen, as a leading sign allows.
+    unsigned const high = group[0] == '+' ? 0U : detail::hex_digit_value(group[0]);
+    unsigned const low = detail::hex_digit_value(group[1]);
+    if (((high | low) & 0xF0U) != 0)
         return std::nullopt;
-    return static_cast<std::uint8_t>((*high << 4U) | *low);
+    return static_cast<std::uint8_t>((high << 4U) | low);
 }
 
 void append_hex(std::string& out, std::uint8_t const* bytes, std::size_t size)

@@ -2,9 +2,13 @@
 
 #include "quenmark/text.h"
 
+#include "hex_digits.h"
+
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <sys/random.h>
 
 namespace quenmark {
@@ -16,18 +20,7 @@ constexpr std::string_view urn_prefix = "urn:uuid:";
 constexpr std::array<std::size_t, 5> group_lengths { 8, 4, 4, 4, 12 };
 constexpr std::size_t max_slug_length = 64;
 
-int hex_value(char digit)
-{
-    if (digit >= '0' && digit <= '9')
-        return digit - '0';
-    if (digit >= 'a' && digit <= 'f')
-        return digit - 'a' + 10;
-    if (digit >= 'A' && digit <= 'F')
-        return digit - 'A' + 10;
-    return -1;
-}
-
-bool is_hex_digit(char digit) { return hex_value(digit) >= 0; }
+bool is_hex_digit(char digit) { return detail::hex_digit_value(digit) != detail::not_hex_digit; }
 
 // The character starting at byte `index` of `text`, shown as in the parser's
 // message; control and other invisible characters are escaped so the message
@@ -90,6 +83,73 @@ std::string group_layout_fault(std::string_view body)
     return {};
 }
 
+// Up to eight characters packed into a word, the first in the lowest byte.
+template<std::size_t count>
+std::uint64_t packed_characters(char const* text)
+{
+    static_assert(count <= 8);
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, text, count);
+    } else {
+        for (std::size_t index = 0; index < count; ++index)
+            word |= std::uint64_t { static_cast<unsigned char>(text[index]) } << (8U * index);
+    }
+    return word;
+}
+
+constexpr std::uint64_t in_each_byte(std::uint64_t byte) { return byte * 0x0101010101010101U; }
+
+// The four bytes that eight packed hex digits spell, the first byte lowest,
+// worked out for all eight characters at once; none when one of the eight
+// is not a hex digit of either letter case.
+std::optional<std::uint32_t> hex_word(std::uint64_t characters)
+{
+    // Adding 0x80 - n to a byte below 0x80 sets its top bit exactly when the
+    // byte is at least n, and never carries into the next byte.
+    std::uint64_t const low_seven = characters & in_each_byte(0x7F);
+    auto const in_range = [](std::uint64_t bytes, std::uint64_t first, std::uint64_t last) {
+        return (bytes + in_each_byte(0x80 - first)) & ~(bytes + in_each_byte(0x7F - last));
+    };
+    std::uint64_t const digit = in_range(low_seven, '0', '9');
+    std::uint64_t const letter = in_range(low_seven | in_each_byte(0x20), 'a', 'f');
+    if (((digit | letter) & ~characters & in_each_byte(0x80)) != in_each_byte(0x80))
+        return std::nullopt;
+    // A digit's value is its low four bits, plus nine for a letter (bit 6).
+    std::uint64_t const values = (low_seven & in_each_byte(0x0F)) + ((low_seven >> 6U) & in_each_byte(0x01)) * 9;
+    // Pairs of values into bytes (in every other byte), then those four bytes side by side.
+    std::uint64_t bytes = ((values << 4U) | (values >> 8U)) & 0x00FF00FF00FF00FFU;
+    bytes = (bytes | (bytes >> 8U)) & 0x0000FFFF0000FFFFU;
+    bytes = (bytes | (bytes >> 16U)) & 0xFFFFFFFFU;
+    return static_cast<std::uint32_t>(bytes);
+}
+
+// The canonical hyphenated form (8-4-4-4-12 digits, 36 characters) in one
+// pass: the form every stored identifier takes, read without the general
+// parser's three passes. Anything else, valid or not, is left to the
+// general parser, which alone words the faults.
+std::optional<Uuid> parse_hyphenated(std::string_view text)
+{
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+        return std::nullopt;
+    char const* const data = text.data();
+    std::array<std::uint64_t, 4> const groups {
+        packed_characters<8>(data),
+        packed_characters<4>(data + 9) | (packed_characters<4>(data + 14) << 32U),
+        packed_characters<4>(data + 19) | (packed_characters<4>(data + 24) << 32U),
+        packed_characters<8>(data + 28),
+    };
+    Uuid uuid;
+    for (std::size_t group = 0; group < groups.size(); ++group) {
+        auto const word = hex_word(groups[group]);
+        if (!word)
+            return std::nullopt;
+        for (std::size_t index = 0; index < 4; ++index)
+            uuid.bytes[group * 4 + index] = static_cast<std::uint8_t>(*word >> (8U * index));
+    }
+    return uuid;
+}
+
 std::string invalid_length(std::size_t length)
 {
     std::string message = "invalid length: found ";
@@ -97,18 +157,9 @@ std::string invalid_length(std::size_t length)
     return message;
 }
 
-} // namespace
-
-Uuid Uuid::mint()
-{
-    Uuid uuid;
-    fill_random(uuid.bytes.data(), uuid.bytes.size(), "uuid");
-    uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0FU) | 0x40U);
-    uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3FU) | 0x80U);
-    return uuid;
-}
-
-Expected<Uuid, std::string> Uuid::parse(std::string_view text)
+// Every accepted shape, and the message of the first fault of a text that
+// is none of them; kept out of line, away from the common case.
+[[gnu::noinline]] Expected<Uuid, std::string> parse_any_shape(std::string_view text)
 {
     // The body is the part inside the braces or after the "urn:uuid:" prefix.
     // Wrappers are recognised by the shape's length or by their presence, and
@@ -158,12 +209,30 @@ Expected<Uuid, std::string> Uuid::parse(std::string_view text)
     for (char const character : body) {
         if (character == '-')
             continue;
-        auto const value = static_cast<unsigned>(hex_value(character));
+        unsigned const value = detail::hex_digit_value(character);
         std::uint8_t& byte = uuid.bytes[digit_index / 2];
         byte = static_cast<std::uint8_t>(digit_index % 2 == 0 ? value << 4U : byte | value);
         ++digit_index;
     }
     return uuid;
+}
+
+} // namespace
+
+Uuid Uuid::mint()
+{
+    Uuid uuid;
+    fill_random(uuid.bytes.data(), uuid.bytes.size(), "uuid");
+    uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0FU) | 0x40U);
+    uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3FU) | 0x80U);
+    return uuid;
+}
+
+Expected<Uuid, std::string> Uuid::parse(std::string_view text)
+{
+    if (auto const uuid = parse_hyphenated(text)) [[likely]]
+        return *uuid;
+    return parse_any_shape(text);
 }
 
 std::string Uuid::to_string() const

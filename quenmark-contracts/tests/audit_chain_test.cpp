@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <limits>
 #include <string>
@@ -208,6 +209,121 @@ TEST(AuditChain, BreaksDeepInALongChainAreFoundInOrder)
     edited[256].event.action = "x";
     edited[400].sequence = 1;
     EXPECT_EQ(test_support::error_text(verify_chain(edited, key.verifying_key())), "signature verification failed");
+}
+
+// Verifies the chain both as entries and as the chain file's text, which must
+// agree, and returns the error text ("<value>" when it verifies).
+std::string verified_both_ways(std::vector<SignedAuditEvent> const& chain, VerifyingKey const& key)
+{
+    std::string const from_entries = test_support::error_text(verify_chain(chain, key));
+    std::string text;
+    write_chain(chain, text);
+    auto const check = read_and_verify_chain(text, key);
+    EXPECT_TRUE(test_support::has_value(check));
+    if (!check)
+        return "<unreadable>";
+    EXPECT_EQ(check->entries, chain.size());
+    EXPECT_EQ(test_support::error_text(check->verified), from_entries);
+    return from_entries;
+}
+
+// Long enough that the signatures are checked on several threads and the file
+// is read while they run, with a last block that is not full.
+TEST(AuditChain, LongChainsBrokenInSeveralPlacesReportTheFirstBreak)
+{
+    using Chain = std::vector<SignedAuditEvent>;
+    struct Row {
+        std::string_view name;
+        std::function<void(Chain&)> tamper;
+        std::string_view expected;
+    };
+    constexpr std::string_view bad_signature = "signature verification failed";
+    Row const rows[] = {
+        { "untouched", [](Chain&) {}, "<value>" },
+        { "signature early, gap and signature late",
+            [](Chain& chain) {
+                chain[70].signature.bytes[5] ^= 1U;
+                chain[700].sequence = 5;
+                chain[990].event.action = "x";
+            },
+            bad_signature },
+        { "gap before signatures in later blocks",
+            [](Chain& chain) {
+                chain[300].sequence = 1000;
+                chain[301].signature.bytes[0] ^= 1U;
+                chain[999].event.action = "x";
+            },
+            "validation failed: audit chain sequence gap: expected 301, found 1000" },
+        { "link before a signature",
+            [](Chain& chain) {
+                chain.erase(chain.begin() + 500);
+                chain[800].event.action = "x";
+            },
+            "validation failed: audit chain broken at sequence 502: previous-hash link does not match the preceding "
+            "event" },
+        { "signature in the block before a link",
+            [](Chain& chain) {
+                chain[447].event.target.target_id = "intruder";
+                chain.erase(chain.begin() + 449);
+            },
+            bad_signature },
+        { "only the last entry",
+            [](Chain& chain) { chain.back().sequence = 1; },
+            "validation failed: audit chain sequence gap: expected 1000, found 1" },
+        { "first entry renumbered",
+            [](Chain& chain) { chain.front().sequence = 41; },
+            "validation failed: audit chain sequence gap: expected 42, found 2" },
+        { "tail removed", [](Chain& chain) { chain.resize(777); }, "<value>" },
+        { "swapped across blocks",
+            [](Chain& chain) { std::swap(chain[127], chain[128]); },
+            "validation failed: audit chain broken at sequence 129: previous-hash link does not match the preceding "
+            "event" },
+    };
+    SigningKey const key = test_key();
+    Chain const original = chain_of(1000, key);
+    for (Row const& row : rows) {
+        Chain chain = original;
+        row.tamper(chain);
+        EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), row.expected) << row.name;
+    }
+    EXPECT_EQ(verified_both_ways(original, key_from_byte(8).verifying_key()), bad_signature);
+}
+
+// Chains around the sizes where checking moves to several threads.
+TEST(AuditChain, ChainsOfEveryBlockShapeVerify)
+{
+    using Chain = std::vector<SignedAuditEvent>;
+    SigningKey const key = test_key();
+    Chain const original = chain_of(260, key);
+    for (std::size_t const size : { 0U, 1U, 2U, 63U, 64U, 65U, 128U, 129U, 130U, 192U, 259U, 260U }) {
+        Chain chain(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(size));
+        EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "<value>") << size;
+        if (size < 2)
+            continue;
+        chain.back().signature.bytes[63] ^= 1U;
+        EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "signature verification failed") << size;
+    }
+}
+
+TEST(AuditChainFile, ReadingFaultsWinOverEarlierBreaks)
+{
+    SigningKey const key = test_key();
+    auto chain = chain_of(400, key);
+    chain[3].event.action = "x";
+    std::string text;
+    write_chain(chain, text);
+    std::string const bad_tail = text.substr(0, text.size() - 1) + "}";
+    std::string const bad_late_entry = text.substr(0, text.rfind("\"user\"")) + "\"robot\""
+        + text.substr(text.rfind("\"user\"") + 6);
+    std::string const bad_first_entry = text.substr(0, text.find("\"sequence\": 1")) + "\"sequence\": -1"
+        + text.substr(text.find("\"sequence\": 1") + 13);
+    for (std::string const& input : { bad_tail, bad_late_entry, bad_first_entry }) {
+        auto const parsed = parse_chain(input);
+        ASSERT_FALSE(parsed.has_value());
+        auto const check = read_and_verify_chain(input, key.verifying_key());
+        ASSERT_FALSE(check.has_value());
+        EXPECT_EQ(check.error(), parsed.error());
+    }
 }
 
 TEST(AuditChainFile, WritesThePrettyArrayAndReadsItBack)

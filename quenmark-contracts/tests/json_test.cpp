@@ -298,4 +298,111 @@ TEST(CanonicalJson, SameValueGivesIdenticalBytes)
     EXPECT_EQ(canonical_or_error(value), "{\"a\":\"b\",\"\xC3\xB1\":[\"\xC3\xA9\",-1]}");
 }
 
+
+// The escapes written out one byte at a time, as the canonical form defines
+// them: the reference the word-at-a-time writer must agree with.
+std::string escaped_byte_by_byte(std::string const& text)
+{
+    std::string out = "\"";
+    for (char const character : text) {
+        auto const byte = static_cast<unsigned char>(character);
+        switch (byte) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            if (byte < 0x20U) {
+                constexpr char digits[] = "0123456789abcdef";
+                out += "\\u00";
+                out += digits[byte >> 4U];
+                out += digits[byte & 0x0FU];
+            } else {
+                out += character;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+TEST(PrettyWriter, StringsEscapedAtEveryLengthAndPosition)
+{
+    // Bytes next to the escaped ones on either side, and bytes with the top
+    // bit set, which a word-at-a-time check must neither miss nor mistake.
+    std::string const specials { '"', '\\', '\0', '\x01', '\x1F', '\n', ' ', '!', '#', '[', ']', '\x7F',
+        '\x80', '\xA2', '\xDC', '\xFF' };
+    for (std::size_t length = 1; length <= 27; ++length) {
+        for (std::size_t position = 0; position < length; ++position) {
+            for (char const special : specials) {
+                std::string text(length, 'a');
+                text[position] = special;
+                text[length - 1 - position] = special;
+                std::string out = "prefix";
+                quenmark::json::append_string(out, text);
+                ASSERT_EQ(out, "prefix" + escaped_byte_by_byte(text))
+                    << "length " << length << ", position " << position << ", byte " << int(special);
+            }
+        }
+    }
+    std::string empty;
+    quenmark::json::append_string(empty, "");
+    EXPECT_EQ(empty, "\"\"");
+}
+
+TEST(PrettyWriter, KeysThatNeedEscapingLongKeysAndDeepNesting)
+{
+    std::string const long_key(70, 'k');
+    std::string out;
+    quenmark::json::PrettyWriter writer(out);
+    writer.begin_object();
+    writer.key("tab\there");
+    writer.string("v");
+    writer.key(long_key);
+    writer.unsigned_integer(1);
+    writer.end_object();
+    EXPECT_EQ(out, "{\n  \"tab\\there\": \"v\",\n  \"" + long_key + "\": 1\n}");
+
+    // Deeper than the run of spaces the writer keeps for indentation.
+    constexpr std::size_t depth = 70;
+    std::string nested;
+    quenmark::json::PrettyWriter nested_writer(nested);
+    for (std::size_t level = 0; level < depth; ++level) {
+        nested_writer.begin_object();
+        nested_writer.key("k");
+    }
+    nested_writer.null();
+    for (std::size_t level = 0; level < depth; ++level)
+        nested_writer.end_object();
+    std::string expected;
+    for (std::size_t level = 0; level < depth; ++level) {
+        expected += "{\n";
+        expected.append((level + 1) * 2, ' ');
+        expected += "\"k\": ";
+    }
+    expected += "null";
+    for (std::size_t level = depth; level > 0; --level) {
+        expected += '\n';
+        expected.append((level - 1) * 2, ' ');
+        expected += '}';
+    }
+    EXPECT_EQ(nested, expected);
+}
+
 } // namespace

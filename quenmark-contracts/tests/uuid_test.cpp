@@ -73,6 +73,45 @@ TEST(UuidParse, RejectsWithTheFirstFault)
         EXPECT_EQ(test_support::error_text(Uuid::parse(input)), message) << input;
 }
 
+// Every byte value at every position of the hyphenated form: accepted exactly
+// where a hyphen or a hex digit belongs, with that digit's value in place;
+// refused otherwise with the general parser's wording.
+TEST(UuidParse, ReadsEachPositionOfTheHyphenatedForm)
+{
+    auto const digit_value = [](int byte) -> int {
+        if (byte >= '0' && byte <= '9')
+            return byte - '0';
+        if (byte >= 'a' && byte <= 'f')
+            return byte - 'a' + 10;
+        if (byte >= 'A' && byte <= 'F')
+            return byte - 'A' + 10;
+        return -1;
+    };
+    std::string const expected_text(canonical);
+    for (std::size_t position = 0; position < canonical.size(); ++position) {
+        bool const hyphen_place = position == 8 || position == 13 || position == 18 || position == 23;
+        for (int byte = 0; byte < 256; ++byte) {
+            std::string text(canonical);
+            text[position] = static_cast<char>(byte);
+            auto const uuid = Uuid::parse(text);
+            int const value = digit_value(byte);
+            bool const valid = hyphen_place ? byte == '-' : value >= 0;
+            ASSERT_EQ(test_support::has_value(uuid), valid) << position << " " << byte;
+            if (valid) {
+                std::string expected = expected_text;
+                if (!hyphen_place)
+                    expected[position] = "0123456789abcdef"[value];
+                EXPECT_EQ(uuid->to_string(), expected) << position << " " << byte;
+                continue;
+            }
+            std::string const message = test_support::error_text(uuid);
+            bool const worded = message.starts_with("invalid character: found `")
+                || message.starts_with("invalid group count: ") || message.starts_with("invalid group length ");
+            EXPECT_TRUE(worded) << position << " " << byte << ": " << message;
+        }
+    }
+}
+
 TEST(UuidText, WritesLowercaseHyphenatedAndShortForms)
 {
     Uuid uuid;

@@ -11,6 +11,7 @@
 #include "quenmark/expected.h"
 #include "quenmark/signing.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -46,12 +47,28 @@ struct ChainHead {
 // wrong link (or a first entry that has one), ValidationFailed "audit chain
 // sequence gap: expected N, found M" for a misnumbered entry after the first.
 // An empty chain verifies; removing entries from the end is not detectable.
+// Long chains have their signatures checked on all cores; the result is the
+// same as that of a check of one entry after another.
 [[nodiscard]] Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries,
                                                          VerifyingKey const& key);
 
 // Reads the chain file's text: a JSON array of signed events. On failure
 // returns the reader's message with its line and column.
 [[nodiscard]] Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text);
+
+// A chain file's text that reads as a chain: how many entries it holds and
+// what verify_chain says of them.
+struct ChainCheck {
+    std::size_t entries { 0 };
+    Expected<void, ContractError> verified;
+};
+
+// parse_chain followed by verify_chain, with the signatures of the entries
+// already read checked on the other cores while the rest is still being read.
+// Fails with parse_chain's message when the text does not read as a chain,
+// whatever the entries read before the fault; otherwise returns the number of
+// entries and exactly what verify_chain returns for them.
+[[nodiscard]] Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key);
 
 // Appends the chain file's pretty form (no final line feed) to `out`.
 void write_chain(std::span<SignedAuditEvent const> entries, std::string& out);

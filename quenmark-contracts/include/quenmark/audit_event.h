@@ -166,8 +166,12 @@ void write_json(json::Sink& sink, SignedAuditEvent const& entry);
 [[nodiscard]] json::Read<void> read_json(json::ValueReader& reader, AuditEvent& event);
 [[nodiscard]] json::Read<void> read_json(json::ValueReader& reader, SignedAuditEvent& entry);
 
-// The bytes that are signed and hashed: the event's JSON in canonical form.
-// Errors are CanonicalSerialization; the system's own events never produce one.
+// Appends the bytes that are signed and hashed, the event's JSON in canonical
+// form, to `out`. Cannot fail: an event's member names are fixed ASCII, so
+// none collide after composition, and it holds no floating-point number.
+void append_canonical_bytes(AuditEvent const& event, std::string& out);
+// The same bytes in a string of their own. Never fails for an event; the
+// result type is the one every canonical form shares.
 [[nodiscard]] Expected<std::string, ContractError> event_canonical_bytes(AuditEvent const& event);
 // BLAKE3 content hash of the canonical bytes, as the next chain entry links it.
 [[nodiscard]] Expected<ContentHash, ContractError> event_content_hash(AuditEvent const& event);

@@ -81,7 +81,7 @@ private:
     void open(char bracket);
     void close(char bracket);
     std::string& m_out;
-    std::vector<bool> m_has_element; // one entry per open container
+    std::vector<unsigned char> m_has_element; // one flag per open container: written an element yet
     bool m_after_key { false };
 };
 

@@ -103,6 +103,10 @@ public:
 
     // An error at this value's position.
     [[nodiscard]] ReadError error(std::string message) const;
+    // Where this value starts in the document and how long the document is,
+    // in bytes: enough to estimate how many more elements a list holds.
+    [[nodiscard]] std::size_t offset() const;
+    [[nodiscard]] std::size_t document_size() const;
 
     // Construction is the document reader's business: a null value pointer
     // stands for the document's root.
