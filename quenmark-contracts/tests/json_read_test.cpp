@@ -443,6 +443,58 @@ TEST(JsonRead, RecordErrorsCarryTheValuePosition)
     EXPECT_EQ(test_support::error_text(result), "UUID parsing failed: invalid length at line 3 column 5");
 }
 
+// Strings without escapes are taken from the input as they stand, the others
+// are unescaped; either way the next value must be read from its own start.
+TEST(JsonRead, StringsWithAndWithoutEscapesLeaveTheReaderAtTheNextValue)
+{
+    std::string_view const document = R"([
+        "plain",  "", "a,b:c]{}[ \/", "caf\u00e9 and café", "quote \" inside",
+        "ends in \\", "\u0041\n\t", {"k": "in an object", "l": "x\"y"}, "last"
+    ] )";
+    std::vector<std::string> read;
+    auto const result = quenmark::json::read_document(document, [&](ValueReader& root) {
+        return root.array([&](ValueReader& element) -> Read<void> {
+            if (read.size() % 2 == 0 && read.size() != 6) {
+                read.emplace_back(TRY(element.string_view()));
+                return {};
+            }
+            if (read.size() == 7) {
+                static constexpr std::array<std::string_view, 2> names { "k", "l" };
+                TRY(element.object(names, 0b11U, [&](std::size_t, ValueReader& value) -> Read<void> {
+                    read.push_back(TRY(value.string()));
+                    return {};
+                }));
+                return {};
+            }
+            read.push_back(TRY(element.string()));
+            return {};
+        });
+    });
+    ASSERT_TRUE(test_support::has_value(result)) << test_support::error_text(result);
+    std::vector<std::string> const expected {
+        "plain", "", "a,b:c]{}[ /", "caf\xc3\xa9 and caf\xc3\xa9", "quote \" inside", "ends in \\", "A\n\t",
+        "in an object", "x\"y", "last",
+    };
+    EXPECT_EQ(read, expected);
+}
+
+TEST(JsonRead, ValuesKnowWhereTheyStart)
+{
+    std::string_view const document = "[\"a\", {\"b\": 1},\n 2]";
+    std::vector<std::size_t> offsets;
+    std::size_t size = 0;
+    auto const result = quenmark::json::read_document(document, [&](ValueReader& root) {
+        return root.array([&](ValueReader& element) -> Read<void> {
+            offsets.push_back(element.offset());
+            size = element.document_size();
+            return element.skip();
+        });
+    });
+    ASSERT_TRUE(test_support::has_value(result));
+    EXPECT_EQ(offsets, (std::vector<std::size_t> { 1, 6, 17 }));
+    EXPECT_EQ(size, document.size());
+}
+
 TEST(JsonRead, PaddedBufferIsReadInPlace)
 {
     std::string_view const text = R"({"name":"Ada","age":36,"level":3,"role":"user"})";
