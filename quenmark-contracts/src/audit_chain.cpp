@@ -166,6 +166,69 @@ struct ReadBlock {
     std::vector<Seal> seals;
 };
 
+// Reads a chain file's text of `size` bytes through `read_document` (which
+// takes the root's reading function, as json::read_document does) while the
+// other threads seal the entries already read.
+template<typename ReadDocument>
+Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, VerifyingKey const& key,
+                                                             ReadDocument read_document)
+{
+    // The calling thread reads and hands out each block as soon as it is
+    // full; the other threads seal blocks meanwhile, and the caller joins
+    // them once reading ends. Blocks never move once handed out.
+    ensure_sodium();
+    std::vector<std::unique_ptr<ReadBlock>> blocks;
+    blocks.reserve(blocks_for(size / typical_entry_size) + 1);
+    SealQueue queue;
+    FirstFailure failure;
+    auto const hand_out = [&] {
+        ReadBlock& block = *blocks.back();
+        block.seals.resize(block.entries.size());
+        std::size_t const first = (blocks.size() - 1) * seal_block_size;
+        queue.push(SealPiece { block.entries, block.seals, first });
+    };
+    Expected<void, std::string> read;
+    {
+        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(size / typical_entry_size)),
+            [&] { seal_pieces(queue, key, failure); });
+        read = read_document([&](json::ValueReader& root) -> json::Read<void> {
+            return root.array([&](json::ValueReader& element) -> json::Read<void> {
+                if (blocks.empty() || blocks.back()->entries.size() == seal_block_size) {
+                    blocks.push_back(std::make_unique<ReadBlock>());
+                    blocks.back()->entries.reserve(seal_block_size);
+                }
+                std::vector<SignedAuditEvent>& entries = blocks.back()->entries;
+                entries.emplace_back();
+                TRY(read_json(element, entries.back()));
+                if (entries.size() == seal_block_size)
+                    hand_out();
+                return {};
+            });
+        });
+        if (read && !blocks.empty() && blocks.back()->entries.size() < seal_block_size)
+            hand_out();
+        if (!read)
+            failure.record(0); // nothing more is worth sealing
+        queue.close();
+        seal_pieces(queue, key, failure);
+    }
+    if (!read)
+        return unexpected(std::move(read).error());
+
+    ChainCheck check;
+    for (auto const& block : blocks)
+        check.entries += block->entries.size();
+    ChainWalk walk;
+    for (auto const& block : blocks) {
+        for (std::size_t index = 0; index < block->entries.size(); ++index) {
+            check.verified = walk.step(block->entries[index], block->seals[index]);
+            if (!check.verified)
+                return check;
+        }
+    }
+    return check;
+}
+
 } // namespace
 
 Expected<ChainHead, ContractError> derive_head(std::span<SignedAuditEvent const> entries)
@@ -221,61 +284,21 @@ Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, V
         auto entries = TRY(parse_chain(text));
         return ChainCheck { entries.size(), verify_chain(entries, key) };
     }
+    return read_and_verify_overlapped(text.size(), key, [&](auto const& read_root) {
+        return json::read_document(text, read_root);
+    });
+}
 
-    // The calling thread reads and hands out each block as soon as it is
-    // full; the other threads seal blocks meanwhile, and the caller joins
-    // them once reading ends. Blocks never move once handed out.
-    ensure_sodium();
-    std::vector<std::unique_ptr<ReadBlock>> blocks;
-    blocks.reserve(blocks_for(text.size() / typical_entry_size) + 1);
-    SealQueue queue;
-    FirstFailure failure;
-    auto const hand_out = [&] {
-        ReadBlock& block = *blocks.back();
-        block.seals.resize(block.entries.size());
-        std::size_t const first = (blocks.size() - 1) * seal_block_size;
-        queue.push(SealPiece { block.entries, block.seals, first });
-    };
-    Expected<void, std::string> read;
-    {
-        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(text.size() / typical_entry_size)),
-            [&] { seal_pieces(queue, key, failure); });
-        read = json::read_document(text, [&](json::ValueReader& root) -> json::Read<void> {
-            return root.array([&](json::ValueReader& element) -> json::Read<void> {
-                if (blocks.empty() || blocks.back()->entries.size() == seal_block_size) {
-                    blocks.push_back(std::make_unique<ReadBlock>());
-                    blocks.back()->entries.reserve(seal_block_size);
-                }
-                std::vector<SignedAuditEvent>& entries = blocks.back()->entries;
-                entries.emplace_back();
-                TRY(read_json(element, entries.back()));
-                if (entries.size() == seal_block_size)
-                    hand_out();
-                return {};
-            });
-        });
-        if (read && !blocks.empty() && blocks.back()->entries.size() < seal_block_size)
-            hand_out();
-        if (!read)
-            failure.record(0); // nothing more is worth sealing
-        queue.close();
-        seal_pieces(queue, key, failure);
+Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
+                                                                VerifyingKey const& key)
+{
+    if (size <= parallel_threshold * typical_entry_size) {
+        auto entries = TRY(parse_chain(std::string_view(data, size)));
+        return ChainCheck { entries.size(), verify_chain(entries, key) };
     }
-    if (!read)
-        return unexpected(std::move(read).error());
-
-    ChainCheck check;
-    for (auto const& block : blocks)
-        check.entries += block->entries.size();
-    ChainWalk walk;
-    for (auto const& block : blocks) {
-        for (std::size_t index = 0; index < block->entries.size(); ++index) {
-            check.verified = walk.step(block->entries[index], block->seals[index]);
-            if (!check.verified)
-                return check;
-        }
-    }
-    return check;
+    return read_and_verify_overlapped(size, key, [&](auto const& read_root) {
+        return json::read_padded_document(data, size, read_root);
+    });
 }
 
 Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text)

@@ -1,5 +1,7 @@
 #include "quenmark/audit_chain.h"
 
+#include "quenmark/json_read.h"
+
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -211,6 +213,26 @@ TEST(AuditChain, BreaksDeepInALongChainAreFoundInOrder)
     EXPECT_EQ(test_support::error_text(verify_chain(edited, key.verifying_key())), "signature verification failed");
 }
 
+// The text followed by the JSON reader's padding.
+std::string padded(std::string_view text) { return std::string(text) + std::string(json::read_padding, ' '); }
+
+// Reads and verifies the chain file's text from a plain and from a padded
+// buffer; both must give the same result.
+Expected<ChainCheck, std::string> read_and_verify_both(std::string_view text, VerifyingKey const& key)
+{
+    auto check = read_and_verify_chain(text, key);
+    std::string const buffer = padded(text);
+    auto const from_padded = read_and_verify_padded_chain(buffer.data(), text.size(), key);
+    EXPECT_EQ(check.has_value(), from_padded.has_value());
+    if (check && from_padded) {
+        EXPECT_EQ(check->entries, from_padded->entries);
+        EXPECT_EQ(test_support::error_text(check->verified), test_support::error_text(from_padded->verified));
+    } else if (!check && !from_padded) {
+        EXPECT_EQ(check.error(), from_padded.error());
+    }
+    return check;
+}
+
 // Verifies the chain both as entries and as the chain file's text, which must
 // agree, and returns the error text ("<value>" when it verifies).
 std::string verified_both_ways(std::vector<SignedAuditEvent> const& chain, VerifyingKey const& key)
@@ -218,7 +240,7 @@ std::string verified_both_ways(std::vector<SignedAuditEvent> const& chain, Verif
     std::string const from_entries = test_support::error_text(verify_chain(chain, key));
     std::string text;
     write_chain(chain, text);
-    auto const check = read_and_verify_chain(text, key);
+    auto const check = read_and_verify_both(text, key);
     EXPECT_TRUE(test_support::has_value(check));
     if (!check)
         return "<unreadable>";
@@ -320,7 +342,7 @@ TEST(AuditChainFile, ReadingFaultsWinOverEarlierBreaks)
     for (std::string const& input : { bad_tail, bad_late_entry, bad_first_entry }) {
         auto const parsed = parse_chain(input);
         ASSERT_FALSE(parsed.has_value());
-        auto const check = read_and_verify_chain(input, key.verifying_key());
+        auto const check = read_and_verify_both(input, key.verifying_key());
         ASSERT_FALSE(check.has_value());
         EXPECT_EQ(check.error(), parsed.error());
     }

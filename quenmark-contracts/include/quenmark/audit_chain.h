@@ -69,6 +69,11 @@ struct ChainCheck {
 // whatever the entries read before the fault; otherwise returns the number of
 // entries and exactly what verify_chain returns for them.
 [[nodiscard]] Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key);
+// The same over a buffer with the JSON reader's padding after its `size`
+// bytes (capacity at least size + json::read_padding), which the text is then
+// read from without a copy.
+[[nodiscard]] Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
+                                                                             VerifyingKey const& key);
 
 // Appends the chain file's pretty form (no final line feed) to `out`.
 void write_chain(std::span<SignedAuditEvent const> entries, std::string& out);
