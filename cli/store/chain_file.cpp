@@ -127,12 +127,16 @@ CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenm
 
 CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key)
 {
-    auto const entries = TRY(load_chain(path));
-    auto const verified = quenmark::verify_chain(entries, key);
-    if (!verified)
+    if (!path_exists(path))
+        return std::uint64_t { 0 };
+    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key);
+    if (!check)
+        return quenmark::unexpected(CommandError::json(std::move(check).error()));
+    if (!check->verified)
         return quenmark::unexpected(
-            CommandError::message("audit chain verification failed: " + verified.error().text()));
-    return static_cast<std::uint64_t>(entries.size());
+            CommandError::message("audit chain verification failed: " + check->verified.error().text()));
+    return static_cast<std::uint64_t>(check->entries);
 }
 
 } // namespace corvellactl
