@@ -7,6 +7,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <limits>
@@ -76,24 +77,29 @@ Seal seal_of(SignedAuditEvent const& entry, VerifyingKey const& key, std::string
 // entry's seal. The first entry may carry any sequence number but no link.
 class ChainWalk {
 public:
-    [[nodiscard]] Expected<void, ContractError> step(SignedAuditEvent const& entry, Seal const& seal)
+    [[nodiscard]] Expected<void, ContractError> step(std::uint64_t sequence, std::optional<ContentHash> const& link,
+                                                     Seal const& seal)
     {
         if (!seal.signature_holds)
             return unexpected(ContractError::signature_verification());
-        auto const& link = entry.event.previous_event_hash;
         if (!m_previous) {
             if (link)
-                return unexpected(broken_link(entry.sequence));
-            m_expected = next_sequence(entry.sequence);
+                return unexpected(broken_link(sequence));
+            m_expected = next_sequence(sequence);
         } else {
             if (!link || *link != *m_previous)
-                return unexpected(broken_link(entry.sequence));
-            if (entry.sequence != m_expected)
-                return unexpected(sequence_gap(m_expected, entry.sequence));
+                return unexpected(broken_link(sequence));
+            if (sequence != m_expected)
+                return unexpected(sequence_gap(m_expected, sequence));
             m_expected = next_sequence(m_expected);
         }
         m_previous = seal.hash;
         return {};
+    }
+
+    [[nodiscard]] Expected<void, ContractError> step(SignedAuditEvent const& entry, Seal const& seal)
+    {
+        return step(entry.sequence, entry.event.previous_event_hash, seal);
     }
 
 private:
@@ -160,11 +166,44 @@ Expected<void, ContractError> verify_serially(std::span<SignedAuditEvent const> 
     return {};
 }
 
-// Part of a chain as it is read: entries and, once sealed, their seals.
+// What the in-order walk needs of one entry once it is sealed.
+struct Link {
+    std::uint64_t sequence { 0 };
+    std::optional<ContentHash> previous;
+    Seal seal;
+};
+
+using LinkPage = std::array<Link, seal_block_size>;
+
+// Up to seal_block_size consecutive entries of a chain being read, from
+// position `first`, and the page their links go to. Blocks are recycled once
+// sealed, so the strings of their entries are reused rather than allocated
+// afresh for every entry of a long chain.
 struct ReadBlock {
     std::vector<SignedAuditEvent> entries;
-    std::vector<Seal> seals;
+    LinkPage* links { nullptr };
+    std::size_t first { 0 };
 };
+
+using ReadQueue = detail::WorkQueue<ReadBlock*>;
+
+// Seals one block and records each entry's link. Every entry at or before the
+// first failure is sealed; entries after it may be skipped.
+void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& failure, std::string& buffer)
+{
+    for (std::size_t index = 0; index < block.entries.size(); ++index) {
+        std::size_t const position = block.first + index;
+        if (!failure.needs(position))
+            break;
+        SignedAuditEvent const& entry = block.entries[index];
+        Link& link = (*block.links)[index];
+        link.sequence = entry.sequence;
+        link.previous = entry.event.previous_event_hash;
+        link.seal = seal_of(entry, key, buffer);
+        if (!link.seal.signature_holds)
+            failure.record(position);
+    }
+}
 
 // Reads a chain file's text of `size` bytes through `read_document` (which
 // takes the root's reading function, as json::read_document does) while the
@@ -174,57 +213,81 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
                                                              ReadDocument read_document)
 {
     // The calling thread reads and hands out each block as soon as it is
-    // full; the other threads seal blocks meanwhile, and the caller joins
-    // them once reading ends. Blocks never move once handed out.
+    // full. The other threads seal blocks meanwhile; when the blocks waiting
+    // outnumber what they can take, the caller seals the oldest itself
+    // before reading on. Few blocks are therefore ever alive, however long
+    // the chain, and sealed blocks come back through `spare` to be filled
+    // again. The caller joins the sealing once reading ends.
     ensure_sodium();
+    std::size_t const extra_threads = detail::extra_threads_for(blocks_for(size / typical_entry_size));
+    std::size_t const most_waiting = 4 * (extra_threads + 1);
     std::vector<std::unique_ptr<ReadBlock>> blocks;
-    blocks.reserve(blocks_for(size / typical_entry_size) + 1);
-    SealQueue queue;
+    std::vector<std::unique_ptr<LinkPage>> pages;
+    pages.reserve(blocks_for(size / typical_entry_size) + 1);
+    ReadQueue queue;
+    ReadQueue spare;
     FirstFailure failure;
-    auto const hand_out = [&] {
-        ReadBlock& block = *blocks.back();
-        block.seals.resize(block.entries.size());
-        std::size_t const first = (blocks.size() - 1) * seal_block_size;
-        queue.push(SealPiece { block.entries, block.seals, first });
+    std::string buffer;
+    buffer.reserve(typical_entry_size);
+    auto const seal_from = [&](ReadQueue& source, std::string& scratch, auto const& next) {
+        while (auto const block = next(source)) {
+            seal_block(**block, key, failure, scratch);
+            spare.push(*block);
+        }
     };
+
+    ReadBlock* current = nullptr;
+    std::size_t count = 0;
     Expected<void, std::string> read;
     {
-        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(size / typical_entry_size)),
-            [&] { seal_pieces(queue, key, failure); });
+        detail::WorkerThreads const workers(extra_threads, [&] {
+            std::string scratch;
+            scratch.reserve(typical_entry_size);
+            seal_from(queue, scratch, [](ReadQueue& source) { return source.pop(); });
+        });
         read = read_document([&](json::ValueReader& root) -> json::Read<void> {
             return root.array([&](json::ValueReader& element) -> json::Read<void> {
-                if (blocks.empty() || blocks.back()->entries.size() == seal_block_size) {
-                    blocks.push_back(std::make_unique<ReadBlock>());
-                    blocks.back()->entries.reserve(seal_block_size);
+                if (current == nullptr) {
+                    if (auto const recycled = spare.try_pop()) {
+                        current = *recycled;
+                    } else {
+                        blocks.push_back(std::make_unique<ReadBlock>());
+                        current = blocks.back().get();
+                        current->entries.reserve(seal_block_size);
+                    }
+                    current->entries.clear();
+                    current->first = count;
+                    pages.push_back(std::make_unique<LinkPage>());
+                    current->links = pages.back().get();
                 }
-                std::vector<SignedAuditEvent>& entries = blocks.back()->entries;
-                entries.emplace_back();
-                TRY(read_json(element, entries.back()));
-                if (entries.size() == seal_block_size)
-                    hand_out();
+                current->entries.emplace_back();
+                TRY(read_json(element, current->entries.back()));
+                ++count;
+                if (current->entries.size() == seal_block_size) {
+                    queue.push(std::exchange(current, nullptr));
+                    seal_from(queue, buffer, [&](ReadQueue& source) { return source.try_pop(most_waiting); });
+                }
                 return {};
             });
         });
-        if (read && !blocks.empty() && blocks.back()->entries.size() < seal_block_size)
-            hand_out();
+        if (read && current != nullptr)
+            queue.push(std::exchange(current, nullptr));
         if (!read)
             failure.record(0); // nothing more is worth sealing
         queue.close();
-        seal_pieces(queue, key, failure);
+        seal_from(queue, buffer, [](ReadQueue& source) { return source.pop(); });
     }
     if (!read)
         return unexpected(std::move(read).error());
 
     ChainCheck check;
-    for (auto const& block : blocks)
-        check.entries += block->entries.size();
+    check.entries = count;
     ChainWalk walk;
-    for (auto const& block : blocks) {
-        for (std::size_t index = 0; index < block->entries.size(); ++index) {
-            check.verified = walk.step(block->entries[index], block->seals[index]);
-            if (!check.verified)
-                return check;
-        }
+    for (std::size_t position = 0; position < count; ++position) {
+        Link const& link = (*pages[position / seal_block_size])[position % seal_block_size];
+        check.verified = walk.step(link.sequence, link.previous, link.seal);
+        if (!check.verified)
+            return check;
     }
     return check;
 }

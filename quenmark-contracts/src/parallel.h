@@ -54,6 +54,18 @@ public:
         m_ready.notify_all();
     }
 
+    // The first item, without waiting, when the queue holds at least
+    // `count` items; nothing otherwise.
+    std::optional<T> try_pop(std::size_t count = 1)
+    {
+        std::lock_guard const lock(m_mutex);
+        if (m_items.empty() || m_items.size() < count)
+            return std::nullopt;
+        T item = std::move(m_items.front());
+        m_items.pop_front();
+        return item;
+    }
+
     std::optional<T> pop()
     {
         std::unique_lock lock(m_mutex);
