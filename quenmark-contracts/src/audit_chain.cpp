@@ -177,10 +177,11 @@ using LinkPage = std::array<Link, seal_block_size>;
 
 // Up to seal_block_size consecutive entries of a chain being read, from
 // position `first`, and the page their links go to. Blocks are recycled once
-// sealed, so the strings of their entries are reused rather than allocated
-// afresh for every entry of a long chain.
+// sealed, and reading an entry resets it while keeping the room its strings
+// have, so a long chain is read into the same few entries over and over.
 struct ReadBlock {
     std::vector<SignedAuditEvent> entries;
+    std::size_t size { 0 }; // entries in use, from the first
     LinkPage* links { nullptr };
     std::size_t first { 0 };
 };
@@ -191,7 +192,7 @@ using ReadQueue = detail::WorkQueue<ReadBlock*>;
 // first failure is sealed; entries after it may be skipped.
 void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& failure, std::string& buffer)
 {
-    for (std::size_t index = 0; index < block.entries.size(); ++index) {
+    for (std::size_t index = 0; index < block.size; ++index) {
         std::size_t const position = block.first + index;
         if (!failure.needs(position))
             break;
@@ -255,15 +256,17 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
                         current = blocks.back().get();
                         current->entries.reserve(seal_block_size);
                     }
-                    current->entries.clear();
+                    current->size = 0;
                     current->first = count;
                     pages.push_back(std::make_unique<LinkPage>());
                     current->links = pages.back().get();
                 }
-                current->entries.emplace_back();
-                TRY(read_json(element, current->entries.back()));
+                if (current->size == current->entries.size())
+                    current->entries.emplace_back();
+                TRY(read_json(element, current->entries[current->size]));
+                ++current->size;
                 ++count;
-                if (current->entries.size() == seal_block_size) {
+                if (current->size == seal_block_size) {
                     queue.push(std::exchange(current, nullptr));
                     seal_from(queue, buffer, [&](ReadQueue& source) { return source.try_pop(most_waiting); });
                 }

@@ -327,6 +327,41 @@ TEST(AuditChain, ChainsOfEveryBlockShapeVerify)
     }
 }
 
+// Long chain files are read into a few entries used over and over; members
+// that one entry has and the next lacks must not carry over, or the next
+// entry's canonical bytes, and so its signature and link, would change.
+TEST(AuditChain, OptionalMembersDoNotCarryOverBetweenEntriesOfALongChain)
+{
+    SigningKey const key = test_key();
+    std::vector<SignedAuditEvent> chain;
+    for (std::size_t index = 0; index < 1500; ++index) {
+        AuditEvent event = build_audit_event(corvella_product_id(), Actor { ActorType::User, std::nullopt, std::nullopt },
+            Target { "training_assignment", std::nullopt }, "training.assignment.created", AuditResult::Success,
+            AuditCategory::Policy, *Timestamp::parse("2026-12-08T04:00:09Z"));
+        // Every member that may be absent is present in some entries only,
+        // on a rhythm that is not a multiple of any block size.
+        if (index % 3 == 0)
+            event.actor.actor_id = "operator with a name longer than a short string " + std::to_string(index);
+        if (index % 5 == 1)
+            event.target.target_id = std::to_string(index);
+        if (index % 7 == 2)
+            event.correlation_id = "correlation " + std::to_string(index);
+        if (index % 11 == 3)
+            event.received_at = *Timestamp::parse("2026-12-08T04:00:10Z");
+        if (index % 13 == 4)
+            event.redaction_markers.push_back(RedactionMarker { "actor.actor_id", RedactionReason::PersonalData,
+                std::nullopt, std::nullopt, std::nullopt });
+        if (index % 17 == 5)
+            event.tenant_id = Uuid::mint();
+        if (index % 19 == 6)
+            event.metadata_encrypted = Bytes { 1, 2, 3 };
+        append(chain, key, std::move(event));
+    }
+    EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "<value>");
+    chain[1234].event.action = "x";
+    EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "signature verification failed");
+}
+
 TEST(AuditChainFile, ReadingFaultsWinOverEarlierBreaks)
 {
     SigningKey const key = test_key();
