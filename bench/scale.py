@@ -6,7 +6,8 @@ audit events, then times every command as a whole process over several runs,
 together with the reference programs the goals are measured against, all in
 one run and interleaved round by round so that a busy machine slows both sides
 of a ratio alike. Mutating commands get a fresh copy of the files for every
-run; the copy is made outside the timed region.
+run; the copy is made, and everything written so far flushed to disk, outside
+the timed region.
 
 Prints a Markdown table (median, min and max wall time, peak resident memory)
 and one line per goal:
@@ -136,6 +137,10 @@ class Case:
         if self.mutating:
             shutil.rmtree(self.cwd, ignore_errors=True)
             copy_data(pristine, self.cwd)
+        # Data written before the run (the fresh copy, the previous run's
+        # output) reaches the disk now, so its write-back neither competes
+        # with the program's own writes nor delays its fsync.
+        os.sync()
         self.samples.append(run_process(self.argv, self.cwd, out_dir, self.expect))
 
     def seconds(self):
