@@ -230,8 +230,9 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
     FirstFailure failure;
     std::string buffer;
     buffer.reserve(typical_entry_size);
-    auto const seal_from = [&](ReadQueue& source, std::string& scratch, auto const& next) {
-        while (auto const block = next(source)) {
+    // Seals the blocks `next` takes from the queue until it gives none.
+    auto const seal_while = [&](std::string& scratch, auto const& next) {
+        while (auto const block = next()) {
             seal_block(**block, key, failure, scratch);
             spare.push(*block);
         }
@@ -244,7 +245,7 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
         detail::WorkerThreads const workers(extra_threads, [&] {
             std::string scratch;
             scratch.reserve(typical_entry_size);
-            seal_from(queue, scratch, [](ReadQueue& source) { return source.pop(); });
+            seal_while(scratch, [&] { return queue.pop(); });
         });
         read = read_document([&](json::ValueReader& root) -> json::Read<void> {
             return root.array([&](json::ValueReader& element) -> json::Read<void> {
@@ -268,7 +269,7 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
                 ++count;
                 if (current->size == seal_block_size) {
                     queue.push(std::exchange(current, nullptr));
-                    seal_from(queue, buffer, [&](ReadQueue& source) { return source.try_pop(most_waiting); });
+                    seal_while(buffer, [&] { return queue.try_pop(most_waiting); });
                 }
                 return {};
             });
@@ -278,7 +279,7 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
         if (!read)
             failure.record(0); // nothing more is worth sealing
         queue.close();
-        seal_from(queue, buffer, [](ReadQueue& source) { return source.pop(); });
+        seal_while(buffer, [&] { return queue.pop(); });
     }
     if (!read)
         return unexpected(std::move(read).error());
