@@ -94,7 +94,7 @@ CommandResult<void> run_assessment_publish(CommandContext const& context, Assess
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
     auto store = TRY(load_store(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
-    auto* definition = TRY(find_assessment(store, id));
+    auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
 
     TRY(print("published assessment " + id.to_string() + "\n"));
@@ -128,7 +128,7 @@ CommandResult<void> run_assessment_inspect(CommandContext const& context, Assess
 {
     auto const store = TRY(load_store(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
-    auto const* definition = TRY(find_assessment(store, id));
+    auto const* definition = TRY(find(store, id));
 
     std::string out;
     out += "id:            ";

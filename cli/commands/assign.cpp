@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -17,18 +17,6 @@
 
 namespace corvellactl {
 namespace {
-
-// The due instant `days` after now. Moving far back would leave the range the
-// file form can hold and make the state file unreadable, so the due instant
-// stops at the earliest writable one, as a far move forward stops at the
-// latest.
-quenmark::Timestamp due_instant(quenmark::Timestamp now, std::int64_t days)
-{
-    auto const due = now.plus_seconds(days_to_seconds(days));
-    if (!due.is_text_writable())
-        return earliest_writable_instant();
-    return due;
-}
 
 std::string created_line(corvella::TrainingAssignment const& assignment)
 {
@@ -53,7 +41,7 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
     auto const assessment_id = TRY(corvella::AssessmentId::parse(args.assessment_id));
-    auto const* assessment = TRY(find_assessment(store, assessment_id));
+    auto const* assessment = TRY(find(store, assessment_id));
     if (assessment->status != corvella::AssessmentStatus::Published)
         return quenmark::unexpected(CommandError::message("assessment " + assessment_id.to_string() + " is "
                                                           + std::string(corvella::display_name(assessment->status))
@@ -64,8 +52,11 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     auto const principal_id = TRY(corvella::mint_or_parse<corvella::IdentityId>(args.principal_id));
     auto const now = quenmark::Timestamp::now();
     std::optional<quenmark::Timestamp> due_at;
+    // Moving far back would leave the range the file form can hold and make
+    // the state file unreadable, so the due instant stops at the earliest
+    // writable one, as a far move forward stops at the latest.
     if (args.due_in_days)
-        due_at = due_instant(now, *args.due_in_days);
+        due_at = now.plus_seconds(quenmark::days_to_seconds(*args.due_in_days)).clamped_to_text_writable();
 
     auto assignment = corvella::build_assignment(corvella::NewAssignment {
         .tenant_id = tenant_id,
@@ -83,12 +74,9 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     TRY(append_event(context.audit_path, key,
                      build_training_event({
                          .action = "training.assignment.created",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = assignment.principal_id.to_string(),
+                         .learner = assignment.principal_id,
                          .target_type = "training_assignment",
                          .target_id = assignment.id.to_string(),
-                         .result = quenmark::AuditResult::Success,
-                         .category = quenmark::AuditCategory::Policy,
                          .occurred_at = assignment.created_at,
                          .tenant_id = assignment.tenant_id,
                          .workspace_id = assignment.workspace_id,

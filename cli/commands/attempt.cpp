@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -111,8 +111,8 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
     auto const assignment_id = TRY(corvella::AssignmentId::parse(args.assignment_id));
-    auto const assignment = *TRY(find_assignment(store, assignment_id));
-    auto const* assessment = TRY(find_assessment(store, assignment.assessment_id));
+    auto const assignment = *TRY(find(store, assignment_id));
+    auto const* assessment = TRY(find(store, assignment.assessment_id));
 
     auto const indices = TRY(parse_answers(args.answers));
     if (indices.size() != assessment->questions.size()) {
@@ -155,8 +155,7 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     TRY(chain.append(key,
                      build_training_event({
                          .action = "training.knowledge_check.attempted",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = attempt.principal_id.to_string(),
+                         .learner = attempt.principal_id,
                          .target_type = "knowledge_check_attempt",
                          .target_id = attempt.id.to_string(),
                          .result = passed ? quenmark::AuditResult::Success : quenmark::AuditResult::Denied,
@@ -178,12 +177,9 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     TRY(chain.append(key,
                      build_training_event({
                          .action = "training.assignment.completed",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = completed.principal_id.to_string(),
+                         .learner = completed.principal_id,
                          .target_type = "training_assignment",
                          .target_id = completed.id.to_string(),
-                         .result = quenmark::AuditResult::Success,
-                         .category = quenmark::AuditCategory::Policy,
                          .occurred_at = now,
                          .tenant_id = completed.tenant_id,
                          .workspace_id = completed.workspace_id,

@@ -1,6 +1,5 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
