@@ -20,18 +20,9 @@ namespace {
 
 std::string created_line(corvella::TrainingAssignment const& assignment)
 {
-    std::string line = "created assignment ";
-    assignment.id.append_to(line);
-    line += " \u2014 principal ";
-    assignment.principal_id.append_to(line);
-    line += ", tenant ";
-    assignment.tenant_id.append_to(line);
-    line += ", workspace ";
-    assignment.workspace_id.append_to(line);
-    line += ", assessment ";
-    assignment.assessment_id.append_to(line);
-    line += '\n';
-    return line;
+    return concat("created assignment ", assignment.id, " \u2014 principal ", assignment.principal_id, ", tenant ",
+                  assignment.tenant_id, ", workspace ", assignment.workspace_id, ", assessment ",
+                  assignment.assessment_id, '\n');
 }
 
 } // namespace
@@ -43,9 +34,9 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     auto const assessment_id = TRY(corvella::AssessmentId::parse(args.assessment_id));
     auto const* assessment = TRY(find(store, assessment_id));
     if (assessment->status != corvella::AssessmentStatus::Published)
-        return quenmark::unexpected(CommandError::message("assessment " + assessment_id.to_string() + " is "
-                                                          + std::string(corvella::display_name(assessment->status))
-                                                          + "; publish it before assigning"));
+        return quenmark::unexpected(CommandError::message(concat(
+            "assessment ", assessment_id, " is ", corvella::display_name(assessment->status),
+            "; publish it before assigning")));
 
     auto const tenant_id = TRY(corvella::mint_or_parse<corvella::TenantId>(args.tenant_id));
     auto const workspace_id = TRY(corvella::mint_or_parse<corvella::WorkspaceId>(args.workspace_id));

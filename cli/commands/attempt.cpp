@@ -82,26 +82,9 @@ bool is_terminal(corvella::AssignmentStatus status)
 
 std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
 {
-    std::string line = "attempt ";
-    attempt.id.append_to(line);
-    line += " (#";
-    quenmark::append_decimal(line, std::uint64_t { attempt.attempt_number });
-    line += ") \u2014 ";
-    line += corvella::display_name(attempt.status);
-    line += ", score band ";
-    line += corvella::display_name(attempt.score_band);
-    line += ", feedback ";
-    line += corvella::display_name(attempt.safe_feedback);
-    line += '\n';
-    return line;
-}
-
-std::string completion_line(corvella::CompletionRecord const& record)
-{
-    std::string line = "completion recorded: ";
-    record.id.append_to(line);
-    line += " (use this id with `certify --completion-id`)\n";
-    return line;
+    return concat("attempt ", attempt.id, " (#", attempt.attempt_number, ") \u2014 ",
+                  corvella::display_name(attempt.status), ", score band ", corvella::display_name(attempt.score_band),
+                  ", feedback ", corvella::display_name(attempt.safe_feedback), '\n');
 }
 
 } // namespace
@@ -116,14 +99,9 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
 
     auto const indices = TRY(parse_answers(args.answers));
     if (indices.size() != assessment->questions.size()) {
-        std::string text = "assessment ";
-        assessment->id.append_to(text);
-        text += " has ";
-        quenmark::append_decimal(text, std::uint64_t { assessment->questions.size() });
-        text += " questions, but ";
-        quenmark::append_decimal(text, std::uint64_t { indices.size() });
-        text += " answers were given";
-        return quenmark::unexpected(CommandError::message(std::move(text)));
+        return quenmark::unexpected(CommandError::message(concat("assessment ", assessment->id, " has ",
+                                                                 assessment->questions.size(), " questions, but ",
+                                                                 indices.size(), " answers were given")));
     }
     std::vector<corvella::Answer> answers;
     answers.reserve(indices.size());
@@ -133,8 +111,8 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     auto const attempt_number = next_attempt_number(store, assignment.id);
     auto const now = quenmark::Timestamp::now();
     if (is_terminal(assignment.status))
-        return quenmark::unexpected(CommandError::message("assignment " + assignment.id.to_string()
-                                                          + " has already reached a terminal state"));
+        return quenmark::unexpected(
+            CommandError::message(concat("assignment ", assignment.id, " has already reached a terminal state")));
 
     auto attempt = TRY(corvella::grade(*assessment, corvella::GradingRequest {
                                                         .tenant_id = assignment.tenant_id,
@@ -171,7 +149,7 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
         return save_store(context.state_path, store);
 
     auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
-    TRY(print(completion_line(record)));
+    TRY(print(concat("completion recorded: ", record.id, " (use this id with `certify --completion-id`)\n")));
     TRY(corvella::check_completion_for_assignment(record, assignment));
     auto completed = corvella::mark_completed(assignment, now);
     TRY(chain.append(key,

@@ -19,18 +19,9 @@ namespace {
 
 std::string issued_line(corvella::CertificatePayload const& payload)
 {
-    std::string line = "issued certificate ";
-    payload.certificate_id.append_to(line);
-    line += " for principal ";
-    payload.principal_id.append_to(line);
-    line += " \u2014 assessment ";
-    payload.assessment_id.append_to(line);
-    line += " v";
-    quenmark::append_decimal(line, std::uint64_t { payload.assessment_version });
-    line += ", expires ";
-    payload.expires_at.append_text(line);
-    line += '\n';
-    return line;
+    return concat("issued certificate ", payload.certificate_id, " for principal ", payload.principal_id,
+                  " \u2014 assessment ", payload.assessment_id, " v", payload.assessment_version, ", expires ",
+                  payload.expires_at, '\n');
 }
 
 } // namespace

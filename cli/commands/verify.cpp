@@ -45,12 +45,11 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
     if (checked) {
-        return print("VALID \u2014 certificate " + certificate_id.to_string() + " verifies as of " + as_of.to_text()
-                     + "\n");
+        return print(concat("VALID \u2014 certificate ", certificate_id, " verifies as of ", as_of, '\n'));
     }
 
     auto const reason = checked.error().text();
-    TRY(print("INVALID \u2014 certificate " + certificate_id.to_string() + " does not verify: " + reason + "\n"));
+    TRY(print(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n')));
     auto const& payload = certificate->payload;
     TRY(append_event(context.audit_path, key,
                      build_training_event({
@@ -64,7 +63,7 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
                          .workspace_id = payload.workspace_id,
                      })));
     return quenmark::unexpected(
-        CommandError::message("certificate " + certificate_id.to_string() + " failed verification: " + reason));
+        CommandError::message(concat("certificate ", certificate_id, " failed verification: ", reason)));
 }
 
 } // namespace corvellactl
