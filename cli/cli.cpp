@@ -5,12 +5,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <ostream>
 #include <string>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace corvellactl {
@@ -66,23 +68,29 @@ struct Bindings {
 
 struct Tree {
     CLI::App app { about_text, std::string(program_name) };
-    CLI::App* assessment { nullptr };
-    CLI::App* create { nullptr };
-    CLI::App* publish { nullptr };
-    CLI::App* list { nullptr };
-    CLI::App* inspect { nullptr };
-    CLI::App* assign { nullptr };
-    CLI::App* attempt { nullptr };
-    CLI::App* certify { nullptr };
-    CLI::App* verify { nullptr };
-    CLI::App* audit { nullptr };
-    CLI::App* audit_verify { nullptr };
-    CLI::App* report { nullptr };
-    CLI::App* readiness { nullptr };
-    CLI::App* doctor { nullptr };
+    // The command groups, which need a subcommand, and the commands with
+    // their handlers, in the order they were added.
+    std::vector<CLI::App*> groups;
+    std::vector<std::pair<CLI::App*, CommandHandler>> commands;
     CLI::Option* due_in_days { nullptr };
     CLI::Option* at { nullptr };
 };
+
+CLI::App* add_group(Tree& tree, std::string name, std::string description)
+{
+    auto* group = tree.app.add_subcommand(std::move(name), std::move(description));
+    group->require_subcommand(1);
+    tree.groups.push_back(group);
+    return group;
+}
+
+CLI::App* add_command(Tree& tree, CLI::App& parent, std::string name, std::string description,
+                      CommandHandler handler)
+{
+    auto* command = parent.add_subcommand(std::move(name), std::move(description));
+    tree.commands.emplace_back(command, handler);
+    return command;
+}
 
 void setup_global_options(CLI::App& app, CommandContext& context)
 {
@@ -99,99 +107,105 @@ void setup_global_options(CLI::App& app, CommandContext& context)
 
 void setup_assessment(Tree& tree, Bindings& bindings)
 {
-    tree.assessment
-        = tree.app.add_subcommand("assessment", "Manage assessment definitions (create / publish / list / inspect)");
-    tree.assessment->require_subcommand(1);
+    auto* assessment = add_group(tree, "assessment", "Manage assessment definitions (create / publish / list / inspect)");
 
     auto& create_args = bindings.cli.create;
-    tree.create = tree.assessment->add_subcommand("create", "Create a new draft assessment from a questions JSON file");
-    tree.create->add_option("--title", create_args.title)->type_name("TITLE")->required();
-    tree.create->add_option("--course-id", create_args.course_id, "Existing course id, or `new` to mint one")
+    auto* create = add_command(tree, *assessment, "create", "Create a new draft assessment from a questions JSON file",
+                               [](Cli const& cli) { return run_assessment_create(cli.context, cli.create); });
+    create->add_option("--title", create_args.title)->type_name("TITLE")->required();
+    create->add_option("--course-id", create_args.course_id, "Existing course id, or `new` to mint one")
         ->type_name("COURSE_ID")
         ->default_val("new");
-    tree.create->add_option("--min-correct", create_args.min_correct)
+    create->add_option("--min-correct", create_args.min_correct)
         ->type_name("MIN_CORRECT")
         ->required()
         ->transform(decimal_integer<std::uint32_t>());
-    tree.create->add_option("--attempt-limit", create_args.attempt_limit)
+    create->add_option("--attempt-limit", create_args.attempt_limit)
         ->type_name("ATTEMPT_LIMIT")
         ->transform(decimal_integer<std::uint32_t>())
         ->default_val("3");
-    tree.create
+    create
         ->add_option("--questions", create_args.questions,
                      "Path to a JSON file: `[{\"prompt\": \"...\", \"choices\": [\"a\",\"b\"], \"correct_index\": 0}]`")
         ->type_name("QUESTIONS")
         ->required();
 
-    tree.publish = tree.assessment->add_subcommand("publish",
-                                                   "Publish a draft assessment so it can be assigned and attempted");
-    tree.publish->add_option("ID", bindings.cli.assessment_id.id)->type_name("ID")->required();
+    auto* publish = add_command(tree, *assessment, "publish",
+                                "Publish a draft assessment so it can be assigned and attempted",
+                                [](Cli const& cli) { return run_assessment_publish(cli.context, cli.assessment_id); });
+    publish->add_option("ID", bindings.cli.assessment_id.id)->type_name("ID")->required();
 
-    tree.list = tree.assessment->add_subcommand("list", "List all assessments");
+    add_command(tree, *assessment, "list", "List all assessments",
+                [](Cli const& cli) { return run_assessment_list(cli.context); });
 
-    tree.inspect = tree.assessment->add_subcommand(
-        "inspect", "Show one assessment's learner-safe view (never prints an answer key)");
-    tree.inspect->add_option("ID", bindings.cli.assessment_id.id)->type_name("ID")->required();
+    auto* inspect = add_command(tree, *assessment, "inspect",
+                                "Show one assessment's learner-safe view (never prints an answer key)",
+                                [](Cli const& cli) { return run_assessment_inspect(cli.context, cli.assessment_id); });
+    inspect->add_option("ID", bindings.cli.assessment_id.id)->type_name("ID")->required();
 }
 
 void setup_learner_commands(Tree& tree, Bindings& bindings)
 {
     auto& assign_args = bindings.cli.assign;
-    tree.assign = tree.app.add_subcommand("assign", "Assign a published assessment to a principal");
-    tree.assign->add_option("--assessment-id", assign_args.assessment_id)->type_name("ASSESSMENT_ID")->required();
-    tree.assign->add_option("--tenant-id", assign_args.tenant_id, "Existing tenant id, or `new`")
+    auto* assign = add_command(tree, tree.app, "assign", "Assign a published assessment to a principal",
+                               [](Cli const& cli) { return run_assign(cli.context, cli.assign); });
+    assign->add_option("--assessment-id", assign_args.assessment_id)->type_name("ASSESSMENT_ID")->required();
+    assign->add_option("--tenant-id", assign_args.tenant_id, "Existing tenant id, or `new`")
         ->type_name("TENANT_ID")
         ->default_val("new");
-    tree.assign->add_option("--workspace-id", assign_args.workspace_id, "Existing workspace id, or `new`")
+    assign->add_option("--workspace-id", assign_args.workspace_id, "Existing workspace id, or `new`")
         ->type_name("WORKSPACE_ID")
         ->default_val("new");
-    tree.assign->add_option("--principal-id", assign_args.principal_id, "Existing principal (learner) id, or `new`")
+    assign->add_option("--principal-id", assign_args.principal_id, "Existing principal (learner) id, or `new`")
         ->type_name("PRINCIPAL_ID")
         ->default_val("new");
-    tree.assign->add_option("--reason", bindings.reason)
+    assign->add_option("--reason", bindings.reason)
         ->type_name("REASON")
         ->check(CLI::IsMember(std::vector<std::string>(std::begin(reason_names), std::end(reason_names))))
         ->default_val(std::string(reason_names[0]));
-    tree.due_in_days = tree.assign->add_option("--due-in-days", bindings.due_in_days)
+    tree.due_in_days = assign->add_option("--due-in-days", bindings.due_in_days)
                            ->type_name("DUE_IN_DAYS")
                            ->transform(decimal_integer<std::int64_t>());
 
     auto& attempt_args = bindings.cli.attempt;
-    tree.attempt = tree.app.add_subcommand("attempt", "Submit answers for an assignment and grade them");
-    tree.attempt->add_option("--assignment-id", attempt_args.assignment_id)->type_name("ASSIGNMENT_ID")->required();
-    tree.attempt
+    auto* attempt = add_command(tree, tree.app, "attempt", "Submit answers for an assignment and grade them",
+                                [](Cli const& cli) { return run_attempt(cli.context, cli.attempt); });
+    attempt->add_option("--assignment-id", attempt_args.assignment_id)->type_name("ASSIGNMENT_ID")->required();
+    attempt
         ->add_option("--answers", attempt_args.answers,
                      "Comma-separated choice indices, in the assessment's question order, e.g. `1,0,1`")
         ->type_name("ANSWERS")
         ->required();
 
     auto& certify_args = bindings.cli.certify;
-    tree.certify = tree.app.add_subcommand("certify", "Issue a certificate from a completion record");
-    tree.certify->add_option("--completion-id", certify_args.completion_id)->type_name("COMPLETION_ID")->required();
-    tree.certify->add_option("--validity-days", certify_args.validity_days)
+    auto* certify = add_command(tree, tree.app, "certify", "Issue a certificate from a completion record",
+                                [](Cli const& cli) { return run_certify(cli.context, cli.certify); });
+    certify->add_option("--completion-id", certify_args.completion_id)->type_name("COMPLETION_ID")->required();
+    certify->add_option("--validity-days", certify_args.validity_days)
         ->type_name("VALIDITY_DAYS")
         ->transform(decimal_integer<std::int64_t>())
         ->default_val("365");
 
     auto& verify_args = bindings.cli.verify;
-    tree.verify = tree.app.add_subcommand("verify", "Verify a certificate's signature and expiry");
-    tree.verify->add_option("--certificate-id", verify_args.certificate_id)->type_name("CERTIFICATE_ID")->required();
-    tree.at = tree.verify->add_option("--at", bindings.at, "RFC 3339 instant to verify as-of. Defaults to now")
+    auto* verify = add_command(tree, tree.app, "verify", "Verify a certificate's signature and expiry",
+                               [](Cli const& cli) { return run_verify(cli.context, cli.verify); });
+    verify->add_option("--certificate-id", verify_args.certificate_id)->type_name("CERTIFICATE_ID")->required();
+    tree.at = verify->add_option("--at", bindings.at, "RFC 3339 instant to verify as-of. Defaults to now")
                   ->type_name("AT");
 }
 
 void setup_reports(Tree& tree)
 {
-    tree.audit = tree.app.add_subcommand("audit", "Inspect the local signed audit chain");
-    tree.audit->require_subcommand(1);
-    tree.audit_verify = tree.audit->add_subcommand("verify", "Verify the whole local audit chain");
+    auto* audit = add_group(tree, "audit", "Inspect the local signed audit chain");
+    add_command(tree, *audit, "verify", "Verify the whole local audit chain",
+                [](Cli const& cli) { return run_audit_verify(cli.context); });
 
-    tree.report = tree.app.add_subcommand("report", "Readiness / status reports");
-    tree.report->require_subcommand(1);
-    tree.readiness
-        = tree.report->add_subcommand("readiness", "Readiness counts across assessments, assignments, and certificates");
+    auto* report = add_group(tree, "report", "Readiness / status reports");
+    add_command(tree, *report, "readiness", "Readiness counts across assessments, assignments, and certificates",
+                [](Cli const& cli) { return run_report_readiness(cli.context); });
 
-    tree.doctor = tree.app.add_subcommand("doctor", "Sanity-check the local state file, signing key, and audit chain");
+    add_command(tree, tree.app, "doctor", "Sanity-check the local state file, signing key, and audit chain",
+                [](Cli const& cli) { return run_doctor(cli.context); });
 }
 
 void setup(Tree& tree, Bindings& bindings)
@@ -205,10 +219,11 @@ void setup(Tree& tree, Bindings& bindings)
     setup_assessment(tree, bindings);
     setup_learner_commands(tree, bindings);
     setup_reports(tree);
-    for (auto* command : { tree.assessment, tree.create, tree.publish, tree.list, tree.inspect, tree.assign,
-                           tree.attempt, tree.certify, tree.verify, tree.audit, tree.audit_verify, tree.report,
-                           tree.readiness, tree.doctor })
-        command->footer("The global options --state, --key and --audit are accepted here too.");
+    constexpr char const* footer = "The global options --state, --key and --audit are accepted here too.";
+    for (auto* group : tree.groups)
+        group->footer(footer);
+    for (auto const& [command, handler] : tree.commands)
+        command->footer(footer);
 }
 
 // The command group the parse ended in, when it lacks its subcommand.
@@ -221,34 +236,19 @@ CLI::App const* group_missing_subcommand(Tree const& tree)
             break;
         current = chosen.front();
     }
-    bool const is_group
-        = current == &tree.app || current == tree.assessment || current == tree.audit || current == tree.report;
+    bool const is_group = current == &tree.app
+        || std::find(tree.groups.begin(), tree.groups.end(), current) != tree.groups.end();
     return is_group ? current : nullptr;
 }
 
-Command selected_command(Tree const& tree)
+// The handler of the one command a successful parse selects.
+CommandHandler selected_handler(Tree const& tree)
 {
-    if (tree.create->parsed())
-        return Command::AssessmentCreate;
-    if (tree.publish->parsed())
-        return Command::AssessmentPublish;
-    if (tree.list->parsed())
-        return Command::AssessmentList;
-    if (tree.inspect->parsed())
-        return Command::AssessmentInspect;
-    if (tree.assign->parsed())
-        return Command::Assign;
-    if (tree.attempt->parsed())
-        return Command::Attempt;
-    if (tree.certify->parsed())
-        return Command::Certify;
-    if (tree.verify->parsed())
-        return Command::Verify;
-    if (tree.audit_verify->parsed())
-        return Command::AuditVerify;
-    if (tree.readiness->parsed())
-        return Command::ReportReadiness;
-    return Command::Doctor;
+    for (auto const& [command, handler] : tree.commands) {
+        if (command->parsed())
+            return handler;
+    }
+    quenmark::fail_internal("the command line selected no command");
 }
 
 static_assert(static_cast<std::size_t>(corvella::AssignmentReason::SecurityRemediation) + 1 == std::size(reason_names));
@@ -305,7 +305,7 @@ quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* cons
     }
 
     Cli cli = std::move(bindings.cli);
-    cli.command = selected_command(tree);
+    cli.handler = selected_handler(tree);
     cli.assign.reason = reason_from_name(bindings.reason);
     if (tree.due_in_days->count() > 0)
         cli.assign.due_in_days = bindings.due_in_days;
@@ -314,34 +314,6 @@ quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* cons
     return cli;
 }
 
-CommandResult<void> run_command(Cli const& cli)
-{
-    auto const& context = cli.context;
-    switch (cli.command) {
-    case Command::AssessmentCreate:
-        return run_assessment_create(context, cli.create);
-    case Command::AssessmentPublish:
-        return run_assessment_publish(context, cli.assessment_id);
-    case Command::AssessmentList:
-        return run_assessment_list(context);
-    case Command::AssessmentInspect:
-        return run_assessment_inspect(context, cli.assessment_id);
-    case Command::Assign:
-        return run_assign(context, cli.assign);
-    case Command::Attempt:
-        return run_attempt(context, cli.attempt);
-    case Command::Certify:
-        return run_certify(context, cli.certify);
-    case Command::Verify:
-        return run_verify(context, cli.verify);
-    case Command::AuditVerify:
-        return run_audit_verify(context);
-    case Command::ReportReadiness:
-        return run_report_readiness(context);
-    case Command::Doctor:
-        return run_doctor(context);
-    }
-    __builtin_unreachable();
-}
+CommandResult<void> run_command(Cli const& cli) { return cli.handler(cli); }
 
 } // namespace corvellactl

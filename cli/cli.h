@@ -13,23 +13,15 @@
 
 namespace corvellactl {
 
-enum class Command : std::uint8_t {
-    AssessmentCreate,
-    AssessmentPublish,
-    AssessmentList,
-    AssessmentInspect,
-    Assign,
-    Attempt,
-    Certify,
-    Verify,
-    AuditVerify,
-    ReportReadiness,
-    Doctor,
-};
+struct Cli;
+
+// Runs one command with the arguments the command line gave it.
+using CommandHandler = CommandResult<void> (*)(Cli const& cli);
 
 struct Cli {
     CommandContext context;
-    Command command { Command::AssessmentList };
+    // The handler of the command the line selected.
+    CommandHandler handler { nullptr };
     AssessmentCreateArgs create;
     AssessmentIdArgs assessment_id;
     AssignArgs assign;
@@ -58,7 +50,7 @@ struct ParseExit {
 [[nodiscard]] quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* const> arguments,
                                                                    std::ostream& out, std::ostream& err);
 
-// Calls the one handler the command selects.
+// Calls the handler of the selected command.
 [[nodiscard]] CommandResult<void> run_command(Cli const& cli);
 
 } // namespace corvellactl

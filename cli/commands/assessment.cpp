@@ -42,8 +42,6 @@ std::uint32_t question_total(std::size_t count)
                                                              : static_cast<std::uint32_t>(count);
 }
 
-void append_line_end(std::string& out) { out.push_back('\n'); }
-
 } // namespace
 
 CommandResult<void> run_assessment_create(CommandContext const& context, AssessmentCreateArgs const& args)
@@ -72,18 +70,9 @@ CommandResult<void> run_assessment_create(CommandContext const& context, Assessm
         .attempt_limit = args.attempt_limit,
     }));
 
-    std::string line = "created assessment ";
-    definition.id.append_to(line);
-    line += " \"" + definition.title + "\" \u2014 ";
-    line += corvella::stored_name(definition.status);
-    line += ", version ";
-    quenmark::append_decimal(line, std::uint64_t { definition.version });
-    line += ", ";
-    quenmark::append_decimal(line, std::uint64_t { definition.questions.size() });
-    line += " questions, course ";
-    definition.course_id.append_to(line);
-    append_line_end(line);
-    TRY(print(line));
+    TRY(print(concat("created assessment ", definition.id, " \"", definition.title, "\" \u2014 ",
+                     corvella::stored_name(definition.status), ", version ", definition.version, ", ",
+                     definition.questions.size(), " questions, course ", definition.course_id, '\n')));
 
     store.assessments.push_back(std::move(definition));
     return save_store(context.state_path, store);
@@ -94,10 +83,10 @@ CommandResult<void> run_assessment_publish(CommandContext const& context, Assess
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
     auto store = TRY(load_store(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
-    auto* definition = TRY(find_assessment(store, id));
+    auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
 
-    TRY(print("published assessment " + id.to_string() + "\n"));
+    TRY(print(concat("published assessment ", id, '\n')));
     return save_store(context.state_path, store);
 }
 
@@ -110,16 +99,9 @@ CommandResult<void> run_assessment_list(CommandContext const& context)
     std::string out;
     out.reserve(store.assessments.size() * 128);
     for (auto const& definition : store.assessments) {
-        definition.id.append_to(out);
-        out += "  [";
-        out += corvella::display_name(definition.status);
-        out += "]  v";
-        quenmark::append_decimal(out, std::uint64_t { definition.version });
-        out += "  \"" + definition.title + "\"  (";
-        quenmark::append_decimal(out, std::uint64_t { definition.questions.size() });
-        out += " questions, limit ";
-        quenmark::append_decimal(out, std::uint64_t { definition.attempt_limit });
-        out += ")\n";
+        append_parts(out, definition.id, "  [", corvella::display_name(definition.status), "]  v", definition.version,
+                     "  \"", definition.title, "\"  (", definition.questions.size(), " questions, limit ",
+                     definition.attempt_limit, ")\n");
     }
     return print(out);
 }
@@ -128,23 +110,14 @@ CommandResult<void> run_assessment_inspect(CommandContext const& context, Assess
 {
     auto const store = TRY(load_store(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
-    auto const* definition = TRY(find_assessment(store, id));
+    auto const* definition = TRY(find(store, id));
 
-    std::string out;
-    out += "id:            ";
-    definition->id.append_to(out);
-    out += "\ntitle:         " + definition->title;
-    out += "\ncourse:        ";
-    definition->course_id.append_to(out);
-    out += "\nstatus:        ";
-    out += corvella::display_name(definition->status);
-    out += "\nversion:       ";
-    quenmark::append_decimal(out, std::uint64_t { definition->version });
-    out += "\nattempt_limit: ";
-    quenmark::append_decimal(out, std::uint64_t { definition->attempt_limit });
-    out += "\nquestions:     ";
-    quenmark::append_decimal(out, std::uint64_t { definition->questions.size() });
-    append_line_end(out);
+    std::string out = concat("id:            ", definition->id, "\ntitle:         ", definition->title,
+                             "\ncourse:        ", definition->course_id,
+                             "\nstatus:        ", corvella::display_name(definition->status),
+                             "\nversion:       ", definition->version,
+                             "\nattempt_limit: ", definition->attempt_limit,
+                             "\nquestions:     ", definition->questions.size(), '\n');
 
     // Only the learner view is printed: never the answer key, the passing
     // rule or the question ids.
@@ -155,17 +128,10 @@ CommandResult<void> run_assessment_inspect(CommandContext const& context, Assess
     }
     std::uint64_t number = 1;
     for (auto const& question : view->questions) {
-        out += "  Q";
-        quenmark::append_decimal(out, number++);
-        out += ": " + question.prompt;
-        append_line_end(out);
+        append_parts(out, "  Q", number++, ": ", question.prompt, '\n');
         std::uint64_t index = 0;
-        for (auto const& choice : question.choices) {
-            out += "      ";
-            quenmark::append_decimal(out, index++);
-            out += ") " + choice;
-            append_line_end(out);
-        }
+        for (auto const& choice : question.choices)
+            append_parts(out, "      ", index++, ") ", choice, '\n');
     }
     return print(out);
 }

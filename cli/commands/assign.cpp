@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -18,32 +18,11 @@
 namespace corvellactl {
 namespace {
 
-// The due instant `days` after now. Moving far back would leave the range the
-// file form can hold and make the state file unreadable, so the due instant
-// stops at the earliest writable one, as a far move forward stops at the
-// latest.
-quenmark::Timestamp due_instant(quenmark::Timestamp now, std::int64_t days)
-{
-    auto const due = now.plus_seconds(days_to_seconds(days));
-    if (!due.is_text_writable())
-        return earliest_writable_instant();
-    return due;
-}
-
 std::string created_line(corvella::TrainingAssignment const& assignment)
 {
-    std::string line = "created assignment ";
-    assignment.id.append_to(line);
-    line += " \u2014 principal ";
-    assignment.principal_id.append_to(line);
-    line += ", tenant ";
-    assignment.tenant_id.append_to(line);
-    line += ", workspace ";
-    assignment.workspace_id.append_to(line);
-    line += ", assessment ";
-    assignment.assessment_id.append_to(line);
-    line += '\n';
-    return line;
+    return concat("created assignment ", assignment.id, " \u2014 principal ", assignment.principal_id, ", tenant ",
+                  assignment.tenant_id, ", workspace ", assignment.workspace_id, ", assessment ",
+                  assignment.assessment_id, '\n');
 }
 
 } // namespace
@@ -53,19 +32,22 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
     auto const assessment_id = TRY(corvella::AssessmentId::parse(args.assessment_id));
-    auto const* assessment = TRY(find_assessment(store, assessment_id));
+    auto const* assessment = TRY(find(store, assessment_id));
     if (assessment->status != corvella::AssessmentStatus::Published)
-        return quenmark::unexpected(CommandError::message("assessment " + assessment_id.to_string() + " is "
-                                                          + std::string(corvella::display_name(assessment->status))
-                                                          + "; publish it before assigning"));
+        return quenmark::unexpected(CommandError::message(concat(
+            "assessment ", assessment_id, " is ", corvella::display_name(assessment->status),
+            "; publish it before assigning")));
 
     auto const tenant_id = TRY(corvella::mint_or_parse<corvella::TenantId>(args.tenant_id));
     auto const workspace_id = TRY(corvella::mint_or_parse<corvella::WorkspaceId>(args.workspace_id));
     auto const principal_id = TRY(corvella::mint_or_parse<corvella::IdentityId>(args.principal_id));
     auto const now = quenmark::Timestamp::now();
     std::optional<quenmark::Timestamp> due_at;
+    // Moving far back would leave the range the file form can hold and make
+    // the state file unreadable, so the due instant stops at the earliest
+    // writable one, as a far move forward stops at the latest.
     if (args.due_in_days)
-        due_at = due_instant(now, *args.due_in_days);
+        due_at = now.plus_seconds(quenmark::days_to_seconds(*args.due_in_days)).clamped_to_text_writable();
 
     auto assignment = corvella::build_assignment(corvella::NewAssignment {
         .tenant_id = tenant_id,
@@ -83,12 +65,9 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
     TRY(append_event(context.audit_path, key,
                      build_training_event({
                          .action = "training.assignment.created",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = assignment.principal_id.to_string(),
+                         .learner = assignment.principal_id,
                          .target_type = "training_assignment",
                          .target_id = assignment.id.to_string(),
-                         .result = quenmark::AuditResult::Success,
-                         .category = quenmark::AuditCategory::Policy,
                          .occurred_at = assignment.created_at,
                          .tenant_id = assignment.tenant_id,
                          .workspace_id = assignment.workspace_id,

@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -82,26 +82,9 @@ bool is_terminal(corvella::AssignmentStatus status)
 
 std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
 {
-    std::string line = "attempt ";
-    attempt.id.append_to(line);
-    line += " (#";
-    quenmark::append_decimal(line, std::uint64_t { attempt.attempt_number });
-    line += ") \u2014 ";
-    line += corvella::display_name(attempt.status);
-    line += ", score band ";
-    line += corvella::display_name(attempt.score_band);
-    line += ", feedback ";
-    line += corvella::display_name(attempt.safe_feedback);
-    line += '\n';
-    return line;
-}
-
-std::string completion_line(corvella::CompletionRecord const& record)
-{
-    std::string line = "completion recorded: ";
-    record.id.append_to(line);
-    line += " (use this id with `certify --completion-id`)\n";
-    return line;
+    return concat("attempt ", attempt.id, " (#", attempt.attempt_number, ") \u2014 ",
+                  corvella::display_name(attempt.status), ", score band ", corvella::display_name(attempt.score_band),
+                  ", feedback ", corvella::display_name(attempt.safe_feedback), '\n');
 }
 
 } // namespace
@@ -111,19 +94,14 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
     auto const assignment_id = TRY(corvella::AssignmentId::parse(args.assignment_id));
-    auto const assignment = *TRY(find_assignment(store, assignment_id));
-    auto const* assessment = TRY(find_assessment(store, assignment.assessment_id));
+    auto const assignment = *TRY(find(store, assignment_id));
+    auto const* assessment = TRY(find(store, assignment.assessment_id));
 
     auto const indices = TRY(parse_answers(args.answers));
     if (indices.size() != assessment->questions.size()) {
-        std::string text = "assessment ";
-        assessment->id.append_to(text);
-        text += " has ";
-        quenmark::append_decimal(text, std::uint64_t { assessment->questions.size() });
-        text += " questions, but ";
-        quenmark::append_decimal(text, std::uint64_t { indices.size() });
-        text += " answers were given";
-        return quenmark::unexpected(CommandError::message(std::move(text)));
+        return quenmark::unexpected(CommandError::message(concat("assessment ", assessment->id, " has ",
+                                                                 assessment->questions.size(), " questions, but ",
+                                                                 indices.size(), " answers were given")));
     }
     std::vector<corvella::Answer> answers;
     answers.reserve(indices.size());
@@ -133,8 +111,8 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     auto const attempt_number = next_attempt_number(store, assignment.id);
     auto const now = quenmark::Timestamp::now();
     if (is_terminal(assignment.status))
-        return quenmark::unexpected(CommandError::message("assignment " + assignment.id.to_string()
-                                                          + " has already reached a terminal state"));
+        return quenmark::unexpected(
+            CommandError::message(concat("assignment ", assignment.id, " has already reached a terminal state")));
 
     auto attempt = TRY(corvella::grade(*assessment, corvella::GradingRequest {
                                                         .tenant_id = assignment.tenant_id,
@@ -155,8 +133,7 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     TRY(chain.append(key,
                      build_training_event({
                          .action = "training.knowledge_check.attempted",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = attempt.principal_id.to_string(),
+                         .learner = attempt.principal_id,
                          .target_type = "knowledge_check_attempt",
                          .target_id = attempt.id.to_string(),
                          .result = passed ? quenmark::AuditResult::Success : quenmark::AuditResult::Denied,
@@ -172,18 +149,15 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
         return save_store(context.state_path, store);
 
     auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
-    TRY(print(completion_line(record)));
+    TRY(print(concat("completion recorded: ", record.id, " (use this id with `certify --completion-id`)\n")));
     TRY(corvella::check_completion_for_assignment(record, assignment));
     auto completed = corvella::mark_completed(assignment, now);
     TRY(chain.append(key,
                      build_training_event({
                          .action = "training.assignment.completed",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = completed.principal_id.to_string(),
+                         .learner = completed.principal_id,
                          .target_type = "training_assignment",
                          .target_id = completed.id.to_string(),
-                         .result = quenmark::AuditResult::Success,
-                         .category = quenmark::AuditCategory::Policy,
                          .occurred_at = now,
                          .tenant_id = completed.tenant_id,
                          .workspace_id = completed.workspace_id,

@@ -14,10 +14,7 @@ CommandResult<void> run_audit_verify(CommandContext const& context)
 {
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
-    std::string line = "audit chain verifies: ";
-    quenmark::append_decimal(line, count);
-    line += " event(s), all links and signatures intact\n";
-    return print(line);
+    return print(concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n"));
 }
 
 } // namespace corvellactl

@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -19,18 +19,9 @@ namespace {
 
 std::string issued_line(corvella::CertificatePayload const& payload)
 {
-    std::string line = "issued certificate ";
-    payload.certificate_id.append_to(line);
-    line += " for principal ";
-    payload.principal_id.append_to(line);
-    line += " \u2014 assessment ";
-    payload.assessment_id.append_to(line);
-    line += " v";
-    quenmark::append_decimal(line, std::uint64_t { payload.assessment_version });
-    line += ", expires ";
-    payload.expires_at.append_text(line);
-    line += '\n';
-    return line;
+    return concat("issued certificate ", payload.certificate_id, " for principal ", payload.principal_id,
+                  " \u2014 assessment ", payload.assessment_id, " v", payload.assessment_version, ", expires ",
+                  payload.expires_at, '\n');
 }
 
 } // namespace
@@ -40,25 +31,23 @@ CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
     auto const completion_id = TRY(corvella::CompletionRecordId::parse(args.completion_id));
-    auto const* record = TRY(find_completion(store, completion_id));
-    auto const* assessment = TRY(find_assessment(store, record->assessment_id));
+    auto const* record = TRY(find(store, completion_id));
+    auto const* assessment = TRY(find(store, record->assessment_id));
 
     // The key is needed to sign, so it is obtained before anything is printed.
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const now = quenmark::Timestamp::now();
     auto certificate = TRY(
-        corvella::issue_certificate(key, *record, *assessment, now, days_to_seconds(args.validity_days)));
+        corvella::issue_certificate(key, *record, *assessment, now, quenmark::days_to_seconds(args.validity_days)));
     TRY(print(issued_line(certificate.payload)));
 
     auto const& payload = certificate.payload;
     TRY(append_event(context.audit_path, key,
                      build_training_event({
                          .action = "training.certificate.issued",
-                         .actor_type = quenmark::ActorType::User,
-                         .actor_id = payload.principal_id.to_string(),
+                         .learner = payload.principal_id,
                          .target_type = "certificate",
                          .target_id = payload.certificate_id.to_string(),
-                         .result = quenmark::AuditResult::Success,
                          .category = quenmark::AuditCategory::Security,
                          .occurred_at = payload.issued_at,
                          .tenant_id = payload.tenant_id,

@@ -79,33 +79,11 @@ CommandResult<void> run_report_readiness(CommandContext const& context)
     auto const store = TRY(load_store(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
-    std::string out;
-    out.reserve(256);
-    auto const number = [&out](std::uint64_t value) { quenmark::append_decimal(out, value); };
-    out += "Assessments   : ";
-    number(counts.published);
-    out += " published, ";
-    number(counts.draft);
-    out += " draft, ";
-    number(counts.retired);
-    out += " retired\nAssignments   : ";
-    number(counts.assigned);
-    out += " assigned, ";
-    number(counts.in_progress);
-    out += " in progress, ";
-    number(counts.completed);
-    out += " completed, ";
-    number(counts.cancelled);
-    out += " cancelled (";
-    number(counts.overdue);
-    out += " overdue)\nCompletions   : ";
-    number(counts.completions);
-    out += "\nCertificates  : ";
-    number(counts.valid);
-    out += " valid, ";
-    number(counts.expired);
-    out += " expired\n";
-    return print(out);
+    return print(concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ", counts.retired,
+                        " retired\nAssignments   : ", counts.assigned, " assigned, ", counts.in_progress,
+                        " in progress, ", counts.completed, " completed, ", counts.cancelled, " cancelled (",
+                        counts.overdue, " overdue)\nCompletions   : ", counts.completions,
+                        "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired\n"));
 }
 
 } // namespace corvellactl

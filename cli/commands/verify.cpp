@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "commands/workflow.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -24,9 +24,9 @@ CommandResult<quenmark::Timestamp> as_of_instant(std::optional<std::string> cons
     if (!at)
         return quenmark::Timestamp::now();
     auto const instant = TRY(quenmark::Timestamp::parse(*at));
-    auto const earliest = earliest_writable_instant();
-    if (instant < earliest)
-        return quenmark::unexpected(CommandError::message("--at must not be earlier than " + earliest.to_text()));
+    if (!instant.is_text_writable())
+        return quenmark::unexpected(CommandError::message("--at must not be earlier than "
+                                                          + quenmark::Timestamp::earliest_text_writable().to_text()));
     return instant;
 }
 
@@ -39,24 +39,21 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
     auto const lock = TRY(lock_data_files(context));
     auto const store = TRY(load_store(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
-    auto const* certificate = TRY(find_certificate(store, certificate_id));
+    auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const as_of = TRY(as_of_instant(args.at));
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
     if (checked) {
-        return print("VALID \u2014 certificate " + certificate_id.to_string() + " verifies as of " + as_of.to_text()
-                     + "\n");
+        return print(concat("VALID \u2014 certificate ", certificate_id, " verifies as of ", as_of, '\n'));
     }
 
     auto const reason = checked.error().text();
-    TRY(print("INVALID \u2014 certificate " + certificate_id.to_string() + " does not verify: " + reason + "\n"));
+    TRY(print(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n')));
     auto const& payload = certificate->payload;
     TRY(append_event(context.audit_path, key,
                      build_training_event({
                          .action = "training.certificate.verification_failed",
-                         .actor_type = quenmark::ActorType::Unknown,
-                         .actor_id = std::nullopt,
                          .target_type = "certificate",
                          .target_id = certificate_id.to_string(),
                          .result = quenmark::AuditResult::Denied,
@@ -66,7 +63,7 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
                          .workspace_id = payload.workspace_id,
                      })));
     return quenmark::unexpected(
-        CommandError::message("certificate " + certificate_id.to_string() + " failed verification: " + reason));
+        CommandError::message(concat("certificate ", certificate_id, " failed verification: ", reason)));
 }
 
 } // namespace corvellactl

@@ -1,5 +1,7 @@
 #include "store/files.h"
 
+#include "quenmark/signing.h"
+
 #include <simdjson.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <span>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,29 +50,6 @@ std::string base_name_of(std::string const& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : m_descriptor(descriptor) { }
-    Descriptor(Descriptor const&) = delete;
-    Descriptor& operator=(Descriptor const&) = delete;
-    ~Descriptor()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    int get() const { return m_descriptor; }
-    // Closes now and reports the result, which carries delayed write errors.
-    bool close()
-    {
-        int const descriptor = std::exchange(m_descriptor, -1);
-        return ::close(descriptor) == 0;
-    }
-
-private:
-    int m_descriptor;
-};
-
 bool write_all(int descriptor, std::string_view content)
 {
     while (!content.empty()) {
@@ -95,70 +75,10 @@ mode_t default_file_mode()
 // undo the change, so it is not reported.
 void sync_directory(std::string const& directory)
 {
-    int const descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return;
-    ::fsync(descriptor);
-    ::close(descriptor);
+    Descriptor const opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened.is_open())
+        ::fsync(opened.get());
 }
-
-// A temporary file beside the target, removed again unless released.
-class TemporaryFile {
-public:
-    static CommandResult<TemporaryFile> create(std::string const& target)
-    {
-        std::string path = parent_of(target) + "/." + base_name_of(target) + ".XXXXXX";
-        int const descriptor = ::mkostemp(path.data(), O_CLOEXEC);
-        if (descriptor < 0)
-            return quenmark::unexpected(CommandError::io(errno));
-        return TemporaryFile(std::move(path), descriptor);
-    }
-    TemporaryFile(TemporaryFile&& other) noexcept
-        : m_path(std::move(other.m_path))
-        , m_descriptor(std::exchange(other.m_descriptor, -1))
-        , m_remove(std::exchange(other.m_remove, false))
-    {
-    }
-    TemporaryFile& operator=(TemporaryFile&&) = delete;
-    ~TemporaryFile()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-        if (m_remove)
-            ::unlink(m_path.c_str());
-    }
-
-    std::string const& path() const { return m_path; }
-
-    // Writes the content with the given permissions and flushes it to disk.
-    CommandResult<void> fill(std::string_view content, mode_t mode)
-    {
-        if (::fchmod(m_descriptor, mode) != 0 || !write_all(m_descriptor, content) || ::fsync(m_descriptor) != 0)
-            return quenmark::unexpected(CommandError::io(errno));
-        int const descriptor = std::exchange(m_descriptor, -1);
-        if (::close(descriptor) != 0)
-            return quenmark::unexpected(CommandError::io(errno));
-        return {};
-    }
-    int descriptor() const { return m_descriptor; }
-    // Hands the open file and its name to a new owner, which closes and
-    // removes it from then on.
-    std::pair<std::string, int> release()
-    {
-        m_remove = false;
-        return { std::move(m_path), std::exchange(m_descriptor, -1) };
-    }
-
-private:
-    TemporaryFile(std::string path, int descriptor)
-        : m_path(std::move(path))
-        , m_descriptor(descriptor)
-    {
-    }
-    std::string m_path;
-    int m_descriptor { -1 };
-    bool m_remove { true };
-};
 
 } // namespace
 
@@ -224,7 +144,80 @@ CommandResult<std::string> read_text(std::string const& path)
 void PaddedText::wipe()
 {
     if (m_bytes)
-        std::memset(m_bytes.get(), 0, m_size);
+        quenmark::zero_secret(std::as_writable_bytes(std::span(m_bytes.get(), m_size)));
+}
+
+Descriptor::Descriptor(Descriptor&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+{
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept
+{
+    if (this != &other) {
+        if (is_open())
+            ::close(m_descriptor);
+        m_descriptor = std::exchange(other.m_descriptor, -1);
+    }
+    return *this;
+}
+
+Descriptor::~Descriptor()
+{
+    if (is_open())
+        ::close(m_descriptor);
+}
+
+bool Descriptor::close() { return ::close(std::exchange(m_descriptor, -1)) == 0; }
+
+CommandResult<TemporaryFile> TemporaryFile::create(std::string const& target)
+{
+    std::string path = parent_of(target) + "/." + base_name_of(target) + ".XXXXXX";
+    Descriptor file(::mkostemp(path.data(), O_CLOEXEC));
+    if (!file.is_open())
+        return quenmark::unexpected(CommandError::io(errno));
+    return TemporaryFile(std::move(path), std::move(file));
+}
+
+TemporaryFile::TemporaryFile(std::string path, Descriptor file)
+    : m_path(std::move(path))
+    , m_file(std::move(file))
+{
+}
+
+TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
+    : m_path(std::exchange(other.m_path, {}))
+    , m_file(std::move(other.m_file))
+{
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    if (!m_path.empty())
+        ::unlink(m_path.c_str());
+}
+
+CommandResult<void> TemporaryFile::write(std::string_view bytes)
+{
+    if (!write_all(m_file.get(), bytes))
+        return quenmark::unexpected(CommandError::io(errno));
+    return {};
+}
+
+CommandResult<void> TemporaryFile::finish()
+{
+    if (::fsync(m_file.get()) != 0 || !m_file.close())
+        return quenmark::unexpected(CommandError::io(errno));
+    return {};
+}
+
+CommandResult<void> TemporaryFile::rename_to(std::string const& target)
+{
+    if (::rename(m_path.c_str(), target.c_str()) != 0)
+        return quenmark::unexpected(CommandError::io(errno));
+    // The temporary name is gone with the rename; nothing is left to remove.
+    m_path.clear();
+    return {};
 }
 
 CommandResult<void> replace_file(std::string const& path, std::string_view content)
@@ -251,32 +244,13 @@ CommandResult<FileReplacement> FileReplacement::begin(std::string const& path)
     }
     if (::fchmod(temporary.descriptor(), mode) != 0)
         return quenmark::unexpected(CommandError::io(errno));
-    auto [name, descriptor] = temporary.release();
-    return FileReplacement(std::move(target), std::move(name), descriptor);
+    return FileReplacement(std::move(target), std::move(temporary));
 }
 
-FileReplacement::FileReplacement(std::string target, std::string temporary, int descriptor)
+FileReplacement::FileReplacement(std::string target, TemporaryFile temporary)
     : m_target(std::move(target))
     , m_temporary(std::move(temporary))
-    , m_descriptor(descriptor)
 {
-}
-
-FileReplacement::FileReplacement(FileReplacement&& other) noexcept
-    : m_target(std::move(other.m_target))
-    , m_temporary(std::exchange(other.m_temporary, {}))
-    , m_descriptor(std::exchange(other.m_descriptor, -1))
-    , m_written(other.m_written)
-    , m_write_back_started(other.m_write_back_started)
-{
-}
-
-FileReplacement::~FileReplacement()
-{
-    if (m_descriptor >= 0)
-        ::close(m_descriptor);
-    if (!m_temporary.empty())
-        ::unlink(m_temporary.c_str());
 }
 
 CommandResult<void> FileReplacement::write(std::string_view bytes)
@@ -288,13 +262,12 @@ CommandResult<void> FileReplacement::write(std::string_view bytes)
     constexpr std::size_t piece_size = std::size_t { 8 } << 20U;
     while (!bytes.empty()) {
         std::string_view const piece = bytes.substr(0, piece_size);
-        if (!write_all(m_descriptor, piece))
-            return quenmark::unexpected(CommandError::io(errno));
+        TRY(m_temporary.write(piece));
         bytes.remove_prefix(piece.size());
         m_written += piece.size();
 #ifdef SYNC_FILE_RANGE_WRITE
         if (m_written - m_write_back_started >= piece_size) {
-            ::sync_file_range(m_descriptor, static_cast<off_t>(m_write_back_started),
+            ::sync_file_range(m_temporary.descriptor(), static_cast<off_t>(m_write_back_started),
                 static_cast<off_t>(m_written - m_write_back_started), SYNC_FILE_RANGE_WRITE);
             m_write_back_started = m_written;
         }
@@ -305,15 +278,8 @@ CommandResult<void> FileReplacement::write(std::string_view bytes)
 
 CommandResult<void> FileReplacement::commit()
 {
-    if (::fsync(m_descriptor) != 0)
-        return quenmark::unexpected(CommandError::io(errno));
-    int const descriptor = std::exchange(m_descriptor, -1);
-    if (::close(descriptor) != 0)
-        return quenmark::unexpected(CommandError::io(errno));
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
-        return quenmark::unexpected(CommandError::io(errno));
-    // The temporary name is gone with the rename; nothing is left to remove.
-    m_temporary.clear();
+    TRY(m_temporary.finish());
+    TRY(m_temporary.rename_to(m_target));
     sync_directory(parent_of(m_target));
     return {};
 }
@@ -321,7 +287,10 @@ CommandResult<void> FileReplacement::commit()
 CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, std::string_view content, mode_t mode)
 {
     auto temporary = TRY(TemporaryFile::create(path));
-    TRY(temporary.fill(content, mode));
+    if (::fchmod(temporary.descriptor(), mode) != 0)
+        return quenmark::unexpected(CommandError::io(errno));
+    TRY(temporary.write(content));
+    TRY(temporary.finish());
     if (::link(temporary.path().c_str(), path.c_str()) == 0) {
         sync_directory(parent_of(path));
         return CreateOutcome::Created;
@@ -334,13 +303,12 @@ CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, st
 
     // File systems without hard links: create the file exclusively in place
     // and remove it again if it cannot be written whole.
-    int const descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (descriptor < 0) {
+    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!file.is_open()) {
         if (errno == EEXIST)
             return CreateOutcome::AlreadyExists;
         return quenmark::unexpected(CommandError::io(errno));
     }
-    Descriptor file(descriptor);
     if (!write_all(file.get(), content) || ::fsync(file.get()) != 0 || !file.close()) {
         int const write_error = errno;
         ::unlink(path.c_str());
@@ -355,80 +323,42 @@ CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::s
     struct Held {
         dev_t device;
         ino_t inode;
-        int descriptor;
+        Descriptor directory;
     };
     std::vector<Held> held;
-    auto const close_all = [&held] {
-        for (auto const& entry : held)
-            ::close(entry.descriptor);
-    };
     for (auto const path : paths) {
-        std::string const directory = directory_of(std::string(path));
-        int const descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        Descriptor directory(::open(directory_of(std::string(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         // Without the directory no file can exist there and every write will
         // fail on its own, so there is nothing to guard.
-        if (descriptor < 0 && (errno == ENOENT || errno == ENOTDIR))
+        if (!directory.is_open() && (errno == ENOENT || errno == ENOTDIR))
             continue;
         struct stat status {};
-        if (descriptor < 0 || ::fstat(descriptor, &status) != 0) {
-            int const error = errno;
-            if (descriptor >= 0)
-                ::close(descriptor);
-            close_all();
-            return quenmark::unexpected(CommandError::io(error));
-        }
+        if (!directory.is_open() || ::fstat(directory.get(), &status) != 0)
+            return quenmark::unexpected(CommandError::io(errno));
         bool const seen = std::any_of(held.begin(), held.end(), [&status](Held const& entry) {
             return entry.device == status.st_dev && entry.inode == status.st_ino;
         });
-        if (seen)
-            ::close(descriptor);
-        else
-            held.push_back({ status.st_dev, status.st_ino, descriptor });
+        if (!seen)
+            held.push_back({ status.st_dev, status.st_ino, std::move(directory) });
     }
     std::sort(held.begin(), held.end(), [](Held const& left, Held const& right) {
         return std::pair(left.device, left.inode) < std::pair(right.device, right.inode);
     });
 
     DirectoryLock lock;
-    for (auto const& entry : held) {
-        lock.m_descriptors.push_back(entry.descriptor);
-        while (::flock(entry.descriptor, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                int const error = errno;
-                for (auto const& remaining : held) {
-                    if (std::find(lock.m_descriptors.begin(), lock.m_descriptors.end(), remaining.descriptor)
-                        == lock.m_descriptors.end())
-                        ::close(remaining.descriptor);
-                }
-                return quenmark::unexpected(CommandError::io(error));
-            }
+    for (auto& entry : held) {
+        while (::flock(entry.directory.get(), LOCK_EX) != 0) {
+            if (errno != EINTR)
+                return quenmark::unexpected(CommandError::io(errno));
         }
+        lock.m_directories.push_back(std::move(entry.directory));
     }
     return lock;
 }
 
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept
-    : m_descriptors(std::exchange(other.m_descriptors, {}))
+CommandResult<DirectoryLock> lock_data_files(CommandContext const& context)
 {
-}
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept
-{
-    if (this != &other) {
-        release();
-        m_descriptors = std::exchange(other.m_descriptors, {});
-    }
-    return *this;
-}
-
-DirectoryLock::~DirectoryLock() { release(); }
-
-void DirectoryLock::release()
-{
-    // Closing the descriptor releases its lock.
-    for (int const descriptor : m_descriptors)
-        ::close(descriptor);
-    m_descriptors.clear();
+    return DirectoryLock::acquire({ context.state_path, context.key_path, context.audit_path });
 }
 
 } // namespace corvellactl

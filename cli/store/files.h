@@ -41,6 +41,54 @@ private:
 [[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding);
 [[nodiscard]] CommandResult<std::string> read_text(std::string const& path);
 
+// Owns an open file descriptor and closes it when it goes out of scope.
+class Descriptor {
+public:
+    // Takes the result of an open() call; a negative value holds nothing.
+    explicit Descriptor(int descriptor = -1) : m_descriptor(descriptor) { }
+    Descriptor(Descriptor&& other) noexcept;
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(Descriptor const&) = delete;
+    Descriptor& operator=(Descriptor const&) = delete;
+    ~Descriptor();
+
+    bool is_open() const { return m_descriptor >= 0; }
+    int get() const { return m_descriptor; }
+    // Closes now and reports the result, which carries delayed write errors;
+    // errno tells why on failure.
+    [[nodiscard]] bool close();
+
+private:
+    int m_descriptor;
+};
+
+// A new file beside a target, open for writing and removed again when it
+// goes out of scope, unless it was renamed into place first.
+class TemporaryFile {
+public:
+    // Creates ".<name>.XXXXXX" in the target's directory.
+    [[nodiscard]] static CommandResult<TemporaryFile> create(std::string const& target);
+
+    TemporaryFile(TemporaryFile&& other) noexcept;
+    TemporaryFile& operator=(TemporaryFile&&) = delete;
+    TemporaryFile(TemporaryFile const&) = delete;
+    TemporaryFile& operator=(TemporaryFile const&) = delete;
+    ~TemporaryFile();
+
+    std::string const& path() const { return m_path; }
+    int descriptor() const { return m_file.get(); }
+    [[nodiscard]] CommandResult<void> write(std::string_view bytes);
+    // Flushes the content to disk and closes the file.
+    [[nodiscard]] CommandResult<void> finish();
+    // Renames the finished file over the target; nothing is left to remove.
+    [[nodiscard]] CommandResult<void> rename_to(std::string const& target);
+
+private:
+    TemporaryFile(std::string path, Descriptor file);
+    std::string m_path;
+    Descriptor m_file;
+};
+
 // Replaces the file's whole content so that readers and crashes see either
 // the old or the new content, never a mix: the bytes go to a temporary file
 // in the same directory, reach the disk, and are renamed over the target. An
@@ -59,17 +107,10 @@ public:
     [[nodiscard]] CommandResult<void> write(std::string_view bytes);
     [[nodiscard]] CommandResult<void> commit();
 
-    FileReplacement(FileReplacement&& other) noexcept;
-    FileReplacement& operator=(FileReplacement&&) = delete;
-    FileReplacement(FileReplacement const&) = delete;
-    FileReplacement& operator=(FileReplacement const&) = delete;
-    ~FileReplacement();
-
 private:
-    FileReplacement(std::string target, std::string temporary, int descriptor);
+    FileReplacement(std::string target, TemporaryFile temporary);
     std::string m_target;
-    std::string m_temporary;
-    int m_descriptor { -1 };
+    TemporaryFile m_temporary;
     std::size_t m_written { 0 };
     // Bytes handed to the disk ahead of commit(), so its flush waits less.
     std::size_t m_write_back_started { 0 };
@@ -97,17 +138,15 @@ class DirectoryLock {
 public:
     [[nodiscard]] static CommandResult<DirectoryLock> acquire(std::initializer_list<std::string_view> paths);
 
-    DirectoryLock(DirectoryLock&& other) noexcept;
-    DirectoryLock& operator=(DirectoryLock&& other) noexcept;
-    DirectoryLock(DirectoryLock const&) = delete;
-    DirectoryLock& operator=(DirectoryLock const&) = delete;
-    ~DirectoryLock();
-
 private:
     DirectoryLock() = default;
-    void release();
-    std::vector<int> m_descriptors;
+    // Closing a descriptor releases its lock.
+    std::vector<Descriptor> m_directories;
 };
+
+// The lock over the directories of all three data files, for a command that
+// may write any of them.
+[[nodiscard]] CommandResult<DirectoryLock> lock_data_files(CommandContext const& context);
 
 // The directory that holds `path` ("." for a bare file name), after
 // following a symbolic link at `path` itself.

@@ -2,7 +2,10 @@
 
 #include "store/files.h"
 
-#include <sodium.h>
+#include "quenmark/signing.h"
+
+#include <string>
+#include <utility>
 
 namespace corvellactl {
 namespace {
@@ -15,7 +18,7 @@ public:
     explicit WipedText(std::string text) : m_text(std::move(text)) { }
     WipedText(WipedText const&) = delete;
     WipedText& operator=(WipedText const&) = delete;
-    ~WipedText() { sodium_memzero(m_text.data(), m_text.size()); }
+    ~WipedText() { quenmark::zero_secret(m_text); }
     std::string const& text() const { return m_text; }
 
 private:

@@ -7,15 +7,41 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
+#include <cstdint>
 #include <utility>
 
 namespace corvellactl {
 namespace {
 
-constexpr std::array<std::string_view, 5> member_names {
+// The five lists of the state file, in file order.
+enum class List : std::uint8_t { Assessments, Assignments, Attempts, Completions, Certificates };
+
+constexpr std::array<std::string_view, 5> list_names {
     "assessments", "assignments", "attempts", "completions", "certificates",
 };
+
+constexpr std::array<List, 5> all_lists {
+    List::Assessments, List::Assignments, List::Attempts, List::Completions, List::Certificates,
+};
+
+// Calls `visit` with the store's list of that name; const follows the store.
+template<typename StoreType, typename Visit>
+auto visit_list(StoreType& store, List list, Visit visit)
+{
+    switch (list) {
+    case List::Assessments:
+        return visit(store.assessments);
+    case List::Assignments:
+        return visit(store.assignments);
+    case List::Attempts:
+        return visit(store.attempts);
+    case List::Completions:
+        return visit(store.completions);
+    case List::Certificates:
+        return visit(store.certificates);
+    }
+    __builtin_unreachable();
+}
 
 // Makes room for the rest of a list at its second element: as many records
 // as the rest of the document would hold if they were all the size of the
@@ -70,35 +96,14 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
 {
     quenmark::json::PrettyWriter writer(out);
     writer.begin_object();
-    TRY(write_list(writer, member_names[0], store.assessments, drain));
-    TRY(write_list(writer, member_names[1], store.assignments, drain));
-    TRY(write_list(writer, member_names[2], store.attempts, drain));
-    TRY(write_list(writer, member_names[3], store.completions, drain));
-    TRY(write_list(writer, member_names[4], store.certificates, drain));
+    for (List const list : all_lists) {
+        TRY(visit_list(store, list, [&](auto const& records) {
+            return write_list(writer, list_names[static_cast<std::size_t>(list)], records, drain);
+        }));
+    }
     writer.end_object();
     return {};
 }
-
-// The first record whose key equals `id`, or null; const follows the list.
-template<typename List, typename Id, typename KeyOf>
-auto find_first(List& list, Id const& id, KeyOf key_of) -> decltype(&*list.begin())
-{
-    auto const found = std::find_if(list.begin(), list.end(), [&](auto const& record) { return key_of(record) == id; });
-    return found == list.end() ? nullptr : &*found;
-}
-
-template<typename Record>
-CommandResult<Record*> found_or_not(Record* record, std::string_view kind, std::string id_text)
-{
-    if (record == nullptr)
-        return quenmark::unexpected(CommandError::not_found(std::string(kind) + " " + id_text));
-    return record;
-}
-
-auto const assessment_key = [](corvella::AssessmentDefinition const& record) { return record.id; };
-auto const assignment_key = [](corvella::TrainingAssignment const& record) { return record.id; };
-auto const completion_key = [](corvella::CompletionRecord const& record) { return record.id; };
-auto const certificate_key = [](corvella::Certificate const& record) { return record.payload.certificate_id; };
 
 } // namespace
 
@@ -108,20 +113,10 @@ quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t
     auto const read_root = [&store](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
         auto const on_member = [&store](std::size_t index,
                                         quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
-            switch (index) {
-            case 0:
-                return read_list(value, store.assessments);
-            case 1:
-                return read_list(value, store.assignments);
-            case 2:
-                return read_list(value, store.attempts);
-            case 3:
-                return read_list(value, store.completions);
-            default:
-                return read_list(value, store.certificates);
-            }
+            // The index is that of the member's name in list_names.
+            return visit_list(store, all_lists[index], [&value](auto& records) { return read_list(value, records); });
         };
-        TRY(root.object(member_names, /*required=*/0, on_member));
+        TRY(root.object(list_names, /*required=*/0, on_member));
         return {};
     };
     auto const result = quenmark::json::read_padded_document(data, size, read_root);
@@ -168,53 +163,10 @@ CommandResult<void> save_store(std::string const& path, Store const& store)
     return file.commit();
 }
 
-CommandResult<corvella::AssessmentDefinition*> find_assessment(Store& store, corvella::AssessmentId const& id)
-{
-    return found_or_not(find_first(store.assessments, id, assessment_key), "assessment", id.to_string());
-}
-
-CommandResult<corvella::AssessmentDefinition const*> find_assessment(Store const& store,
-                                                                     corvella::AssessmentId const& id)
-{
-    return found_or_not(find_first(store.assessments, id, assessment_key), "assessment", id.to_string());
-}
-
-CommandResult<corvella::TrainingAssignment*> find_assignment(Store& store, corvella::AssignmentId const& id)
-{
-    return found_or_not(find_first(store.assignments, id, assignment_key), "assignment", id.to_string());
-}
-
-CommandResult<corvella::TrainingAssignment const*> find_assignment(Store const& store,
-                                                                   corvella::AssignmentId const& id)
-{
-    return found_or_not(find_first(store.assignments, id, assignment_key), "assignment", id.to_string());
-}
-
-CommandResult<corvella::CompletionRecord*> find_completion(Store& store, corvella::CompletionRecordId const& id)
-{
-    return found_or_not(find_first(store.completions, id, completion_key), "completion record", id.to_string());
-}
-
-CommandResult<corvella::CompletionRecord const*> find_completion(Store const& store,
-                                                                 corvella::CompletionRecordId const& id)
-{
-    return found_or_not(find_first(store.completions, id, completion_key), "completion record", id.to_string());
-}
-
-CommandResult<corvella::Certificate*> find_certificate(Store& store, corvella::CertificationId const& id)
-{
-    return found_or_not(find_first(store.certificates, id, certificate_key), "certificate", id.to_string());
-}
-
-CommandResult<corvella::Certificate const*> find_certificate(Store const& store, corvella::CertificationId const& id)
-{
-    return found_or_not(find_first(store.certificates, id, certificate_key), "certificate", id.to_string());
-}
-
 void replace_assignment(Store& store, corvella::TrainingAssignment assignment)
 {
-    if (auto* stored = find_first(store.assignments, assignment.id, assignment_key)) {
-        *stored = std::move(assignment);
+    if (auto stored = find(store, assignment.id)) {
+        **stored = std::move(assignment);
         return;
     }
     store.assignments.push_back(std::move(assignment));

@@ -11,8 +11,10 @@
 #include "corvella/records.h"
 #include "quenmark/expected.h"
 
+#include <concepts>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace corvellactl {
@@ -42,24 +44,53 @@ void write_store(Store const& store, std::string& out);
 // Replaces the state file with the store's file form, atomically.
 [[nodiscard]] CommandResult<void> save_store(std::string const& path, Store const& store);
 
-// The first record with the identifier; NotFound ("assessment " + id, ...)
-// when there is none. A certificate is found by its payload's certificate id.
-[[nodiscard]] CommandResult<corvella::AssessmentDefinition*> find_assessment(Store& store,
-                                                                             corvella::AssessmentId const& id);
-[[nodiscard]] CommandResult<corvella::AssessmentDefinition const*>
-find_assessment(Store const& store, corvella::AssessmentId const& id);
-[[nodiscard]] CommandResult<corvella::TrainingAssignment*> find_assignment(Store& store,
-                                                                           corvella::AssignmentId const& id);
-[[nodiscard]] CommandResult<corvella::TrainingAssignment const*>
-find_assignment(Store const& store, corvella::AssignmentId const& id);
-[[nodiscard]] CommandResult<corvella::CompletionRecord*> find_completion(Store& store,
-                                                                         corvella::CompletionRecordId const& id);
-[[nodiscard]] CommandResult<corvella::CompletionRecord const*>
-find_completion(Store const& store, corvella::CompletionRecordId const& id);
-[[nodiscard]] CommandResult<corvella::Certificate*> find_certificate(Store& store,
-                                                                     corvella::CertificationId const& id);
-[[nodiscard]] CommandResult<corvella::Certificate const*> find_certificate(Store const& store,
-                                                                           corvella::CertificationId const& id);
+// Which list holds the records an identifier names, what a NotFound error
+// calls them, and where a record keeps its identifier.
+template<typename Id>
+struct Lookup;
+
+template<>
+struct Lookup<corvella::AssessmentId> {
+    static constexpr auto list = &Store::assessments;
+    static constexpr std::string_view name = "assessment";
+    static auto const& id_of(corvella::AssessmentDefinition const& record) { return record.id; }
+};
+
+template<>
+struct Lookup<corvella::AssignmentId> {
+    static constexpr auto list = &Store::assignments;
+    static constexpr std::string_view name = "assignment";
+    static auto const& id_of(corvella::TrainingAssignment const& record) { return record.id; }
+};
+
+template<>
+struct Lookup<corvella::CompletionRecordId> {
+    static constexpr auto list = &Store::completions;
+    static constexpr std::string_view name = "completion record";
+    static auto const& id_of(corvella::CompletionRecord const& record) { return record.id; }
+};
+
+// A certificate is found by its payload's certificate id.
+template<>
+struct Lookup<corvella::CertificationId> {
+    static constexpr auto list = &Store::certificates;
+    static constexpr std::string_view name = "certificate";
+    static auto const& id_of(corvella::Certificate const& record) { return record.payload.certificate_id; }
+};
+
+// The first record with the identifier, const when the store is; NotFound
+// ("assessment " + id, "completion record " + id, ...) when there is none.
+template<typename StoreType, typename Id>
+    requires std::same_as<std::remove_const_t<StoreType>, Store>
+[[nodiscard]] auto find(StoreType& store, Id const& id) -> CommandResult<decltype(&(store.*Lookup<Id>::list)[0])>
+{
+    auto& list = store.*Lookup<Id>::list;
+    for (auto& record : list) {
+        if (Lookup<Id>::id_of(record) == id)
+            return &record;
+    }
+    return quenmark::unexpected(CommandError::not_found(std::string(Lookup<Id>::name) + " " + id.to_string()));
+}
 
 // Overwrites the first assignment with the same id, or appends it when none
 // has that id.

@@ -14,9 +14,8 @@ ContractError::ContractError(Kind kind, std::string first, std::string second, s
 
 ContractError ContractError::invalid_identifier(std::string_view kind, std::string reason)
 {
-    ContractError error(Kind::InvalidIdentifier, std::move(reason));
-    error.m_identifier_kind = kind;
-    return error;
+    // The kind is copied: a caller's text need not outlive the error.
+    return ContractError(Kind::InvalidIdentifier, std::move(reason), std::string(kind));
 }
 
 ContractError ContractError::unsupported_contract_version(std::string found, std::string oldest, std::string newest)
@@ -64,7 +63,7 @@ std::string ContractError::text() const
 {
     switch (m_kind) {
     case Kind::InvalidIdentifier:
-        return "invalid " + std::string(m_identifier_kind) + " identifier: " + m_first;
+        return "invalid " + m_second + " identifier: " + m_first;
     case Kind::UnsupportedContractVersion:
         return "unsupported contract version: " + m_first + " (supported " + m_second + "..=" + m_third + ")";
     case Kind::CanonicalSerialization:

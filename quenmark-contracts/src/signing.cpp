@@ -33,7 +33,7 @@ struct SecretBytes {
     SecretBytes() = default;
     SecretBytes(SecretBytes const&) = delete;
     SecretBytes& operator=(SecretBytes const&) = delete;
-    ~SecretBytes() { sodium_memzero(bytes.data(), bytes.size()); }
+    ~SecretBytes() { zero_secret(std::as_writable_bytes(std::span(bytes))); }
 };
 
 } // namespace
@@ -45,10 +45,15 @@ void ensure_sodium()
         fail_internal("cryptographic library could not be initialised");
 }
 
+void zero_secret(std::span<std::byte> bytes)
+{
+    if (!bytes.empty())
+        sodium_memzero(bytes.data(), bytes.size());
+}
+
 void zero_secret(std::string& text)
 {
-    if (!text.empty())
-        sodium_memzero(text.data(), text.size());
+    zero_secret(std::as_writable_bytes(std::span(text)));
     text.clear();
 }
 
@@ -133,7 +138,7 @@ SigningKey& SigningKey::operator=(SigningKey const& other)
     return *this;
 }
 
-SigningKey::~SigningKey() { sodium_memzero(m_secret.data(), m_secret.size()); }
+SigningKey::~SigningKey() { zero_secret(std::as_writable_bytes(std::span(m_secret))); }
 
 VerifyingKey SigningKey::verifying_key() const
 {

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -236,6 +240,18 @@ TEST(Signing, RecordThatCannotBeCanonicalisedIsReported)
                                 "canonicalised; use an integer or a decimal string in signed contracts";
     EXPECT_EQ(test_support::error_text(quenmark::sign_record(key, record)), message);
     EXPECT_EQ(test_support::error_text(quenmark::verify_record(key.verifying_key(), record, Signature {})), message);
+}
+
+TEST(Signing, ZeroSecretClearsBytesAndTexts)
+{
+    std::array<std::uint8_t, 5> bytes { 1, 2, 3, 4, 5 };
+    quenmark::zero_secret(std::as_writable_bytes(std::span(bytes).first(4)));
+    EXPECT_EQ(bytes, (std::array<std::uint8_t, 5> { 0, 0, 0, 0, 5 }));
+    quenmark::zero_secret(std::span<std::byte> {});
+
+    std::string text(100, 's');
+    quenmark::zero_secret(text);
+    EXPECT_TRUE(text.empty());
 }
 
 } // namespace

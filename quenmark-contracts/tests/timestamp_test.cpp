@@ -136,6 +136,44 @@ TEST(TimestampText, RejectsItsOwnTextBeforeYearZero)
     EXPECT_FALSE(Timestamp::parse(before_year_zero.to_text()).has_value());
 }
 
+TEST(TimestampText, ClampsToTheEarliestWritableInstant)
+{
+    EXPECT_EQ(Timestamp::earliest_text_writable().to_text(), "0000-01-01T00:00:00Z");
+    // An instant one second earlier is the last one written as Unix seconds.
+    EXPECT_EQ(Timestamp::earliest_text_writable().plus_seconds(-1).to_text(), "-62167219201");
+    std::vector<TextCase> const cases {
+        { "-62167219201", "0000-01-01T00:00:00Z" },
+        { "-62167219200", "0000-01-01T00:00:00Z" },
+        { "-62167219199", "0000-01-01T00:00:01Z" },
+        { "0", "1970-01-01T00:00:00Z" },
+        { "-9223372036854775807", "0000-01-01T00:00:00Z" },
+    };
+    for (auto const& [seconds, expected] : cases) {
+        auto const instant = Timestamp::from_unix_seconds(std::stoll(std::string(seconds)));
+        EXPECT_EQ(instant.clamped_to_text_writable().to_text(), expected) << seconds;
+    }
+    EXPECT_EQ(Timestamp::max().clamped_to_text_writable(), Timestamp::max());
+}
+
+TEST(DaysToSeconds, MultipliesAndSaturates)
+{
+    constexpr auto min = std::numeric_limits<std::int64_t>::min();
+    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    struct DaysCase {
+        std::int64_t days;
+        std::int64_t seconds;
+    };
+    std::vector<DaysCase> const cases {
+        { 0, 0 }, { 1, 86'400 }, { -1, -86'400 }, { 365, 31'536'000 },
+        // The largest day counts that still fit, and the first that do not.
+        { max / 86'400, max / 86'400 * 86'400 }, { max / 86'400 + 1, max },
+        { min / 86'400, min / 86'400 * 86'400 }, { min / 86'400 - 1, min },
+        { max, max }, { min, min },
+    };
+    for (auto const& [days, seconds] : cases)
+        EXPECT_EQ(quenmark::days_to_seconds(days), seconds) << days;
+}
+
 TEST(TimestampPlusSeconds, MovesByCalendarDaysAndSaturates)
 {
     constexpr std::int64_t day = 86400;

@@ -4,15 +4,14 @@
 // left behind, for the end-to-end tests. Header-only: every test program
 // includes it.
 
-#include <algorithm>
+#include "scratch_files.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,32 +25,11 @@ struct RunResult {
     int status { -1 };
 };
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the value goes away.
-class ScratchDirectory {
-public:
-    ScratchDirectory()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvellactl-e2e-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_path = pattern;
-    }
-    ScratchDirectory(ScratchDirectory const&) = delete;
-    ScratchDirectory& operator=(ScratchDirectory const&) = delete;
-    ~ScratchDirectory()
-    {
-        std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::filesystem::path const& path() const { return m_path; }
-    std::filesystem::path operator/(std::string const& name) const { return m_path / name; }
-
-private:
-    std::filesystem::path m_path;
-};
+using test_support::entries;
+using test_support::Names;
+using test_support::read_file;
+using test_support::ScratchDirectory;
+using test_support::write_file;
 
 // Starts the binary with the arguments in `directory`, with no input, and
 // returns its process id; its output goes to the two descriptors.
@@ -127,36 +105,10 @@ inline RunResult run(std::filesystem::path const& directory, std::vector<std::st
     return result;
 }
 
-inline std::string read_file(std::filesystem::path const& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream content;
-    content << stream.rdbuf();
-    return content.str();
-}
-
-inline void write_file(std::filesystem::path const& path, std::string const& content)
-{
-    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    stream << content;
-}
-
-// The names in the directory, sorted.
-inline std::vector<std::string> entries(std::filesystem::path const& directory)
-{
-    std::vector<std::string> names;
-    for (auto const& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The example questions file shipped with the sources.
 inline std::filesystem::path example_questions()
 {
     return std::filesystem::path(CORVELLA_SOURCE_DIR) / "examples" / "questions.json";
 }
-
-using Names = std::vector<std::string>;
 
 } // namespace e2e

@@ -37,9 +37,8 @@ public:
     static ContractError unknown_product(std::string name);
 
     Kind kind() const { return m_kind; }
-    // The identifier kind of InvalidIdentifier; the main message of the
-    // variants that carry one (reason, message, name, instant, found).
-    std::string_view identifier_kind() const { return m_identifier_kind; }
+    // The main message of the variants that carry one (reason, message,
+    // name, instant, found).
     std::string const& message() const { return m_first; }
 
     std::string text() const;
@@ -50,7 +49,7 @@ private:
     ContractError(Kind kind, std::string first = {}, std::string second = {}, std::string third = {});
 
     Kind m_kind;
-    std::string_view m_identifier_kind;
+    // InvalidIdentifier keeps its identifier kind in the second text.
     std::string m_first;
     std::string m_second;
     std::string m_third;

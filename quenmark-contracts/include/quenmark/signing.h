@@ -5,6 +5,7 @@
 #include "quenmark/json.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -74,8 +75,11 @@ private:
 // Calls sodium_init() once; every libsodium use goes through this first.
 void ensure_sodium();
 
-// Overwrites a text that held secret material (a seed_hex() copy, a key
-// file's content) with zeros, in a way the compiler cannot drop, then empties it.
+// Overwrites memory that held secret material with zeros, in a way the
+// compiler cannot drop.
+void zero_secret(std::span<std::byte> bytes);
+// The same for a text (a seed_hex() copy, a key file's content), which is
+// then emptied.
 void zero_secret(std::string& text);
 
 } // namespace quenmark

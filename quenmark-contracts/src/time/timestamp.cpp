@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <limits>
 
 namespace quenmark {
 
@@ -186,6 +187,8 @@ Timestamp Timestamp::min() { return Timestamp(min_seconds, 0); }
 
 Timestamp Timestamp::max() { return Timestamp(max_seconds, max_nanoseconds); }
 
+Timestamp Timestamp::earliest_text_writable() { return Timestamp(year_zero_seconds, 0); }
+
 Expected<Timestamp, ContractError> Timestamp::parse(std::string_view text)
 {
     auto seconds = Rfc3339Reader(text).read();
@@ -254,5 +257,18 @@ Timestamp Timestamp::plus_seconds(std::int64_t seconds) const
 }
 
 bool Timestamp::is_text_writable() const { return m_seconds >= year_zero_seconds; }
+
+Timestamp Timestamp::clamped_to_text_writable() const
+{
+    return is_text_writable() ? *this : earliest_text_writable();
+}
+
+std::int64_t days_to_seconds(std::int64_t days)
+{
+    std::int64_t seconds = 0;
+    if (__builtin_mul_overflow(days, seconds_per_day, &seconds))
+        return days < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    return seconds;
+}
 
 } // namespace quenmark

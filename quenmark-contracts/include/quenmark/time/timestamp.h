@@ -23,6 +23,10 @@ public:
     static Timestamp from_unix_seconds(std::int64_t seconds);
     static Timestamp min();
     static Timestamp max(); // 9999-12-31T23:59:59.999999999Z
+    // 0000-01-01T00:00:00Z: the earliest instant whose text form parse()
+    // reads back. An earlier one is written as Unix seconds, which no reader
+    // accepts.
+    static Timestamp earliest_text_writable();
 
     // RFC 3339: full date, any one separator byte, time with seconds, optional
     // fraction (truncated), Z/z or +hh:mm/-hh:mm (converted to UTC). Failure:
@@ -41,6 +45,8 @@ public:
     std::uint32_t nanoseconds() const { return m_nanoseconds; }
     // True when to_text() gives RFC 3339 that parse() reads back (year 0 or later).
     bool is_text_writable() const;
+    // This instant, or earliest_text_writable() when it lies before that.
+    Timestamp clamped_to_text_writable() const;
 
     bool is_before(Timestamp other) const { return *this < other; }
     bool is_after(Timestamp other) const { return *this > other; }
@@ -55,5 +61,8 @@ private:
     std::int64_t m_seconds { 0 };
     std::uint32_t m_nanoseconds { 0 };
 };
+
+// Days as seconds, saturating at the ends of the signed 64-bit range.
+std::int64_t days_to_seconds(std::int64_t days);
 
 } // namespace quenmark

@@ -1,13 +1,7 @@
-// The writing side of the data files: appends through one chain appender
-// against the plain read, append and rewrite of the whole chain for each
-// event; atomic replacement written in pieces; the state file saved in chunks.
-
-#include "run_support.h"
-#include "test_support.h"
-
 #include "store/chain_file.h"
-#include "store/files.h"
-#include "store/state.h"
+
+#include "scratch_files.h"
+#include "test_support.h"
 
 #include "quenmark/audit_chain.h"
 #include "quenmark/audit_event.h"
@@ -19,15 +13,14 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
-using e2e::Names;
-using e2e::ScratchDirectory;
 using test_support::error_text;
 using test_support::has_value;
+using test_support::Names;
+using test_support::ScratchDirectory;
 
 // An event with nothing random in it, so two runs sign the same bytes.
 quenmark::AuditEvent fixed_event(std::string action, std::string_view event_id)
@@ -45,15 +38,78 @@ quenmark::AuditEvent fixed_event(std::string action, std::string_view event_id)
     return event;
 }
 
-quenmark::AuditEvent first_event() { return fixed_event("training.assignment.created", "11111111-1111-4111-8111-111111111111"); }
-quenmark::AuditEvent second_event() { return fixed_event("training.assignment.completed", "22222222-2222-4222-8222-222222222222"); }
-quenmark::AuditEvent third_event() { return fixed_event("training.certificate.issued", "33333333-3333-4333-8333-333333333333"); }
+quenmark::AuditEvent first_event()
+{
+    return fixed_event("training.assignment.created", "11111111-1111-4111-8111-111111111111");
+}
+quenmark::AuditEvent second_event()
+{
+    return fixed_event("training.assignment.completed", "22222222-2222-4222-8222-222222222222");
+}
+quenmark::AuditEvent third_event()
+{
+    return fixed_event("training.certificate.issued", "33333333-3333-4333-8333-333333333333");
+}
 
-quenmark::SigningKey fixed_key()
+quenmark::SigningKey fixed_key(std::uint8_t fill = 3)
 {
     std::array<std::uint8_t, quenmark::seed_size> seed {};
-    seed.fill(3);
+    seed.fill(fill);
     return quenmark::SigningKey::from_seed(seed);
+}
+
+TEST(ChainFile, MissingChainIsEmptyAndCreatesNothing)
+{
+    ScratchDirectory directory;
+    auto const path = (directory / "audit.json").string();
+    auto const entries = corvellactl::load_chain(path);
+    ASSERT_TRUE(has_value(entries));
+    EXPECT_TRUE(entries->empty());
+    auto const count = corvellactl::verify_chain_file(path, fixed_key(1).verifying_key());
+    ASSERT_TRUE(has_value(count));
+    EXPECT_EQ(*count, 0u);
+    EXPECT_EQ(test_support::entries(directory.path()), Names {});
+}
+
+TEST(ChainFile, AppendsLinkAndNumberEntries)
+{
+    ScratchDirectory directory;
+    auto const path = (directory / "audit.json").string();
+    auto const key = fixed_key(1);
+    ASSERT_TRUE(has_value(corvellactl::append_event(path, key, first_event())));
+    ASSERT_TRUE(has_value(corvellactl::append_event(path, key, second_event())));
+
+    auto const text = test_support::read_file(path);
+    EXPECT_EQ(text.substr(0, 5), "[\n  {");
+    EXPECT_EQ(text.back(), ']');
+    auto const entries = corvellactl::load_chain(path);
+    ASSERT_TRUE(has_value(entries));
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].sequence, 1u);
+    EXPECT_FALSE((*entries)[0].event.previous_event_hash.has_value());
+    EXPECT_EQ((*entries)[1].sequence, 2u);
+    auto const first_hash = quenmark::event_content_hash((*entries)[0].event);
+    ASSERT_TRUE(has_value(first_hash));
+    EXPECT_EQ((*entries)[1].event.previous_event_hash, *first_hash);
+
+    auto const count = corvellactl::verify_chain_file(path, key.verifying_key());
+    ASSERT_TRUE(has_value(count));
+    EXPECT_EQ(*count, 2u);
+    EXPECT_EQ(error_text(corvellactl::verify_chain_file(path, fixed_key(2).verifying_key())),
+              "audit chain verification failed: signature verification failed");
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
+}
+
+TEST(ChainFile, UnreadableChainIsReportedAndKept)
+{
+    ScratchDirectory directory;
+    auto const path = (directory / "audit.json").string();
+    test_support::write_file(path, "{");
+    auto const appended = corvellactl::append_event(path, fixed_key(1), first_event());
+    EXPECT_EQ(error_text(appended).rfind("json error: ", 0), 0u) << error_text(appended);
+    EXPECT_EQ(test_support::read_file(path), "{");
+    EXPECT_EQ(error_text(corvellactl::verify_chain_file(path, fixed_key(1).verifying_key())), error_text(appended));
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
 }
 
 // The plain append: read and parse the whole chain, link the event to the
@@ -69,7 +125,7 @@ void plain_append(std::filesystem::path const& path, quenmark::AuditEvent event)
     entries->push_back(std::move(*entry));
     std::string text;
     quenmark::write_chain(*entries, text);
-    e2e::write_file(path, text);
+    test_support::write_file(path, text);
 }
 
 // A one-entry chain as the tool writes it.
@@ -77,7 +133,7 @@ std::string tool_written_chain()
 {
     ScratchDirectory directory;
     plain_append(directory / "audit.json", first_event());
-    return e2e::read_file(directory / "audit.json");
+    return test_support::read_file(directory / "audit.json");
 }
 
 // The same text with every line break and the indentation after it removed;
@@ -127,24 +183,24 @@ TEST(ChainAppender, TwoAppendsLeaveTheFilesOfThePlainAppendAfterEachStep)
         auto const plain = plain_directory / "audit.json";
         auto const kept = kept_directory / "audit.json";
         if (start.content) {
-            e2e::write_file(plain, *start.content);
-            e2e::write_file(kept, *start.content);
+            test_support::write_file(plain, *start.content);
+            test_support::write_file(kept, *start.content);
         }
 
         corvellactl::ChainAppender appender(kept.string());
         plain_append(plain, first_event());
         ASSERT_TRUE(has_value(appender.append(fixed_key(), first_event())));
-        EXPECT_EQ(e2e::read_file(kept), e2e::read_file(plain));
+        EXPECT_EQ(test_support::read_file(kept), test_support::read_file(plain));
         plain_append(plain, second_event());
         ASSERT_TRUE(has_value(appender.append(fixed_key(), second_event())));
-        EXPECT_EQ(e2e::read_file(kept), e2e::read_file(plain));
+        EXPECT_EQ(test_support::read_file(kept), test_support::read_file(plain));
 
-        auto const text = e2e::read_file(kept);
+        auto const text = test_support::read_file(kept);
         EXPECT_EQ(text.find("dropped"), std::string::npos);
         EXPECT_EQ(text.find("nested"), std::string::npos);
         auto const count = corvellactl::verify_chain_file(kept.string(), fixed_key().verifying_key());
         ASSERT_TRUE(has_value(count));
-        EXPECT_EQ(e2e::entries(kept_directory.path()), Names { "audit.json" });
+        EXPECT_EQ(test_support::entries(kept_directory.path()), Names { "audit.json" });
     }
 }
 
@@ -162,100 +218,25 @@ TEST(ChainAppender, AfterAFailedAppendTheNextStartsFromTheFile)
     // Another chain takes the place of the one the appender wrote.
     std::filesystem::create_directory(directory / "chain");
     std::string const other = tool_written_chain();
-    e2e::write_file(path, other);
+    test_support::write_file(path, other);
     ScratchDirectory plain_directory;
-    e2e::write_file(plain_directory / "audit.json", other);
+    test_support::write_file(plain_directory / "audit.json", other);
     plain_append(plain_directory / "audit.json", third_event());
     ASSERT_TRUE(has_value(appender.append(fixed_key(), third_event())));
-    EXPECT_EQ(e2e::read_file(path), e2e::read_file(plain_directory / "audit.json"));
+    EXPECT_EQ(test_support::read_file(path), test_support::read_file(plain_directory / "audit.json"));
 }
 
 TEST(ChainAppender, InvalidChainFailsEveryAppendAndIsKept)
 {
     ScratchDirectory directory;
     auto const path = directory / "audit.json";
-    e2e::write_file(path, "[{\"sequence\": 1}]");
+    test_support::write_file(path, "[{\"sequence\": 1}]");
     corvellactl::ChainAppender appender(path.string());
     auto const first = appender.append(fixed_key(), first_event());
     EXPECT_EQ(error_text(first).rfind("json error: missing field `event`", 0), 0u) << error_text(first);
     EXPECT_EQ(error_text(appender.append(fixed_key(), second_event())), error_text(first));
-    EXPECT_EQ(e2e::read_file(path), "[{\"sequence\": 1}]");
-    EXPECT_EQ(e2e::entries(directory.path()), Names { "audit.json" });
-}
-
-// Bytes that differ from one position to the next, so a piece written twice
-// or left out shows.
-std::string patterned(std::size_t size)
-{
-    std::string text(size, '\0');
-    for (std::size_t index = 0; index < size; ++index)
-        text[index] = static_cast<char>('a' + (index * 7 + index / 4099) % 26);
-    return text;
-}
-
-TEST(FileReplacement, ContentGoesInWholeOnlyOnCommit)
-{
-    ScratchDirectory directory;
-    auto const path = directory / "state.json";
-    e2e::write_file(path, "old");
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-
-    // Larger than the pieces the writer hands to the system at once.
-    std::string const large = patterned((std::size_t { 20 } << 20U) + 3);
-    ASSERT_TRUE(has_value(corvellactl::replace_file(path.string(), large)));
-    EXPECT_TRUE(e2e::read_file(path) == large);
-
-    auto replacement = corvellactl::FileReplacement::begin(path.string());
-    ASSERT_TRUE(has_value(replacement));
-    ASSERT_TRUE(has_value(replacement->write("new ")));
-    ASSERT_TRUE(has_value(replacement->write("")));
-    ASSERT_TRUE(has_value(replacement->write("content")));
-    EXPECT_TRUE(e2e::read_file(path) == large);
-    EXPECT_EQ(e2e::entries(directory.path()).size(), 2u);
-    ASSERT_TRUE(has_value(replacement->commit()));
-    EXPECT_EQ(e2e::read_file(path), "new content");
-    struct stat status {};
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
-    EXPECT_EQ(e2e::entries(directory.path()), Names { "state.json" });
-}
-
-TEST(FileReplacement, DroppedWithoutCommitLeavesTheTargetAndNoTemporaryFile)
-{
-    ScratchDirectory directory;
-    auto const path = directory / "state.json";
-    e2e::write_file(path, "old");
-    {
-        auto replacement = corvellactl::FileReplacement::begin(path.string());
-        ASSERT_TRUE(has_value(replacement));
-        ASSERT_TRUE(has_value(replacement->write("never seen")));
-    }
-    EXPECT_EQ(e2e::read_file(path), "old");
-    EXPECT_EQ(e2e::entries(directory.path()), Names { "state.json" });
-    EXPECT_EQ(error_text(corvellactl::FileReplacement::begin((directory / "missing" / "x.json").string())),
-              "io error: No such file or directory");
-}
-
-TEST(Store, SavedInChunksEqualsTheWholeFileForm)
-{
-    // Several times the chunk the save hands to the file at once, with
-    // records that straddle the chunk boundaries.
-    corvellactl::Store store;
-    for (std::size_t index = 0; index < 1500; ++index) {
-        corvella::AssessmentDefinition definition;
-        definition.id = corvella::AssessmentId::mint();
-        definition.title = patterned(1000 + index);
-        store.assessments.push_back(std::move(definition));
-    }
-    std::string whole;
-    corvellactl::write_store(store, whole);
-    ASSERT_GT(whole.size(), std::size_t { 2 } << 20U);
-
-    ScratchDirectory directory;
-    auto const path = directory / "state.json";
-    ASSERT_TRUE(has_value(corvellactl::save_store(path.string(), store)));
-    EXPECT_TRUE(e2e::read_file(path) == whole);
-    EXPECT_EQ(e2e::entries(directory.path()), Names { "state.json" });
+    EXPECT_EQ(test_support::read_file(path), "[{\"sequence\": 1}]");
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
 }
 
 } // namespace

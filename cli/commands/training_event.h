@@ -1,0 +1,33 @@
+#pragma once
+
+// The audit events that the training commands append: "corvella" events in
+// the tenant and workspace of the record they are about.
+
+#include "corvella/ids/ids.h"
+#include "quenmark/audit_event.h"
+#include "quenmark/time/timestamp.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvellactl {
+
+// What differs between the training events; the defaults are those of most.
+struct TrainingEventSpec {
+    std::string_view action;
+    // The learner who acted, as a user; an unknown actor when absent.
+    std::optional<corvella::IdentityId> learner {};
+    std::string_view target_type;
+    std::string target_id;
+    quenmark::AuditResult result { quenmark::AuditResult::Success };
+    quenmark::AuditCategory category { quenmark::AuditCategory::Policy };
+    quenmark::Timestamp occurred_at;
+    corvella::TenantId tenant_id;
+    corvella::WorkspaceId workspace_id;
+};
+
+// A fresh event built by the audit event builder from the spec.
+quenmark::AuditEvent build_training_event(TrainingEventSpec spec);
+
+} // namespace corvellactl

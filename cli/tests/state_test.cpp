@@ -1,0 +1,155 @@
+#include "store/state.h"
+
+#include "scratch_files.h"
+#include "test_support.h"
+
+#include "corvella/ids/ids.h"
+#include "quenmark/json_read.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+using test_support::error_text;
+using test_support::has_value;
+using test_support::Names;
+using test_support::ScratchDirectory;
+
+constexpr char const* empty_state = "{\n"
+                                    "  \"assessments\": [],\n"
+                                    "  \"assignments\": [],\n"
+                                    "  \"attempts\": [],\n"
+                                    "  \"completions\": [],\n"
+                                    "  \"certificates\": []\n"
+                                    "}";
+
+TEST(Store, EmptyObjectReadsAsEmptyAndWritesAllFiveLists)
+{
+    std::string text = "{}";
+    text.append(quenmark::json::read_padding, '\0');
+    auto const store = corvellactl::parse_store(text.data(), 2);
+    ASSERT_TRUE(store.has_value()) << store.error();
+    std::string written;
+    corvellactl::write_store(*store, written);
+    EXPECT_EQ(written, empty_state);
+}
+
+TEST(Store, MissingStateFileIsEmptyAndSavingCreatesIt)
+{
+    ScratchDirectory directory;
+    auto const path = (directory / "state.json").string();
+    auto const store = corvellactl::load_store(path);
+    ASSERT_TRUE(has_value(store));
+    EXPECT_TRUE(store->assessments.empty());
+    EXPECT_EQ(test_support::entries(directory.path()), Names {});
+
+    ASSERT_TRUE(has_value(corvellactl::save_store(path, *store)));
+    EXPECT_EQ(test_support::read_file(path), empty_state);
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "state.json" });
+}
+
+TEST(Store, FindsTheFirstMatchOrNamesTheMissingRecord)
+{
+    corvellactl::Store store;
+    auto const id = corvella::AssessmentId::mint();
+    for (std::string const title : { "first", "second" }) {
+        corvella::AssessmentDefinition definition;
+        definition.id = id;
+        definition.title = title;
+        store.assessments.push_back(definition);
+    }
+    auto const found = corvellactl::find(store, id);
+    ASSERT_TRUE(has_value(found));
+    EXPECT_EQ((*found)->title, "first");
+    (*found)->title = "changed";
+    corvellactl::Store const& read_only = store;
+    auto const found_const = corvellactl::find(read_only, id);
+    ASSERT_TRUE(has_value(found_const));
+    EXPECT_EQ((*found_const)->title, "changed");
+
+    auto const missing_assessment = corvella::AssessmentId::mint();
+    auto const missing_assignment = corvella::AssignmentId::mint();
+    auto const missing_completion = corvella::CompletionRecordId::mint();
+    auto const missing_certificate = corvella::CertificationId::mint();
+    EXPECT_EQ(error_text(corvellactl::find(store, missing_assessment)),
+              "not found: assessment " + missing_assessment.to_string());
+    EXPECT_EQ(error_text(corvellactl::find(store, missing_assignment)),
+              "not found: assignment " + missing_assignment.to_string());
+    EXPECT_EQ(error_text(corvellactl::find(store, missing_completion)),
+              "not found: completion record " + missing_completion.to_string());
+    EXPECT_EQ(error_text(corvellactl::find(read_only, missing_certificate)),
+              "not found: certificate " + missing_certificate.to_string());
+}
+
+TEST(Store, FindsEachKindOfRecordByItsIdentifier)
+{
+    corvellactl::Store store;
+    store.assignments.resize(2);
+    store.assignments[1].id = corvella::AssignmentId::mint();
+    store.completions.resize(2);
+    store.completions[1].id = corvella::CompletionRecordId::mint();
+    store.certificates.resize(2);
+    store.certificates[1].payload.certificate_id = corvella::CertificationId::mint();
+
+    auto const assignment = corvellactl::find(store, store.assignments[1].id);
+    ASSERT_TRUE(has_value(assignment));
+    EXPECT_EQ(*assignment, &store.assignments[1]);
+    auto const completion = corvellactl::find(store, store.completions[1].id);
+    ASSERT_TRUE(has_value(completion));
+    EXPECT_EQ(*completion, &store.completions[1]);
+    auto const certificate = corvellactl::find(store, store.certificates[1].payload.certificate_id);
+    ASSERT_TRUE(has_value(certificate));
+    EXPECT_EQ(*certificate, &store.certificates[1]);
+}
+
+corvella::TrainingAssignment assignment_with_fresh_id()
+{
+    corvella::TrainingAssignment assignment;
+    assignment.id = corvella::AssignmentId::mint();
+    return assignment;
+}
+
+TEST(Store, ReplaceAssignmentOverwritesInPlaceOrAppends)
+{
+    corvellactl::Store store;
+    auto first = assignment_with_fresh_id();
+    auto const second = assignment_with_fresh_id();
+    store.assignments = { first, second };
+
+    first.status = corvella::AssignmentStatus::Completed;
+    corvellactl::replace_assignment(store, first);
+    ASSERT_EQ(store.assignments.size(), 2u);
+    EXPECT_EQ(store.assignments[0], first);
+
+    auto const third = assignment_with_fresh_id();
+    corvellactl::replace_assignment(store, third);
+    ASSERT_EQ(store.assignments.size(), 3u);
+    EXPECT_EQ(store.assignments[2], third);
+}
+
+TEST(Store, SavedInChunksEqualsTheWholeFileForm)
+{
+    // Several times the chunk the save hands to the file at once, with
+    // records that straddle the chunk boundaries.
+    corvellactl::Store store;
+    for (std::size_t index = 0; index < 1500; ++index) {
+        corvella::AssessmentDefinition definition;
+        definition.id = corvella::AssessmentId::mint();
+        definition.title = test_support::patterned(1000 + index);
+        store.assessments.push_back(std::move(definition));
+    }
+    std::string whole;
+    corvellactl::write_store(store, whole);
+    ASSERT_GT(whole.size(), std::size_t { 2 } << 20U);
+
+    ScratchDirectory directory;
+    auto const path = directory / "state.json";
+    ASSERT_TRUE(has_value(corvellactl::save_store(path.string(), store)));
+    EXPECT_TRUE(test_support::read_file(path) == whole);
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "state.json" });
+}
+
+} // namespace
