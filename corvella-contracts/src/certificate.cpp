@@ -44,7 +44,7 @@ quenmark::Timestamp expiry_after(quenmark::Timestamp start, std::int64_t seconds
 quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload)
 {
     std::string bytes;
-    quenmark::json::append_canonical_bytes(bytes, payload_members, payload);
+    quenmark::json::append_canonical_bytes(payload_members, payload, bytes);
     return bytes;
 }
 

@@ -170,7 +170,7 @@ json::Read<void> read_json(json::ValueReader& reader, SignedAuditEvent& entry)
 
 void append_canonical_bytes(AuditEvent const& event, std::string& out)
 {
-    json::append_canonical_bytes(out, event_members, event);
+    json::append_canonical_bytes(event_members, event, out);
 }
 
 Expected<std::string, ContractError> event_canonical_bytes(AuditEvent const& event)

@@ -26,9 +26,11 @@ std::string& detail::text_buffer()
     return buffer;
 }
 
+// Into the room the string already has, which a record read over an earlier
+// one keeps.
 Read<void> read_value(ValueReader& reader, std::string& out)
 {
-    out = TRY(reader.string());
+    out.assign(TRY(reader.string_view()));
     return {};
 }
 

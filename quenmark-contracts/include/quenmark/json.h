@@ -97,8 +97,8 @@ private:
 // object's members in ascending byte order of their composed keys (unsigned
 // bytes, a prefix first). Members that come out of order are sorted when
 // their object ends; two keys of one object that are equal after composition
-// make status() fail. Floating-point numbers are not JSON this writer knows:
-// the value model refuses them before they reach it.
+// make status() fail. The writer takes no floating-point numbers: the value
+// model refuses them before they reach it.
 class CanonicalWriter final : public Sink {
 public:
     explicit CanonicalWriter(std::string& out) : m_out(out) { }

@@ -192,7 +192,7 @@ struct Member {
     Read<void> (*read)(ValueReader&, Record&);
     // Empties the member when the object read lacks it (null for required members).
     void (*reset)(Record&);
-    // Write the key and the value, or nothing when the member is omitted.
+    // Writes the key and the value, or nothing when the member is omitted.
     void (*write)(Sink&, std::string_view name, Record const&);
     void (*write_canonical)(CanonicalWriter&, std::string_view name, Record const&);
 };
@@ -243,7 +243,7 @@ void write_value(CanonicalWriter& writer, Record const& record)
 // The record's canonical bytes, appended to `out`. Cannot fail: the names
 // are distinct and plain, and records hold no floating-point numbers.
 template<typename Record, std::size_t N>
-void append_canonical_bytes(std::string& out, Members<Record, N> const& table, Record const& record)
+void append_canonical_bytes(Members<Record, N> const& table, Record const& record, std::string& out)
 {
     CanonicalWriter writer(out);
     write_members(writer, table, record);
