@@ -11,8 +11,11 @@
 //
 // Values are read and written by read_value and write_value overloads: the
 // platform's value types here, other types (a library's identifiers, its
-// enumerations' names, a record with a form of its own) beside their own
-// definitions, where argument-dependent lookup finds them.
+// enumerations' names) beside their own definitions, where argument-dependent
+// lookup finds them. A nested record is read and written through its own
+// read_json and write_json, and for canonical bytes straight from its table
+// when json_members(record) returns it; these are declared before the table
+// of the record that holds it.
 
 #include "quenmark/content_hash.h"
 #include "quenmark/expected.h"
