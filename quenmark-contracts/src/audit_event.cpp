@@ -1,5 +1,7 @@
 #include "quenmark/audit_event.h"
 
+#include "quenmark/json_binding.h"
+
 #include <cstddef>
 #include <utility>
 

@@ -9,7 +9,6 @@
 #include "quenmark/contract_error.h"
 #include "quenmark/expected.h"
 #include "quenmark/json.h"
-#include "quenmark/json_binding.h"
 #include "quenmark/json_read.h"
 #include "quenmark/signing.h"
 #include "quenmark/time/timestamp.h"
@@ -96,7 +95,8 @@ constexpr std::span<std::string_view const> stored_names(AuditCategory) { return
 constexpr std::span<std::string_view const> stored_names(RetentionClass) { return retention_class_names; }
 constexpr std::span<std::string_view const> stored_names(RedactionReason) { return redaction_reason_names; }
 
-template<json::StoredByName E>
+template<typename E>
+    requires requires(E value) { stored_names(value); }
 constexpr std::string_view stored_name(E value)
 {
     return stored_names(value)[static_cast<std::size_t>(value)];
