@@ -2,7 +2,6 @@
 
 #include "identifier_json.h"
 
-#include <array>
 #include <utility>
 
 namespace corvella {
