@@ -1,6 +1,7 @@
 // Microbenchmarks of the integrity primitives on inputs the size of one audit
 // event: canonical bytes, the content hash, signing and verification.
 
+#include "quenmark/audit_event.h"
 #include "quenmark/content_hash.h"
 #include "quenmark/json.h"
 #include "quenmark/signing.h"
@@ -70,6 +71,46 @@ void canonical_bytes_composed_event(benchmark::State& state)
     }
 }
 BENCHMARK(canonical_bytes_composed_event);
+
+// An event as the commands append them: identifiers on the actor and target,
+// tenant and workspace set, linked to the event before it.
+quenmark::AuditEvent typical_event()
+{
+    auto event = quenmark::build_audit_event(quenmark::corvella_product_id(),
+        quenmark::Actor { quenmark::ActorType::User, "3f0c7a52-9d1e-4b8a-a6f2-5c0e1d9b7a44", std::nullopt },
+        quenmark::Target { "training_assignment", "b6d2e8f1-0a3c-4e5b-9f7d-1c2a3b4c5d6e" },
+        "training.assignment.created", quenmark::AuditResult::Success, quenmark::AuditCategory::Policy,
+        *quenmark::Timestamp::parse("2026-12-08T04:00:09Z"));
+    event.tenant_id = *quenmark::Uuid::parse("5a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d");
+    event.workspace_id = *quenmark::Uuid::parse("6b2c3d4e-5f6a-4b7c-9d8e-0f1a2b3c4d5e");
+    event.previous_event_hash
+        = *quenmark::ContentHash::parse("blake3:af1349b9f5f9a1a6a0404dea36dcc9499bcb25c9adc112b7cc9a93cae41f3262");
+    return event;
+}
+
+void event_canonical_bytes(benchmark::State& state)
+{
+    quenmark::AuditEvent const event = typical_event();
+    for (auto _ : state) {
+        auto bytes = quenmark::event_canonical_bytes(event);
+        benchmark::DoNotOptimize(bytes);
+    }
+}
+BENCHMARK(event_canonical_bytes);
+
+// Into a reused buffer, as verifying a chain does.
+void event_canonical_bytes_appended(benchmark::State& state)
+{
+    quenmark::AuditEvent const event = typical_event();
+    std::string buffer;
+    buffer.reserve(1024);
+    for (auto _ : state) {
+        buffer.clear();
+        quenmark::append_canonical_bytes(event, buffer);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+BENCHMARK(event_canonical_bytes_appended);
 
 std::string message_of_size(std::size_t size)
 {

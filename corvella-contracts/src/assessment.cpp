@@ -1,6 +1,6 @@
 #include "corvella/assessment.h"
 
-#include "json_members.h"
+#include "identifier_json.h"
 #include "quenmark/text.h"
 
 #include <array>
@@ -11,27 +11,24 @@ namespace corvella {
 
 namespace {
 
-using detail::member;
+using quenmark::json::member;
 
-constexpr std::array question_members {
+constexpr auto question_members = quenmark::json::members(
     member<&Question::id>("id"),
     member<&Question::prompt>("prompt"),
     member<&Question::choices>("choices"),
-    member<&Question::correct_index>("correct_index"),
-};
+    member<&Question::correct_index>("correct_index"));
 
-constexpr std::array raw_question_members {
+constexpr auto raw_question_members = quenmark::json::members(
     member<&RawQuestion::prompt>("prompt"),
     member<&RawQuestion::choices>("choices"),
-    member<&RawQuestion::correct_index>("correct_index"),
-};
+    member<&RawQuestion::correct_index>("correct_index"));
 
-constexpr std::array minimum_correct_members {
+constexpr auto minimum_correct_members = quenmark::json::members(
     member<&PassingRule::min_correct>("min_correct"),
-    member<&PassingRule::total_questions>("total_questions"),
-};
+    member<&PassingRule::total_questions>("total_questions"));
 
-constexpr std::array assessment_members {
+constexpr auto assessment_members = quenmark::json::members(
     member<&AssessmentDefinition::id>("id"),
     member<&AssessmentDefinition::course_id>("course_id"),
     member<&AssessmentDefinition::title>("title"),
@@ -39,8 +36,7 @@ constexpr std::array assessment_members {
     member<&AssessmentDefinition::status>("status"),
     member<&AssessmentDefinition::passing_rule>("passing_rule"),
     member<&AssessmentDefinition::questions>("questions"),
-    member<&AssessmentDefinition::attempt_limit>("attempt_limit"),
-};
+    member<&AssessmentDefinition::attempt_limit>("attempt_limit"));
 
 // The passing rule's JSON names its kind: {"minimum_correct": {...}}.
 constexpr std::array<std::string_view, 1> passing_rule_kinds { "minimum_correct" };
@@ -135,48 +131,48 @@ quenmark::Expected<LearnerAssessmentView, TrainingValidationError> learner_view(
 
 void write_json(quenmark::json::Sink& sink, Question const& question)
 {
-    detail::write_members(sink, question_members, question);
+    quenmark::json::write_members(sink, question_members, question);
 }
 
 void write_json(quenmark::json::Sink& sink, RawQuestion const& question)
 {
-    detail::write_members(sink, raw_question_members, question);
+    quenmark::json::write_members(sink, raw_question_members, question);
 }
 
 void write_json(quenmark::json::Sink& sink, PassingRule const& rule)
 {
     sink.begin_object();
     sink.key(passing_rule_kinds[0]);
-    detail::write_members(sink, minimum_correct_members, rule);
+    quenmark::json::write_members(sink, minimum_correct_members, rule);
     sink.end_object();
 }
 
 void write_json(quenmark::json::Sink& sink, AssessmentDefinition const& definition)
 {
-    detail::write_members(sink, assessment_members, definition);
+    quenmark::json::write_members(sink, assessment_members, definition);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Question& out)
 {
-    return detail::read_members(reader, question_members, out);
+    return quenmark::json::read_members(reader, question_members, out);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, RawQuestion& out)
 {
-    return detail::read_members(reader, raw_question_members, out);
+    return quenmark::json::read_members(reader, raw_question_members, out);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, PassingRule& out)
 {
     out = PassingRule {};
     return reader.variant(passing_rule_kinds, [&](std::size_t, quenmark::json::ValueReader& value) {
-        return detail::read_members(value, minimum_correct_members, out);
+        return quenmark::json::read_members(value, minimum_correct_members, out);
     });
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, AssessmentDefinition& out)
 {
-    return detail::read_members(reader, assessment_members, out);
+    return quenmark::json::read_members(reader, assessment_members, out);
 }
 
 } // namespace corvella

@@ -1,17 +1,16 @@
 #include "corvella/certificate.h"
 
-#include "json_members.h"
+#include "identifier_json.h"
 
-#include <array>
 #include <utility>
 
 namespace corvella {
 
 namespace {
 
-using detail::member;
+using quenmark::json::member;
 
-constexpr std::array payload_members {
+constexpr auto payload_members = quenmark::json::members(
     member<&CertificatePayload::certificate_id>("certificate_id"),
     member<&CertificatePayload::tenant_id>("tenant_id"),
     member<&CertificatePayload::workspace_id>("workspace_id"),
@@ -22,13 +21,11 @@ constexpr std::array payload_members {
     member<&CertificatePayload::completion_record_id>("completion_record_id"),
     member<&CertificatePayload::score_band>("score_band"),
     member<&CertificatePayload::issued_at>("issued_at"),
-    member<&CertificatePayload::expires_at>("expires_at"),
-};
+    member<&CertificatePayload::expires_at>("expires_at"));
 
-constexpr std::array certificate_members {
+constexpr auto certificate_members = quenmark::json::members(
     member<&Certificate::payload>("payload"),
-    member<&Certificate::signature>("signature"),
-};
+    member<&Certificate::signature>("signature"));
 
 // The instant `seconds` after `start`, at whole seconds. Moving past the end
 // of the calendar saturates at a maximum that carries a fraction of a second;
@@ -46,9 +43,9 @@ quenmark::Timestamp expiry_after(quenmark::Timestamp start, std::int64_t seconds
 
 quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload)
 {
-    quenmark::json::ValueBuilder builder;
-    write_json(builder, payload);
-    return quenmark::json::canonical_bytes(builder.take());
+    std::string bytes;
+    quenmark::json::append_canonical_bytes(payload_members, payload, bytes);
+    return bytes;
 }
 
 quenmark::Expected<Certificate, TrainingError> issue_certificate(quenmark::SigningKey const& key,
@@ -96,22 +93,22 @@ quenmark::Expected<void, TrainingError> check_certificate(Certificate const& cer
 
 void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload)
 {
-    detail::write_members(sink, payload_members, payload);
+    quenmark::json::write_members(sink, payload_members, payload);
 }
 
 void write_json(quenmark::json::Sink& sink, Certificate const& certificate)
 {
-    detail::write_members(sink, certificate_members, certificate);
+    quenmark::json::write_members(sink, certificate_members, certificate);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, CertificatePayload& out)
 {
-    return detail::read_members(reader, payload_members, out);
+    return quenmark::json::read_members(reader, payload_members, out);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Certificate& out)
 {
-    return detail::read_members(reader, certificate_members, out);
+    return quenmark::json::read_members(reader, certificate_members, out);
 }
 
 } // namespace corvella

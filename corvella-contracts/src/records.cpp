@@ -1,17 +1,16 @@
 #include "corvella/records.h"
 
-#include "json_members.h"
+#include "identifier_json.h"
 
-#include <array>
 #include <utility>
 
 namespace corvella {
 
 namespace {
 
-using detail::member;
+using quenmark::json::member;
 
-constexpr std::array assignment_members {
+constexpr auto assignment_members = quenmark::json::members(
     member<&TrainingAssignment::id>("id"),
     member<&TrainingAssignment::tenant_id>("tenant_id"),
     member<&TrainingAssignment::workspace_id>("workspace_id"),
@@ -23,10 +22,9 @@ constexpr std::array assignment_members {
     member<&TrainingAssignment::status>("status"),
     member<&TrainingAssignment::created_at>("created_at"),
     member<&TrainingAssignment::updated_at>("updated_at"),
-    member<&TrainingAssignment::completed_at>("completed_at"),
-};
+    member<&TrainingAssignment::completed_at>("completed_at"));
 
-constexpr std::array attempt_members {
+constexpr auto attempt_members = quenmark::json::members(
     member<&KnowledgeCheckAttempt::id>("id"),
     member<&KnowledgeCheckAttempt::tenant_id>("tenant_id"),
     member<&KnowledgeCheckAttempt::workspace_id>("workspace_id"),
@@ -39,10 +37,9 @@ constexpr std::array attempt_members {
     member<&KnowledgeCheckAttempt::score_band>("score_band"),
     member<&KnowledgeCheckAttempt::safe_feedback>("safe_feedback"),
     member<&KnowledgeCheckAttempt::started_at>("started_at"),
-    member<&KnowledgeCheckAttempt::completed_at>("completed_at"),
-};
+    member<&KnowledgeCheckAttempt::completed_at>("completed_at"));
 
-constexpr std::array completion_members {
+constexpr auto completion_members = quenmark::json::members(
     member<&CompletionRecord::id>("id"),
     member<&CompletionRecord::tenant_id>("tenant_id"),
     member<&CompletionRecord::workspace_id>("workspace_id"),
@@ -54,8 +51,7 @@ constexpr std::array completion_members {
     member<&CompletionRecord::score_band>("score_band"),
     member<&CompletionRecord::completed_at>("completed_at"),
     member<&CompletionRecord::expires_at>("expires_at"),
-    member<&CompletionRecord::evidence_ref>("evidence_ref"),
-};
+    member<&CompletionRecord::evidence_ref>("evidence_ref"));
 
 } // namespace
 
@@ -115,32 +111,32 @@ quenmark::Expected<void, TrainingError> check_completion_for_assignment(Completi
 
 void write_json(quenmark::json::Sink& sink, TrainingAssignment const& assignment)
 {
-    detail::write_members(sink, assignment_members, assignment);
+    quenmark::json::write_members(sink, assignment_members, assignment);
 }
 
 void write_json(quenmark::json::Sink& sink, KnowledgeCheckAttempt const& attempt)
 {
-    detail::write_members(sink, attempt_members, attempt);
+    quenmark::json::write_members(sink, attempt_members, attempt);
 }
 
 void write_json(quenmark::json::Sink& sink, CompletionRecord const& record)
 {
-    detail::write_members(sink, completion_members, record);
+    quenmark::json::write_members(sink, completion_members, record);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, TrainingAssignment& out)
 {
-    return detail::read_members(reader, assignment_members, out);
+    return quenmark::json::read_members(reader, assignment_members, out);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, KnowledgeCheckAttempt& out)
 {
-    return detail::read_members(reader, attempt_members, out);
+    return quenmark::json::read_members(reader, attempt_members, out);
 }
 
 quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, CompletionRecord& out)
 {
-    return detail::read_members(reader, completion_members, out);
+    return quenmark::json::read_members(reader, completion_members, out);
 }
 
 } // namespace corvella

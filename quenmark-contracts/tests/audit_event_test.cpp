@@ -166,26 +166,23 @@ TEST(AuditEventBuilder, FreshEventHasOnlyTheSetMembersAndNoNulls)
         Target { "certificate", std::nullopt }, "training.certificate.issued", AuditResult::Success,
         AuditCategory::Security, instant("2026-12-08T04:00:09Z"));
 
+    // The top-level member names of the written form, in order.
     auto member_names = [](AuditEvent const& built) {
-        json::ValueBuilder builder;
-        write_json(builder, built);
-        json::Value const value = builder.take();
+        std::string const text = pretty(built);
+        EXPECT_EQ(text.find("null"), std::string::npos) << text;
         std::vector<std::string> names;
-        for (auto const& [name, member] : std::get<json::Object>(value.data)) {
-            names.push_back(name);
-            EXPECT_FALSE(std::holds_alternative<std::nullptr_t>(member.data)) << name;
-        }
+        for (auto at = text.find("\n  \""); at != std::string::npos; at = text.find("\n  \"", at + 1))
+            names.push_back(text.substr(at + 4, text.find('"', at + 4) - (at + 4)));
         return names;
     };
-    // Object members come out in byte order.
-    EXPECT_EQ(member_names(event), (std::vector<std::string> { "action", "actor", "category", "event_id",
-                                       "occurred_at", "product_id", "result", "retention_class", "severity", "target" }));
+    EXPECT_EQ(member_names(event), (std::vector<std::string> { "event_id", "product_id", "actor", "target", "action",
+                                       "result", "severity", "category", "occurred_at", "retention_class" }));
 
     event.tenant_id = uuid("11111111-2222-4333-8444-555555555555");
     event.workspace_id = uuid("66666666-7777-4888-9999-aaaaaaaaaaaa");
     EXPECT_EQ(member_names(event),
-        (std::vector<std::string> { "action", "actor", "category", "event_id", "occurred_at", "product_id", "result",
-            "retention_class", "severity", "target", "tenant_id", "workspace_id" }));
+        (std::vector<std::string> { "event_id", "tenant_id", "workspace_id", "product_id", "actor", "target", "action",
+            "result", "severity", "category", "occurred_at", "retention_class" }));
 
     EXPECT_EQ(event.product_id.text(), "corvella");
     EXPECT_NE(event.event_id, build_audit_event(corvella_product_id(), event.actor, event.target, event.action,

@@ -4,7 +4,9 @@
 // string) and, where commands print it, a display name.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace corvella {
@@ -16,7 +18,7 @@ enum class AttemptStatus : std::uint8_t { Passed, Failed };
 enum class ScoreBand : std::uint8_t { Fail, Pass, Distinction };
 enum class SafeFeedback : std::uint8_t { None, ReviewRecommended, AttemptLimitReached };
 
-// Stored names in the order of the values, as the JSON readers expect them.
+// Stored names in the order of the values.
 inline constexpr std::array<std::string_view, 3> assessment_status_names { "draft", "published", "retired" };
 inline constexpr std::array<std::string_view, 4> assignment_reason_names {
     "role_requirement", "manual_assignment", "compliance_control", "security_remediation"
@@ -30,12 +32,19 @@ inline constexpr std::array<std::string_view, 3> safe_feedback_names {
     "none", "review_recommended", "attempt_limit_reached"
 };
 
-constexpr std::string_view stored_name(AssessmentStatus value) { return assessment_status_names[static_cast<std::size_t>(value)]; }
-constexpr std::string_view stored_name(AssignmentReason value) { return assignment_reason_names[static_cast<std::size_t>(value)]; }
-constexpr std::string_view stored_name(AssignmentStatus value) { return assignment_status_names[static_cast<std::size_t>(value)]; }
-constexpr std::string_view stored_name(AttemptStatus value) { return attempt_status_names[static_cast<std::size_t>(value)]; }
-constexpr std::string_view stored_name(ScoreBand value) { return score_band_names[static_cast<std::size_t>(value)]; }
-constexpr std::string_view stored_name(SafeFeedback value) { return safe_feedback_names[static_cast<std::size_t>(value)]; }
+constexpr std::span<std::string_view const> stored_names(AssessmentStatus) { return assessment_status_names; }
+constexpr std::span<std::string_view const> stored_names(AssignmentReason) { return assignment_reason_names; }
+constexpr std::span<std::string_view const> stored_names(AssignmentStatus) { return assignment_status_names; }
+constexpr std::span<std::string_view const> stored_names(AttemptStatus) { return attempt_status_names; }
+constexpr std::span<std::string_view const> stored_names(ScoreBand) { return score_band_names; }
+constexpr std::span<std::string_view const> stored_names(SafeFeedback) { return safe_feedback_names; }
+
+template<typename E>
+    requires requires(E value) { stored_names(value); }
+constexpr std::string_view stored_name(E value)
+{
+    return stored_names(value)[static_cast<std::size_t>(value)];
+}
 
 // Display names as commands print them ("Published", "ReviewRecommended").
 std::string_view display_name(AssessmentStatus value);

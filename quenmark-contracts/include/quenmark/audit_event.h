@@ -1,8 +1,9 @@
 #pragma once
 
 // The platform's audit event: who did what to which object, with what result,
-// when, and how long the record is kept. Events are written once as sink
-// calls, so the file form and the canonical (signed and hashed) form agree.
+// when, and how long the record is kept. Each record's JSON form is one member
+// table (audit_event.cpp), from which its reader, its pretty writer and the
+// event's canonical (signed and hashed) bytes all come.
 
 #include "quenmark/content_hash.h"
 #include "quenmark/contract_error.h"
@@ -13,16 +14,18 @@
 #include "quenmark/time/timestamp.h"
 #include "quenmark/uuid.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quenmark {
 
-// Each enumeration is stored under the lowercase name that stored_name()
-// returns; the enumerators are in the stored order.
+// Each enumeration is stored under the lowercase name listed for it; the
+// enumerators are in the stored order.
 enum class ActorType : std::uint8_t { User, Administrator, Device, Service, Product, FederationPeer, System, Unknown };
 enum class AuditResult : std::uint8_t { Success, Failure, Denied, Cancelled, Expired, Partial, Unknown };
 enum class Severity : std::uint8_t { Info, Notice, Warning, Error, Critical };
@@ -64,12 +67,40 @@ enum class RedactionReason : std::uint8_t {
     Oversized,
 };
 
-std::string_view stored_name(ActorType value);
-std::string_view stored_name(AuditResult value);
-std::string_view stored_name(Severity value);
-std::string_view stored_name(AuditCategory value);
-std::string_view stored_name(RetentionClass value);
-std::string_view stored_name(RedactionReason value);
+inline constexpr std::array<std::string_view, 8> actor_type_names {
+    "user", "administrator", "device", "service", "product", "federation_peer", "system", "unknown",
+};
+inline constexpr std::array<std::string_view, 7> audit_result_names {
+    "success", "failure", "denied", "cancelled", "expired", "partial", "unknown",
+};
+inline constexpr std::array<std::string_view, 5> severity_names { "info", "notice", "warning", "error", "critical" };
+inline constexpr std::array<std::string_view, 15> audit_category_names {
+    "authentication", "authorization", "configuration", "key_management", "device_management",
+    "data_access", "service_lifecycle", "network_exposure", "backup", "restore",
+    "federation", "policy", "security", "privacy", "system",
+};
+inline constexpr std::array<std::string_view, 8> retention_class_names {
+    "ephemeral", "operational", "security", "compliance",
+    "privacy_sensitive", "debug", "user_controlled", "legal_hold",
+};
+inline constexpr std::array<std::string_view, 8> redaction_reason_names {
+    "personal_data", "secret", "location", "user_content",
+    "policy_required", "subject_request", "audience_restricted", "oversized",
+};
+
+constexpr std::span<std::string_view const> stored_names(ActorType) { return actor_type_names; }
+constexpr std::span<std::string_view const> stored_names(AuditResult) { return audit_result_names; }
+constexpr std::span<std::string_view const> stored_names(Severity) { return severity_names; }
+constexpr std::span<std::string_view const> stored_names(AuditCategory) { return audit_category_names; }
+constexpr std::span<std::string_view const> stored_names(RetentionClass) { return retention_class_names; }
+constexpr std::span<std::string_view const> stored_names(RedactionReason) { return redaction_reason_names; }
+
+template<typename E>
+    requires requires(E value) { stored_names(value); }
+constexpr std::string_view stored_name(E value)
+{
+    return stored_names(value)[static_cast<std::size_t>(value)];
+}
 
 // An opaque byte string, written in JSON as an array of integers 0 to 255.
 using Bytes = std::vector<std::uint8_t>;

@@ -1,13 +1,15 @@
 #pragma once
 
-// The small JSON value model used for canonical bytes, the event sink that
-// records write themselves to, the pretty writer of the state and audit
-// files, and the canonical writer.
+// JSON writing: the small value model, the event sink that records write
+// themselves to, the pretty writer of the state and audit files, and the one
+// canonical writer, which gives the bytes that are signed and hashed. Records
+// describe their members once, in json_binding.h.
 
 #include "quenmark/contract_error.h"
 #include "quenmark/expected.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,7 +20,8 @@ namespace quenmark::json {
 
 struct Value;
 using Array = std::vector<Value>;
-// Members kept in ascending byte order of their keys, one value per key.
+// Members in ascending byte order of their keys, one value per key, as
+// set_member keeps them; the canonical writer sorts any other order.
 using Object = std::vector<std::pair<std::string, Value>>;
 
 struct Value {
@@ -42,8 +45,7 @@ struct Value {
 // Inserts or replaces a member, keeping the object's keys in byte order.
 void set_member(Object& object, std::string key, Value value);
 
-// Receives a document as a stream of events. Records describe their JSON form
-// once, as calls on a sink, so the file form and the signed form agree.
+// Receives a document as a stream of events, in the order of the text.
 class Sink {
 public:
     virtual ~Sink() = default;
@@ -57,6 +59,10 @@ public:
     virtual void unsigned_integer(std::uint64_t value) = 0;
     virtual void signed_integer(std::int64_t value) = 0;
     virtual void string(std::string_view value) = 0;
+    // A string of printable ASCII that needs no escape, written as it stands:
+    // the text forms of identifiers, instants, hashes, signatures and
+    // enumeration names.
+    virtual void plain_string(std::string_view value) = 0;
 };
 
 // Writes the pretty layout of the state and audit files into a caller's
@@ -75,6 +81,7 @@ public:
     void unsigned_integer(std::uint64_t value) override;
     void signed_integer(std::int64_t value) override;
     void string(std::string_view value) override;
+    void plain_string(std::string_view value) override;
 
 private:
     void before_value();
@@ -85,9 +92,16 @@ private:
     bool m_after_key { false };
 };
 
-// Builds a Value from sink events (objects come out sorted by key).
-class ValueBuilder final : public Sink {
+// Writes canonical bytes straight into a caller's buffer: no white space,
+// strings and keys composed and escaped, integers in plain decimal, each
+// object's members in ascending byte order of their composed keys (unsigned
+// bytes, a prefix first). Members that come out of order are sorted when
+// their object ends; two keys of one object that are equal after composition
+// make status() fail. The writer takes no floating-point numbers: the value
+// model refuses them before they reach it.
+class CanonicalWriter final : public Sink {
 public:
+    explicit CanonicalWriter(std::string& out) : m_out(out) { }
     void begin_object() override;
     void key(std::string_view name) override;
     void end_object() override;
@@ -98,14 +112,41 @@ public:
     void unsigned_integer(std::uint64_t value) override;
     void signed_integer(std::int64_t value) override;
     void string(std::string_view value) override;
-    // The finished value; valid once every opened container is closed.
-    Value take();
+    void plain_string(std::string_view value) override;
+    // A key of printable ASCII that needs no escape and sorts after every
+    // key before it in its object, written as it stands: the member tables'
+    // names in their canonical order. An object takes its keys either all
+    // through key_in_order or all through key.
+    void key_in_order(std::string_view name);
+    // CanonicalSerialization "duplicate object key <quoted key> after Unicode
+    // normalisation" for the first object that ended with two equal keys
+    // (the bytes written are then not canonical); otherwise nothing.
+    [[nodiscard]] Expected<void, ContractError> status() const;
 
 private:
-    void put(Value value);
-    std::vector<Value> m_stack;
-    std::vector<std::string> m_keys;
-    Value m_result;
+    // A member of an object that takes its keys through key(): where its
+    // composed key is kept and where its "key":value text starts and ends.
+    struct Member {
+        std::size_t key_start;
+        std::size_t key_size;
+        std::size_t start;
+        std::size_t end;
+    };
+    struct OpenObject {
+        std::size_t depth;
+        std::size_t first_member;
+        bool in_order;
+    };
+    void separate();
+    void sort_members(OpenObject const& object);
+
+    std::string& m_out;
+    std::vector<OpenObject> m_objects; // objects open now that took a key(), innermost last
+    std::vector<Member> m_members;     // their members so far
+    std::string m_keys;                // their members' composed keys
+    std::size_t m_depth { 0 };         // containers open now
+    bool m_comma { false };            // a value just ended, so a comma comes before the next
+    std::optional<ContractError> m_error;
 };
 
 // Appends a JSON string literal with the canonical escapes (quotation mark,
@@ -115,13 +156,12 @@ void append_string(std::string& out, std::string_view text);
 // Key composition: the fixed table of 57 base letter + combining mark pairs.
 std::string compose(std::string_view text);
 
-// Canonicalises (composes strings and keys, sorts members bytewise, refuses
-// floating-point numbers and keys equal after composition) with `path` as the
-// starting location for messages. Errors are CanonicalSerialization.
-[[nodiscard]] Expected<Value, ContractError> canonicalise(Value const& value, std::vector<std::string>& path);
-// Writes an already canonical value without whitespace.
-void write_canonical(Value const& value, std::string& out);
-// canonicalise + write_canonical.
+// The value's canonical bytes through CanonicalWriter. A floating-point
+// number fails with CanonicalSerialization "floating-point number at <path>
+// cannot be canonicalised; ..." (the path of composed keys and indices joined
+// by ".", or "<root>"); keys equal after composition fail as status() says.
+// Whichever comes first in the document is reported, a member's value before
+// its object's keys.
 [[nodiscard]] Expected<std::string, ContractError> canonical_bytes(Value const& value);
 
 } // namespace quenmark::json

@@ -1,0 +1,162 @@
+// The value model, and its walk through the canonical writer.
+
+#include "quenmark/json.h"
+
+#include "quenmark/text.h"
+
+#include "json_strings.h"
+
+#include <algorithm>
+#include <variant>
+
+namespace quenmark::json {
+
+namespace {
+
+// Feeds a value to the canonical writer. Floating-point numbers are refused
+// here, with the path where they stand; the path is kept as plain segments
+// (one vector pushed and popped) and turned into text only for the message.
+class CanonicalWalk {
+public:
+    explicit CanonicalWalk(CanonicalWriter& writer) : m_writer(writer) { m_path.reserve(16); }
+
+    [[nodiscard]] Expected<void, ContractError> walk(Value const& value) { return std::visit(*this, value.data); }
+
+    [[nodiscard]] Expected<void, ContractError> operator()(std::nullptr_t)
+    {
+        m_writer.null();
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(bool value)
+    {
+        m_writer.boolean(value);
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(std::uint64_t value)
+    {
+        m_writer.unsigned_integer(value);
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(std::int64_t value)
+    {
+        m_writer.signed_integer(value);
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(double)
+    {
+        return unexpected(ContractError::canonical_serialization("floating-point number at " + path_text()
+            + " cannot be canonicalised; use an integer or a decimal string in signed contracts"));
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(std::string const& text)
+    {
+        m_writer.string(text);
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(Array const& array)
+    {
+        m_writer.begin_array();
+        for (std::size_t index = 0; index < array.size(); ++index) {
+            m_path.push_back(Segment { {}, index, true });
+            TRY(walk(array[index]));
+            m_path.pop_back();
+        }
+        m_writer.end_array();
+        return {};
+    }
+    [[nodiscard]] Expected<void, ContractError> operator()(Object const& object)
+    {
+        bool const in_order = keys_in_order(object);
+        m_writer.begin_object();
+        for (auto const& [key, member] : object) {
+            if (in_order)
+                m_writer.key_in_order(key);
+            else
+                m_writer.key(key);
+            m_path.push_back(Segment { key, 0, false });
+            TRY(walk(member));
+            m_path.pop_back();
+        }
+        m_writer.end_object();
+        return m_writer.status();
+    }
+
+private:
+    // An object key or an array index.
+    struct Segment {
+        std::string_view key;
+        std::size_t index;
+        bool is_index;
+    };
+
+    // Keys that are plain ASCII and strictly ascending already are written as
+    // they stand, with nothing to remember for sorting.
+    static bool keys_in_order(Object const& object)
+    {
+        for (std::size_t index = 0; index < object.size(); ++index) {
+            std::string const& key = object[index].first;
+            if (!detail::is_ascii(key) || !detail::needs_no_escape(key))
+                return false;
+            if (index != 0 && !(object[index - 1].first < key))
+                return false;
+        }
+        return true;
+    }
+
+    // The segments joined with "." (keys composed), or "<root>".
+    std::string path_text() const
+    {
+        if (m_path.empty())
+            return "<root>";
+        std::string text;
+        for (Segment const& segment : m_path) {
+            if (&segment != m_path.data())
+                text.push_back('.');
+            if (segment.is_index)
+                append_decimal(text, std::uint64_t { segment.index });
+            else
+                text.append(compose(segment.key));
+        }
+        return text;
+    }
+
+    CanonicalWriter& m_writer;
+    std::vector<Segment> m_path;
+};
+
+} // namespace
+
+Value::Value(std::int64_t value)
+{
+    if (value >= 0)
+        data = static_cast<std::uint64_t>(value);
+    else
+        data = value;
+}
+
+void set_member(Object& object, std::string key, Value value)
+{
+    // Records mostly add keys in order, so try the end first. std::string
+    // compares bytes as unsigned values and puts a prefix first.
+    if (object.empty() || object.back().first < key) {
+        object.emplace_back(std::move(key), std::move(value));
+        return;
+    }
+    auto const position = std::lower_bound(object.begin(), object.end(), key,
+        [](std::pair<std::string, Value> const& member, std::string const& wanted) { return member.first < wanted; });
+    if (position != object.end() && position->first == key) {
+        position->second = std::move(value);
+        return;
+    }
+    object.emplace(position, std::move(key), std::move(value));
+}
+
+Expected<std::string, ContractError> canonical_bytes(Value const& value)
+{
+    std::string out;
+    out.reserve(1024);
+    CanonicalWriter writer(out);
+    TRY(CanonicalWalk(writer).walk(value));
+    return out;
+}
+
+} // namespace quenmark::json
