@@ -23,9 +23,14 @@ constexpr auto payload_members = quenmark::json::members(
     member<&CertificatePayload::issued_at>("issued_at"),
     member<&CertificatePayload::expires_at>("expires_at"));
 
+constexpr auto revocation_members = quenmark::json::members(
+    member<&Revocation::revoked_at>("revoked_at"),
+    member<&Revocation::reason>("reason"));
+
 constexpr auto certificate_members = quenmark::json::members(
     member<&Certificate::payload>("payload"),
-    member<&Certificate::signature>("signature"));
+    member<&Certificate::signature>("signature"),
+    member<&Certificate::revocation, quenmark::json::Absent::Omitted>("revocation"));
 
 // The instant `seconds` after `start`, at whole seconds. Moving past the end
 // of the calendar saturates at a maximum that carries a fraction of a second;
@@ -76,7 +81,7 @@ quenmark::Expected<Certificate, TrainingError> issue_certificate(quenmark::Signi
     if (!bytes)
         return quenmark::unexpected(TrainingError::contract(std::move(bytes).error()));
     quenmark::Signature const signature = key.sign(std::string_view(*bytes));
-    return Certificate { std::move(payload), signature };
+    return Certificate { std::move(payload), signature, std::nullopt };
 }
 
 quenmark::Expected<void, TrainingError> check_certificate(Certificate const& certificate,
@@ -94,6 +99,16 @@ quenmark::Expected<void, TrainingError> check_certificate(Certificate const& cer
 void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload)
 {
     quenmark::json::write_members(sink, payload_members, payload);
+}
+
+void write_json(quenmark::json::Sink& sink, Revocation const& revocation)
+{
+    quenmark::json::write_members(sink, revocation_members, revocation);
+}
+
+quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Revocation& out)
+{
+    return quenmark::json::read_members(reader, revocation_members, out);
 }
 
 void write_json(quenmark::json::Sink& sink, Certificate const& certificate)

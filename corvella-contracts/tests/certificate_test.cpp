@@ -226,3 +226,30 @@ TEST(CertificateJson, SaturatedExpiryStaysVerifiableAfterStoring)
 }
 
 } // namespace
+
+namespace {
+
+// A revocation is written after the signature and read back; without one the
+// certificate's JSON has no member for it, and a state file written before
+// revocations existed reads as never revoked.
+TEST(CertificateJson, RevocationIsOmittedUntilPresent)
+{
+    Certificate certificate = issued(at("2026-12-07T04:00:09Z"), one_day);
+    std::string const plain = to_json(certificate);
+    EXPECT_EQ(plain.find("revocation"), std::string::npos);
+
+    certificate.revocation = Revocation { at("2026-12-08T00:00:00Z"), "issued in error \"x\"" };
+    std::string const revoked = to_json(certificate);
+    EXPECT_THAT(revoked, testing::EndsWith("\",\n  \"revocation\": {\n    \"revoked_at\": \"2026-12-08T00:00:00Z\",\n"
+                                           "    \"reason\": \"issued in error \\\"x\\\"\"\n  }\n}"));
+    auto const read = from_json<Certificate>(revoked);
+    ASSERT_TRUE(test_support::has_value(read));
+    EXPECT_EQ(*read, certificate);
+    Certificate const never_revoked { certificate.payload, certificate.signature, std::nullopt };
+    EXPECT_EQ(*from_json<Certificate>(plain), never_revoked);
+    EXPECT_THAT(test_support::error_text(from_json<Certificate>(
+                    revoked.substr(0, revoked.find("\"reason\"")) + "\"because\": 1\n  }\n}")),
+                testing::StartsWith("missing field `reason`"));
+}
+
+} // namespace

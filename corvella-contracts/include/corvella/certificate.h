@@ -17,6 +17,7 @@
 #include "quenmark/time/timestamp.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace corvella {
@@ -38,9 +39,21 @@ struct CertificatePayload {
     friend bool operator==(CertificatePayload const&, CertificatePayload const&) = default;
 };
 
+// A certificate withdrawn by the operator: from revoked_at on it no longer
+// verifies. Not covered by the certificate's signature, which stays as issued.
+struct Revocation {
+    quenmark::Timestamp revoked_at;
+    std::string reason;
+
+    friend bool operator==(Revocation const&, Revocation const&) = default;
+};
+
 struct Certificate {
     CertificatePayload payload;
     quenmark::Signature signature; // over signing_input(payload)
+    // Absent for a certificate never revoked, and then left out of its JSON,
+    // so state files without revocations are written exactly as before.
+    std::optional<Revocation> revocation {};
 
     friend bool operator==(Certificate const&, Certificate const&) = default;
 };
@@ -68,11 +81,14 @@ issue_certificate(quenmark::SigningKey const& key, CompletionRecord const& recor
                                                                         quenmark::VerifyingKey const& key,
                                                                         quenmark::Timestamp as_of);
 
-// JSON form: {"payload": {...eleven members...}, "signature": "<128 hex>"};
-// every member is required; reading checks neither signature nor validity.
+// JSON form: {"payload": {...eleven members...}, "signature": "<128 hex>"},
+// and "revocation": {"revoked_at": ..., "reason": ...} once revoked; payload
+// and signature are required; reading checks neither signature nor validity.
 void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload);
+void write_json(quenmark::json::Sink& sink, Revocation const& revocation);
 void write_json(quenmark::json::Sink& sink, Certificate const& certificate);
 [[nodiscard]] quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, CertificatePayload& out);
+[[nodiscard]] quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Revocation& out);
 [[nodiscard]] quenmark::json::Read<void> read_json(quenmark::json::ValueReader& reader, Certificate& out);
 
 } // namespace corvella
