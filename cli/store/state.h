@@ -26,6 +26,8 @@ struct Store {
     std::vector<corvella::KnowledgeCheckAttempt> attempts;
     std::vector<corvella::CompletionRecord> completions;
     std::vector<corvella::Certificate> certificates;
+
+    friend bool operator==(Store const&, Store const&) = default;
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

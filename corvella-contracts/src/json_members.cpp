@@ -72,7 +72,8 @@ Read<void> read_value(ValueReader& reader, std::uint64_t& out)
 Read<void> read_value(ValueReader& reader, quenmark::Timestamp& out)
 {
     std::string_view const text = TRY(reader.string_view());
-    auto instant = quenmark::Timestamp::parse(text);
+    // Read instants are written back; one the text form cannot hold is refused.
+    auto instant = quenmark::Timestamp::parse_stored(text);
     if (!instant)
         return quenmark::unexpected(reader.error(instant.error().text()));
     out = *instant;

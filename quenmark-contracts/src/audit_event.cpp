@@ -226,7 +226,13 @@ json::Read<void> read_contract_text(json::ValueReader& reader, T& out)
 json::Read<void> read_value(json::ValueReader& reader, Slug& slug) { return read_contract_text(reader, slug); }
 json::Read<void> read_value(json::ValueReader& reader, Timestamp& instant)
 {
-    return read_contract_text(reader, instant);
+    // Read instants are written back; one the text form cannot hold is refused.
+    auto const text = TRY(reader.string_view());
+    auto const parsed = Timestamp::parse_stored(text);
+    if (!parsed)
+        return unexpected(reader.error(parsed.error().text()));
+    instant = *parsed;
+    return {};
 }
 json::Read<void> read_value(json::ValueReader& reader, ContentHash& hash) { return read_contract_text(reader, hash); }
 json::Read<void> read_value(json::ValueReader& reader, Signature& signature)
