@@ -18,7 +18,11 @@ CommandResult<void> commit_chain_and_store(ChainAppender& chain, std::string con
     // records in the state file that no audit event vouches for, and as the
     // end of the chain is not protected, nothing could ever show that their
     // events are missing. The audit chain must never be behind the records.
-    std::array<FileReplacement, 2> files { TRY(chain.prepare()), TRY(prepare_store(state_path, store)) };
+    // One step each: leaving a half-built array early would not remove the
+    // temporary file of its first element.
+    auto chain_file = TRY(chain.prepare());
+    auto state_file = TRY(prepare_store(state_path, store));
+    std::array<FileReplacement, 2> files { std::move(chain_file), std::move(state_file) };
     return install_together(files);
 }
 
