@@ -266,7 +266,7 @@ TEST(FaultSweep, EveryFailingFileOperationOfEveryWritingCommand)
     make_base(base);
     ASSERT_FALSE(HasFatalFailure());
 
-    std::uint64_t faults = 0;
+    std::map<std::string_view, std::uint64_t> faults;
     std::uint64_t runs = 0;
     for (auto const& scenario : scenarios(base)) {
         for (auto const operation : fault_plan::every_operation) {
@@ -289,12 +289,19 @@ TEST(FaultSweep, EveryFailingFileOperationOfEveryWritingCommand)
                     EXPECT_FALSE(outcome.out.empty()) << outcome.error.value_or("");
                     break;
                 }
-                ++faults;
+                ++faults[fault_plan::name(operation)];
                 ASSERT_LT(nth, 1000u) << "the command never runs out of file operations";
             }
         }
     }
-    std::cout << "fault sweep: " << faults << " faults injected in " << runs << " runs of " << scenarios(base).size()
+    std::uint64_t total = 0;
+    std::string by_operation;
+    for (auto const& [operation, count] : faults) {
+        total += count;
+        by_operation += (by_operation.empty() ? "" : ", ") + std::string(operation) + " " + std::to_string(count);
+    }
+    std::cout << "fault sweep: " << total << " faults injected (" << by_operation << ") in " << runs << " runs of "
+              << scenarios(base).size()
               << " commands; no record announced and missing, no file unreadable, nothing left behind\n";
 }
 
