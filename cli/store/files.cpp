@@ -435,21 +435,22 @@ CommandResult<void> FileReplacement::commit()
 namespace {
 
 // How to give a replaced file its old content back: the hard link to the old
-// file, or nothing when there was no old file, which is then removed again.
+// file, or, when there was no old file, removing the new one again.
 struct Undo {
     std::string target;
+    bool existed { false };
     std::optional<std::string> old_file;
 };
 
 // Undoes the renames already done, last first. Each step is a rename within
-// one directory; should one fail all the same, the file keeps its new,
-// complete content.
+// one directory; should one fail all the same, or should the old file have
+// had no second name, the file keeps its new, complete content.
 void undo_replacements(std::vector<Undo> const& done)
 {
     for (auto undo = done.rbegin(); undo != done.rend(); ++undo) {
         if (undo->old_file)
             rename_file(undo->old_file->c_str(), undo->target.c_str());
-        else
+        else if (!undo->existed)
             ::unlink(undo->target.c_str());
     }
 }
@@ -466,14 +467,15 @@ void remove_old_files(std::vector<Undo> const& kept)
 
 CommandResult<void> install_together(std::span<FileReplacement> replacements)
 {
-    // A hard link keeps each old file but the last's, which no later rename
-    // can fail after. A file system without hard links gets no undo.
+    // Each old file but the last one's is kept under a second name until
+    // every rename is done: a later rename may fail and call for it. A file
+    // system without hard links gets no undo.
     std::vector<Undo> undo;
     undo.reserve(replacements.size());
     for (std::size_t index = 0; index + 1 < replacements.size(); ++index) {
         std::string const& target = replacements[index].m_target;
-        Undo entry { target, std::nullopt };
-        if (path_exists(target)) {
+        Undo entry { target, path_exists(target), std::nullopt };
+        if (entry.existed) {
             auto kept = link_beside(target);
             if (kept) {
                 entry.old_file = std::move(*kept);

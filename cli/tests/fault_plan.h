@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string_view>
 
 namespace fault_plan {
@@ -59,6 +60,8 @@ struct Plan {
     // The call of that kind that fails, counted from 1; 0 fails none.
     std::uint64_t nth { 0 };
     int error { EIO };
+    // Further calls of the kind that fail, by number, with their errors.
+    std::map<std::uint64_t, int> more {};
     // Runs before every call of the kind, with the call's number.
     std::function<void(std::uint64_t)> before {};
     std::uint64_t seen { 0 };
@@ -74,6 +77,8 @@ inline int hook(FileOperation operation)
     ++active->seen;
     if (active->before)
         active->before(active->seen);
+    if (auto const also = active->more.find(active->seen); also != active->more.end())
+        return also->second;
     if (active->seen != active->nth)
         return 0;
     active->fired = true;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <array>
+#include <map>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -272,6 +273,8 @@ TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
         bool first_exists;
         bool second_is_directory; // the real file system refuses the rename
         std::uint64_t failing_rename;
+        std::map<std::uint64_t, int> also_failing {};
+        char const* first_after { "old chain" };
     };
     std::vector<Row> const rows {
         { "second path now a directory", true, true, 0 },
@@ -280,6 +283,8 @@ TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
         { "first rename fails", true, false, 2 },
         { "second rename fails", true, false, 3 },
         { "second rename fails, first file new", false, false, 2 },
+        // Without a second name for the old file the new one stays, whole.
+        { "second rename fails, no hard links", true, false, 3, { { 1, EPERM } }, "new" },
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -303,12 +308,12 @@ TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
                 std::filesystem::create_directory(second);
             }
             fault_plan::Plan plan { .operation = fault_plan::FileOperation::Rename, .nth = row.failing_rename,
-                                    .error = EIO };
+                                    .error = EIO, .more = row.also_failing };
             fault_plan::Injected const injected(plan);
             EXPECT_NE(error_text(corvellactl::install_together(files)), "<value>");
         }
         if (row.first_exists) {
-            EXPECT_EQ(test_support::read_file(first), "old chain");
+            EXPECT_EQ(test_support::read_file(first), row.first_after);
         }
         EXPECT_EQ(std::filesystem::exists(first), row.first_exists);
         if (!row.second_is_directory) {
