@@ -140,6 +140,7 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
                          .tenant_id = attempt.tenant_id,
                          .workspace_id = attempt.workspace_id,
                      })));
+
     // The lines are printed only once both files hold what they name.
     std::string lines = attempt_line(attempt);
     store.attempts.push_back(attempt);
