@@ -70,12 +70,13 @@ CommandResult<void> run_assessment_create(CommandContext const& context, Assessm
         .attempt_limit = args.attempt_limit,
     }));
 
-    TRY(print(concat("created assessment ", definition.id, " \"", definition.title, "\" \u2014 ",
-                     corvella::stored_name(definition.status), ", version ", definition.version, ", ",
-                     definition.questions.size(), " questions, course ", definition.course_id, '\n')));
-
+    // Stored first, announced after: the line names a record the file holds.
+    std::string const line = concat("created assessment ", definition.id, " \"", definition.title, "\" \u2014 ",
+                                    corvella::stored_name(definition.status), ", version ", definition.version, ", ",
+                                    definition.questions.size(), " questions, course ", definition.course_id, '\n');
     store.assessments.push_back(std::move(definition));
-    return save_store(context.state_path, store);
+    TRY(save_store(context.state_path, store));
+    return print(line);
 }
 
 CommandResult<void> run_assessment_publish(CommandContext const& context, AssessmentIdArgs const& args)
@@ -86,8 +87,8 @@ CommandResult<void> run_assessment_publish(CommandContext const& context, Assess
     auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
 
-    TRY(print(concat("published assessment ", id, '\n')));
-    return save_store(context.state_path, store);
+    TRY(save_store(context.state_path, store));
+    return print(concat("published assessment ", id, '\n'));
 }
 
 CommandResult<void> run_assessment_list(CommandContext const& context)

@@ -3,6 +3,7 @@
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
+#include "store/commit.h"
 #include "store/files.h"
 #include "store/key_file.h"
 #include "store/state.h"
@@ -59,10 +60,9 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
         .due_at = due_at,
         .now = now,
     });
-    TRY(print(created_line(assignment)));
-
     auto const key = TRY(load_or_create_key(context.key_path));
-    TRY(append_event(context.audit_path, key,
+    ChainAppender chain(context.audit_path);
+    TRY(chain.append(key,
                      build_training_event({
                          .action = "training.assignment.created",
                          .learner = assignment.principal_id,
@@ -73,8 +73,11 @@ CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& 
                          .workspace_id = assignment.workspace_id,
                      })));
 
+    // Stored first, announced after: the line names a record the files hold.
+    std::string const line = created_line(assignment);
     store.assignments.push_back(std::move(assignment));
-    return save_store(context.state_path, store);
+    TRY(commit_chain_and_store(chain, context.state_path, store));
+    return print(line);
 }
 
 } // namespace corvellactl

@@ -3,6 +3,7 @@
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
+#include "store/commit.h"
 #include "store/files.h"
 #include "store/key_file.h"
 #include "store/state.h"
@@ -124,11 +125,8 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
                                                         .started_at = now,
                                                         .completed_at = now,
                                                     }));
-    TRY(print(attempt_line(attempt)));
-
     auto const key = TRY(load_or_create_key(context.key_path));
     bool const passed = attempt.status == corvella::AttemptStatus::Passed;
-    // A passing attempt appends two events; the chain is read once for both.
     ChainAppender chain(context.audit_path);
     TRY(chain.append(key,
                      build_training_event({
@@ -143,29 +141,32 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
                          .workspace_id = attempt.workspace_id,
                      })));
 
+    // The lines are printed only once both files hold what they name.
+    std::string lines = attempt_line(attempt);
     store.attempts.push_back(attempt);
     replace_assignment(store, corvella::mark_in_progress(assignment, now));
-    if (!passed)
-        return save_store(context.state_path, store);
 
-    auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
-    TRY(print(concat("completion recorded: ", record.id, " (use this id with `certify --completion-id`)\n")));
-    TRY(corvella::check_completion_for_assignment(record, assignment));
-    auto completed = corvella::mark_completed(assignment, now);
-    TRY(chain.append(key,
-                     build_training_event({
-                         .action = "training.assignment.completed",
-                         .learner = completed.principal_id,
-                         .target_type = "training_assignment",
-                         .target_id = completed.id.to_string(),
-                         .occurred_at = now,
-                         .tenant_id = completed.tenant_id,
-                         .workspace_id = completed.workspace_id,
-                     })));
+    if (passed) {
+        auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
+        TRY(corvella::check_completion_for_assignment(record, assignment));
+        auto completed = corvella::mark_completed(assignment, now);
+        TRY(chain.append(key,
+                         build_training_event({
+                             .action = "training.assignment.completed",
+                             .learner = completed.principal_id,
+                             .target_type = "training_assignment",
+                             .target_id = completed.id.to_string(),
+                             .occurred_at = now,
+                             .tenant_id = completed.tenant_id,
+                             .workspace_id = completed.workspace_id,
+                         })));
+        append_parts(lines, "completion recorded: ", record.id, " (use this id with `certify --completion-id`)\n");
+        replace_assignment(store, std::move(completed));
+        store.completions.push_back(std::move(record));
+    }
 
-    replace_assignment(store, std::move(completed));
-    store.completions.push_back(std::move(record));
-    return save_store(context.state_path, store);
+    TRY(commit_chain_and_store(chain, context.state_path, store));
+    return print(lines);
 }
 
 } // namespace corvellactl

@@ -12,7 +12,7 @@ namespace corvellactl {
 
 CommandResult<void> run_audit_verify(CommandContext const& context)
 {
-    auto const key = TRY(load_or_create_key(context.key_path));
+    auto const key = TRY(load_or_create_key_locking(context.key_path));
     auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
     return print(concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n"));
 }

@@ -3,6 +3,7 @@
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
+#include "store/commit.h"
 #include "store/files.h"
 #include "store/key_file.h"
 #include "store/state.h"
@@ -39,10 +40,9 @@ CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const
     auto const now = quenmark::Timestamp::now();
     auto certificate = TRY(
         corvella::issue_certificate(key, *record, *assessment, now, quenmark::days_to_seconds(args.validity_days)));
-    TRY(print(issued_line(certificate.payload)));
-
     auto const& payload = certificate.payload;
-    TRY(append_event(context.audit_path, key,
+    ChainAppender chain(context.audit_path);
+    TRY(chain.append(key,
                      build_training_event({
                          .action = "training.certificate.issued",
                          .learner = payload.principal_id,
@@ -54,8 +54,11 @@ CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const
                          .workspace_id = payload.workspace_id,
                      })));
 
+    // Stored first, announced after: the line names a record the files hold.
+    std::string const line = issued_line(payload);
     store.certificates.push_back(std::move(certificate));
-    return save_store(context.state_path, store);
+    TRY(commit_chain_and_store(chain, context.state_path, store));
+    return print(line);
 }
 
 } // namespace corvellactl

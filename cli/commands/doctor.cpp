@@ -42,7 +42,7 @@ Check check_audit(CommandContext const& context)
 {
     if (!path_exists(context.audit_path))
         return std::string("audit chain   : empty (no mutating command run yet)\n");
-    auto const key = load_or_create_key(context.key_path);
+    auto const key = load_or_create_key_locking(context.key_path);
     if (!key)
         return quenmark::unexpected("audit chain: " + key.error().text());
     auto const count = verify_chain_file(context.audit_path, key->verifying_key());

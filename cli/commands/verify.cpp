@@ -48,10 +48,11 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
         return print(concat("VALID \u2014 certificate ", certificate_id, " verifies as of ", as_of, '\n'));
     }
 
+    // The failure event is stored before the INVALID line is printed.
     auto const reason = checked.error().text();
-    TRY(print(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n')));
     auto const& payload = certificate->payload;
-    TRY(append_event(context.audit_path, key,
+    ChainAppender chain(context.audit_path);
+    TRY(chain.append(key,
                      build_training_event({
                          .action = "training.certificate.verification_failed",
                          .target_type = "certificate",
@@ -62,6 +63,8 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
                          .tenant_id = payload.tenant_id,
                          .workspace_id = payload.workspace_id,
                      })));
+    TRY(chain.save());
+    TRY(print(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n')));
     return quenmark::unexpected(
         CommandError::message(concat("certificate ", certificate_id, " failed verification: ", reason)));
 }

@@ -63,30 +63,6 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
     return chain;
 }
 
-// Links, signs and numbers the event after the kept chain's last entry, and
-// replaces the file with the kept text and the new entry.
-CommandResult<void> ChainAppender::append_to_chain(quenmark::SigningKey const& key, quenmark::AuditEvent event)
-{
-    Chain& chain = *m_chain;
-    std::span<quenmark::SignedAuditEvent const> last;
-    if (chain.last)
-        last = std::span(&*chain.last, 1);
-    auto const head = quenmark::derive_head(last);
-    if (!head)
-        return quenmark::unexpected(CommandError::message("could not hash last audit event: " + head.error().text()));
-    auto entry = quenmark::link_event(*head, key, std::move(event));
-    if (!entry)
-        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entry.error().text()));
-
-    quenmark::write_json(chain.writer, *entry);
-    chain.text.append(closing_bracket);
-    auto const written = replace_file(m_path, chain.text);
-    chain.text.resize(chain.text.size() - closing_bracket.size());
-    TRY(written);
-    chain.last = std::move(*entry);
-    return {};
-}
-
 CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string const& path)
 {
     if (!path_exists(path))
@@ -101,7 +77,8 @@ CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string co
 CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key, quenmark::AuditEvent event)
 {
     ChainAppender appender(path);
-    return appender.append(key, std::move(event));
+    TRY(appender.append(key, std::move(event)));
+    return appender.save();
 }
 
 ChainAppender::ChainAppender(std::string path)
@@ -117,12 +94,37 @@ CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenm
 {
     if (!m_chain)
         m_chain = TRY(read_chain(m_path));
-    auto appended = append_to_chain(key, std::move(event));
-    // A failure may leave the kept text ahead of the file; the next append
-    // reads the file instead.
-    if (!appended)
-        m_chain.reset();
-    return appended;
+    Chain& chain = *m_chain;
+    std::span<quenmark::SignedAuditEvent const> last;
+    if (chain.last)
+        last = std::span(&*chain.last, 1);
+    auto const head = quenmark::derive_head(last);
+    if (!head)
+        return quenmark::unexpected(CommandError::message("could not hash last audit event: " + head.error().text()));
+    auto entry = quenmark::link_event(*head, key, std::move(event));
+    if (!entry)
+        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entry.error().text()));
+    quenmark::write_json(chain.writer, *entry);
+    chain.last = std::move(*entry);
+    return {};
+}
+
+CommandResult<FileReplacement> ChainAppender::prepare()
+{
+    if (!m_chain)
+        m_chain = TRY(read_chain(m_path));
+    auto file = TRY(FileReplacement::begin(m_path));
+    TRY(file.write(m_chain->text));
+    // An array that holds elements ends on a line of its own.
+    TRY(file.write(m_chain->last ? closing_bracket : std::string_view("]")));
+    TRY(file.finish());
+    return file;
+}
+
+CommandResult<void> ChainAppender::save()
+{
+    auto file = TRY(prepare());
+    return install_together(std::span(&file, 1));
 }
 
 CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key)

@@ -3,6 +3,7 @@
 // The audit chain file: a JSON array of signed events, oldest first.
 
 #include "context.h"
+#include "store/files.h"
 
 #include "quenmark/audit_event.h"
 #include "quenmark/signing.h"
@@ -27,14 +28,14 @@ namespace corvellactl {
 [[nodiscard]] CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key,
                                               quenmark::AuditEvent event);
 
-// Appends events to one chain file for the length of a command. Each append
-// links, signs and numbers its event and replaces the file with the longer
-// chain, atomically, before it returns, exactly as append_event does; but
-// the chain is read only by the first append, and later ones add their entry
-// to the file text already written instead of reading and writing every
-// entry again. The command's directory lock keeps other writers out
-// meanwhile, so the file still holds what the last append wrote. After a
-// failed append the next one starts from the file again.
+// The longer chain a command builds before it writes anything: the chain
+// file is read by the first append, each append links, signs and numbers its
+// event after the last entry in memory, and prepare() writes the whole
+// longer chain beside the file, ready to be put in place with the command's
+// other files. The text is that of writing the whole parsed list again, so
+// members unknown to the event model are dropped. The command's directory
+// lock keeps other writers out meanwhile, so the file still holds what was
+// read when the new chain takes its place.
 class ChainAppender {
 public:
     explicit ChainAppender(std::string path);
@@ -42,13 +43,18 @@ public:
     ChainAppender& operator=(ChainAppender&&) noexcept;
     ~ChainAppender();
 
-    // Errors: those of append_event.
+    // Errors: those of load_chain, and the Message errors of append_event.
+    // A failed append leaves the chain as it was.
     [[nodiscard]] CommandResult<void> append(quenmark::SigningKey const& key, quenmark::AuditEvent event);
+    // The longer chain written and flushed beside the file, not yet in place
+    // (read first if nothing was appended). Io when it cannot be written.
+    [[nodiscard]] CommandResult<FileReplacement> prepare();
+    // prepare(), then the replacement of the file.
+    [[nodiscard]] CommandResult<void> save();
 
 private:
     struct Chain;
     [[nodiscard]] static CommandResult<std::unique_ptr<Chain>> read_chain(std::string const& path);
-    [[nodiscard]] CommandResult<void> append_to_chain(quenmark::SigningKey const& key, quenmark::AuditEvent event);
     std::string m_path;
     std::unique_ptr<Chain> m_chain;
 };

@@ -1,5 +1,7 @@
 #include "store/files.h"
 
+#include "store/fault_injection.h"
+
 #include "quenmark/signing.h"
 
 #include <simdjson.h>
@@ -9,7 +11,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <new>
+#include <optional>
+#include <random>
 #include <span>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +26,57 @@ namespace corvellactl {
 namespace {
 
 constexpr std::string_view not_utf8_text = "stream did not contain valid UTF-8";
+
+FaultHook fault_hook = nullptr;
+
+// Whether a test's hook fails this call; errno then holds its error.
+bool injected_fault(FileOperation operation)
+{
+    if (fault_hook == nullptr)
+        return false;
+    int const error = fault_hook(operation);
+    if (error == 0)
+        return false;
+    errno = error;
+    return true;
+}
+
+// The system calls below go through the test seam; each fails as the real
+// call would, with -1 and errno.
+int open_file(char const* path, int flags, mode_t mode = 0)
+{
+    return injected_fault(FileOperation::Open) ? -1 : ::open(path, flags, mode);
+}
+
+int make_temporary(std::string& pattern)
+{
+    return injected_fault(FileOperation::Open) ? -1 : ::mkostemp(pattern.data(), O_CLOEXEC);
+}
+
+ssize_t read_some(int descriptor, char* buffer, std::size_t size)
+{
+    return injected_fault(FileOperation::Read) ? -1 : ::read(descriptor, buffer, size);
+}
+
+ssize_t write_some(int descriptor, char const* bytes, std::size_t size)
+{
+    return injected_fault(FileOperation::Write) ? -1 : ::write(descriptor, bytes, size);
+}
+
+int flush_to_disk(int descriptor)
+{
+    return injected_fault(FileOperation::Flush) ? -1 : ::fsync(descriptor);
+}
+
+int rename_file(char const* from, char const* to)
+{
+    return injected_fault(FileOperation::Rename) ? -1 : ::rename(from, to);
+}
+
+int link_file(char const* existing, char const* name)
+{
+    return injected_fault(FileOperation::Rename) ? -1 : ::link(existing, name);
+}
 
 // The path a write should replace: the file a symbolic link names, so the
 // link itself survives; the path unchanged otherwise.
@@ -53,7 +110,7 @@ std::string base_name_of(std::string const& path)
 bool write_all(int descriptor, std::string_view content)
 {
     while (!content.empty()) {
-        ssize_t const written = ::write(descriptor, content.data(), content.size());
+        ssize_t const written = write_some(descriptor, content.data(), content.size());
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -75,9 +132,81 @@ mode_t default_file_mode()
 // undo the change, so it is not reported.
 void sync_directory(std::string const& directory)
 {
-    Descriptor const opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor const opened(open_file(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (opened.is_open())
-        ::fsync(opened.get());
+        flush_to_disk(opened.get());
+}
+
+// The name TemporaryFile gives a file beside `target`, minus its six random
+// characters.
+std::string temporary_prefix(std::string const& target)
+{
+    return parent_of(target) + "/." + base_name_of(target) + ".";
+}
+
+// Whether `name` is one that TemporaryFile::create() gives a file beside a
+// target whose base name is `base`: a dot, the base name, a dot and the six
+// letters or digits that mkostemp() fills in.
+bool is_temporary_name(std::string_view name, std::string_view base)
+{
+    constexpr std::size_t random_length = 6;
+    if (name.size() != base.size() + 2 + random_length || name.front() != '.' || name.substr(1, base.size()) != base
+        || name[base.size() + 1] != '.')
+        return false;
+    for (char const character : name.substr(base.size() + 2)) {
+        bool const alphanumeric = (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z')
+            || (character >= '0' && character <= '9');
+        if (!alphanumeric)
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files beside `path` that runs killed before they
+// could remove them left behind: half-written new contents, links kept for
+// undoing a replacement, and copies of a new signing key. The caller holds
+// the directory's lock, so no living run uses them. What cannot be removed
+// stays; the next run tries again.
+void remove_leftover_temporaries(std::string const& path)
+{
+    std::string const target = resolve_link(path);
+    std::string const directory = parent_of(target);
+    std::string const base = base_name_of(target);
+    DIR* const listing = ::opendir(directory.c_str());
+    if (listing == nullptr)
+        return;
+    std::vector<std::string> leftovers;
+    while (dirent const* entry = ::readdir(listing)) {
+        if (is_temporary_name(entry->d_name, base))
+            leftovers.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    for (auto const& name : leftovers) {
+        std::string const leftover = directory + "/" + name;
+        struct stat status {};
+        // Only files: a directory or a link of that name is not ours.
+        if (::lstat(leftover.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            ::unlink(leftover.c_str());
+    }
+}
+
+// Makes a hard link to `target` beside it and returns its name, of the
+// temporary files' form so that a run killed while holding it leaves it to
+// be removed by the next. Fails with the errno value of the link.
+quenmark::Expected<std::string, int> link_beside(std::string const& target)
+{
+    constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
+    for (int tries = 0;; ++tries) {
+        std::string name = temporary_prefix(target);
+        for (int index = 0; index < 6; ++index)
+            name.push_back(letters[pick(random)]);
+        if (link_file(target.c_str(), name.c_str()) == 0)
+            return name;
+        if (errno != EEXIST || tries == 100)
+            return quenmark::unexpected(errno);
+    }
 }
 
 } // namespace
@@ -92,37 +221,44 @@ std::string directory_of(std::string const& path) { return parent_of(resolve_lin
 
 CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding)
 {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
+    // Opening without blocking lets a FIFO that no one writes to open at
+    // once, so it can be refused like any other file that is not regular.
+    Descriptor file(open_file(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.is_open())
         return quenmark::unexpected(CommandError::io(errno));
     struct stat status {};
     if (::fstat(file.get(), &status) != 0)
         return quenmark::unexpected(CommandError::io(errno));
+    if (S_ISDIR(status.st_mode))
+        return quenmark::unexpected(CommandError::io(EISDIR));
+    if (!S_ISREG(status.st_mode))
+        return quenmark::unexpected(CommandError::io(path + " is not a regular file"));
 
-    // The size is a hint: a file that grows meanwhile is still read whole.
-    std::size_t capacity = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
-    capacity = std::max<std::size_t>(capacity + 1, 64);
-    auto bytes = std::make_unique_for_overwrite<char[]>(capacity + padding);
-    std::size_t size = 0;
+    // Exactly the size the file has now, so no input can make the reader
+    // take more memory than the file's own size.
+    auto const size = static_cast<std::size_t>(status.st_size);
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[size + padding]);
+    if (!bytes)
+        return quenmark::unexpected(CommandError::io(ENOMEM));
+    std::size_t filled = 0;
     for (;;) {
-        if (size == capacity) {
-            std::size_t const larger = capacity * 2;
-            auto grown = std::make_unique_for_overwrite<char[]>(larger + padding);
-            std::memcpy(grown.get(), bytes.get(), size);
-            bytes = std::move(grown);
-            capacity = larger;
-        }
-        ssize_t const count = ::read(file.get(), bytes.get() + size, capacity - size);
+        // One byte beyond the size shows a file that grew.
+        char beyond = 0;
+        bool const at_end = filled == size;
+        ssize_t const count = at_end ? read_some(file.get(), &beyond, 1)
+                                     : read_some(file.get(), bytes.get() + filled, size - filled);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
             return quenmark::unexpected(CommandError::io(errno));
         }
-        if (count == 0)
+        if (count == 0 && at_end)
             break;
-        size += static_cast<std::size_t>(count);
+        if (count == 0 || at_end)
+            return quenmark::unexpected(CommandError::io(path + " changed while it was read"));
+        filled += static_cast<std::size_t>(count);
     }
-    std::memset(bytes.get() + size, 0, capacity - size + padding);
+    std::memset(bytes.get() + size, 0, padding);
     if (!simdjson::validate_utf8(bytes.get(), size))
         return quenmark::unexpected(CommandError::io(std::string(not_utf8_text)));
 
@@ -170,31 +306,37 @@ Descriptor::~Descriptor()
 
 bool Descriptor::close() { return ::close(std::exchange(m_descriptor, -1)) == 0; }
 
-CommandResult<TemporaryFile> TemporaryFile::create(std::string const& target)
+CommandResult<TemporaryFile> TemporaryFile::create(std::string const& target, Content content)
 {
-    std::string path = parent_of(target) + "/." + base_name_of(target) + ".XXXXXX";
-    Descriptor file(::mkostemp(path.data(), O_CLOEXEC));
+    std::string path = temporary_prefix(target) + "XXXXXX";
+    Descriptor file(make_temporary(path));
     if (!file.is_open())
         return quenmark::unexpected(CommandError::io(errno));
-    return TemporaryFile(std::move(path), std::move(file));
+    return TemporaryFile(std::move(path), std::move(file), content);
 }
 
-TemporaryFile::TemporaryFile(std::string path, Descriptor file)
+TemporaryFile::TemporaryFile(std::string path, Descriptor file, Content content)
     : m_path(std::move(path))
     , m_file(std::move(file))
+    , m_content(content)
 {
 }
 
 TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
     : m_path(std::exchange(other.m_path, {}))
     , m_file(std::move(other.m_file))
+    , m_content(other.m_content)
 {
 }
 
 TemporaryFile::~TemporaryFile()
 {
-    if (!m_path.empty())
-        ::unlink(m_path.c_str());
+    if (m_path.empty())
+        return;
+    // Emptied first, so a secret is gone even if the name cannot be removed.
+    if (m_content == Content::Secret)
+        ::truncate(m_path.c_str(), 0);
+    ::unlink(m_path.c_str());
 }
 
 CommandResult<void> TemporaryFile::write(std::string_view bytes)
@@ -206,18 +348,24 @@ CommandResult<void> TemporaryFile::write(std::string_view bytes)
 
 CommandResult<void> TemporaryFile::finish()
 {
-    if (::fsync(m_file.get()) != 0 || !m_file.close())
+    if (flush_to_disk(m_file.get()) != 0 || !m_file.close())
         return quenmark::unexpected(CommandError::io(errno));
     return {};
 }
 
 CommandResult<void> TemporaryFile::rename_to(std::string const& target)
 {
-    if (::rename(m_path.c_str(), target.c_str()) != 0)
+    if (rename_file(m_path.c_str(), target.c_str()) != 0)
         return quenmark::unexpected(CommandError::io(errno));
     // The temporary name is gone with the rename; nothing is left to remove.
     m_path.clear();
     return {};
+}
+
+void TemporaryFile::unlink_name()
+{
+    ::unlink(m_path.c_str());
+    m_path.clear();
 }
 
 CommandResult<void> replace_file(std::string const& path, std::string_view content)
@@ -257,8 +405,8 @@ CommandResult<void> FileReplacement::write(std::string_view bytes)
 {
     // Large content goes out in pieces, and the disk is asked to start on
     // each stretch written so far: it then works while the rest is produced,
-    // and the flush in commit() has little left to wait for. The request is
-    // only advice; commit() reports any failure to reach the disk.
+    // and the flush in finish() has little left to wait for. The request is
+    // only advice; finish() reports any failure to reach the disk.
     constexpr std::size_t piece_size = std::size_t { 8 } << 20U;
     while (!bytes.empty()) {
         std::string_view const piece = bytes.substr(0, piece_size);
@@ -276,22 +424,103 @@ CommandResult<void> FileReplacement::write(std::string_view bytes)
     return {};
 }
 
+CommandResult<void> FileReplacement::finish() { return m_temporary.finish(); }
+
 CommandResult<void> FileReplacement::commit()
 {
-    TRY(m_temporary.finish());
-    TRY(m_temporary.rename_to(m_target));
-    sync_directory(parent_of(m_target));
+    TRY(finish());
+    return install_together(std::span(this, 1));
+}
+
+namespace {
+
+// How to give a replaced file its old content back: the hard link to the old
+// file, or, when there was no old file, removing the new one again.
+struct Undo {
+    std::string target;
+    bool existed { false };
+    std::optional<std::string> old_file;
+};
+
+// Undoes the renames already done, last first. Each step is a rename within
+// one directory; should one fail all the same, or should the old file have
+// had no second name, the file keeps its new, complete content.
+void undo_replacements(std::vector<Undo> const& done)
+{
+    for (auto undo = done.rbegin(); undo != done.rend(); ++undo) {
+        if (undo->old_file)
+            rename_file(undo->old_file->c_str(), undo->target.c_str());
+        else if (!undo->existed)
+            ::unlink(undo->target.c_str());
+    }
+}
+
+void remove_old_files(std::vector<Undo> const& kept)
+{
+    for (auto const& undo : kept) {
+        if (undo.old_file)
+            ::unlink(undo.old_file->c_str());
+    }
+}
+
+} // namespace
+
+CommandResult<void> install_together(std::span<FileReplacement> replacements)
+{
+    // Each old file but the last one's is kept under a second name until
+    // every rename is done: a later rename may fail and call for it. A file
+    // system without hard links gets no undo.
+    std::vector<Undo> undo;
+    undo.reserve(replacements.size());
+    for (std::size_t index = 0; index + 1 < replacements.size(); ++index) {
+        std::string const& target = replacements[index].m_target;
+        Undo entry { target, path_exists(target), std::nullopt };
+        if (entry.existed) {
+            auto kept = link_beside(target);
+            if (kept) {
+                entry.old_file = std::move(*kept);
+            } else if (int const error = kept.error(); error != EPERM && error != EOPNOTSUPP && error != ENOTSUP) {
+                remove_old_files(undo);
+                return quenmark::unexpected(CommandError::io(error));
+            }
+        }
+        undo.push_back(std::move(entry));
+    }
+
+    // The renames, back to back.
+    for (std::size_t index = 0; index < replacements.size(); ++index) {
+        auto renamed = replacements[index].m_temporary.rename_to(replacements[index].m_target);
+        if (!renamed) {
+            std::vector<Undo> const done(undo.begin(), undo.begin() + static_cast<std::ptrdiff_t>(index));
+            undo_replacements(done);
+            remove_old_files(std::vector<Undo>(undo.begin() + static_cast<std::ptrdiff_t>(index), undo.end()));
+            return renamed;
+        }
+    }
+    remove_old_files(undo);
+
+    std::vector<std::string> directories;
+    for (auto const& replacement : replacements) {
+        std::string directory = parent_of(replacement.m_target);
+        if (std::find(directories.begin(), directories.end(), directory) == directories.end())
+            directories.push_back(std::move(directory));
+    }
+    for (auto const& directory : directories)
+        sync_directory(directory);
     return {};
 }
 
 CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, std::string_view content, mode_t mode)
 {
-    auto temporary = TRY(TemporaryFile::create(path));
+    auto temporary = TRY(TemporaryFile::create(path, Content::Secret));
     if (::fchmod(temporary.descriptor(), mode) != 0)
         return quenmark::unexpected(CommandError::io(errno));
     TRY(temporary.write(content));
     TRY(temporary.finish());
-    if (::link(temporary.path().c_str(), path.c_str()) == 0) {
+    if (link_file(temporary.path().c_str(), path.c_str()) == 0) {
+        // The content lives on under the new name; only the temporary name
+        // goes, without emptying the file.
+        temporary.unlink_name();
         sync_directory(parent_of(path));
         return CreateOutcome::Created;
     }
@@ -302,15 +531,16 @@ CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, st
         return quenmark::unexpected(CommandError::io(link_error));
 
     // File systems without hard links: create the file exclusively in place
-    // and remove it again if it cannot be written whole.
-    Descriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    // and empty and remove it again if it cannot be written whole.
+    Descriptor file(open_file(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!file.is_open()) {
         if (errno == EEXIST)
             return CreateOutcome::AlreadyExists;
         return quenmark::unexpected(CommandError::io(errno));
     }
-    if (!write_all(file.get(), content) || ::fsync(file.get()) != 0 || !file.close()) {
+    if (!write_all(file.get(), content) || flush_to_disk(file.get()) != 0 || !file.close()) {
         int const write_error = errno;
+        ::truncate(path.c_str(), 0);
         ::unlink(path.c_str());
         return quenmark::unexpected(CommandError::io(write_error));
     }
@@ -327,7 +557,7 @@ CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::s
     };
     std::vector<Held> held;
     for (auto const path : paths) {
-        Descriptor directory(::open(directory_of(std::string(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        Descriptor directory(open_file(directory_of(std::string(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         // Without the directory no file can exist there and every write will
         // fail on its own, so there is nothing to guard.
         if (!directory.is_open() && (errno == ENOENT || errno == ENOTDIR))
@@ -353,8 +583,12 @@ CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::s
         }
         lock.m_directories.push_back(std::move(entry.directory));
     }
+    for (auto const path : paths)
+        remove_leftover_temporaries(std::string(path));
     return lock;
 }
+
+void set_fault_hook(FaultHook hook) { fault_hook = hook; }
 
 CommandResult<DirectoryLock> lock_data_files(CommandContext const& context)
 {

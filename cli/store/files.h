@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -36,8 +37,14 @@ private:
     std::size_t m_size { 0 };
 };
 
-// Reads a whole file that must hold UTF-8 text. Failing to open or read it
-// (a directory included) and bytes that are not UTF-8 are Io errors.
+// Reads a whole file that must hold UTF-8 text. Only a regular file is
+// read: a directory is Io "Is a directory", and a FIFO, a device or a socket
+// is Io "<path> is not a regular file", refused before a byte is read (the
+// open cannot block, so a FIFO without a writer cannot hang the command).
+// The file is read by the size it has when opened, so memory stays in
+// proportion to it; a file that grows or shrinks meanwhile is Io "<path>
+// changed while it was read". Failing to open or read it and bytes that are
+// not UTF-8 are Io errors.
 [[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding);
 [[nodiscard]] CommandResult<std::string> read_text(std::string const& path);
 
@@ -62,12 +69,18 @@ private:
     int m_descriptor;
 };
 
+// What a temporary file holds: a secret is truncated before the file is
+// removed, so a failure never leaves its bytes under a name.
+enum class Content : unsigned char { Plain, Secret };
+
 // A new file beside a target, open for writing and removed again when it
 // goes out of scope, unless it was renamed into place first.
 class TemporaryFile {
 public:
-    // Creates ".<name>.XXXXXX" in the target's directory.
-    [[nodiscard]] static CommandResult<TemporaryFile> create(std::string const& target);
+    // Creates ".<name>.XXXXXX" in the target's directory: the name by which
+    // a later run that holds the directory's lock recognises it as left over
+    // by a run that was killed.
+    [[nodiscard]] static CommandResult<TemporaryFile> create(std::string const& target, Content content = Content::Plain);
 
     TemporaryFile(TemporaryFile&& other) noexcept;
     TemporaryFile& operator=(TemporaryFile&&) = delete;
@@ -82,11 +95,15 @@ public:
     [[nodiscard]] CommandResult<void> finish();
     // Renames the finished file over the target; nothing is left to remove.
     [[nodiscard]] CommandResult<void> rename_to(std::string const& target);
+    // Removes the name only, keeping the content: for a file that was linked
+    // into place under another name.
+    void unlink_name();
 
 private:
-    TemporaryFile(std::string path, Descriptor file);
+    TemporaryFile(std::string path, Descriptor file, Content content);
     std::string m_path;
     Descriptor m_file;
+    Content m_content;
 };
 
 // Replaces the file's whole content so that readers and crashes see either
@@ -98,23 +115,41 @@ private:
 
 // The same replacement with the content handed over in pieces, so a large
 // file never has to be held whole in memory: begin() creates the temporary
-// file, write() adds bytes to it, and commit() flushes it to disk and renames
-// it over the target. Dropped without a successful commit(), it removes the
+// file, write() adds bytes to it, finish() flushes it to disk, and the file
+// is put in place by commit() or, together with others, by
+// install_together(). Dropped before it is in place, it removes the
 // temporary file and the target keeps its old content.
 class FileReplacement {
 public:
     [[nodiscard]] static CommandResult<FileReplacement> begin(std::string const& path);
     [[nodiscard]] CommandResult<void> write(std::string_view bytes);
+    // Flushes the content to disk and closes the temporary file: all that is
+    // left is the rename, which cannot run out of space.
+    [[nodiscard]] CommandResult<void> finish();
+    // finish(), then the rename over the target.
     [[nodiscard]] CommandResult<void> commit();
 
+    // The file that is replaced (a symbolic link's target).
+    std::string const& target() const { return m_target; }
+
 private:
+    friend CommandResult<void> install_together(std::span<FileReplacement> replacements);
     FileReplacement(std::string target, TemporaryFile temporary);
     std::string m_target;
     TemporaryFile m_temporary;
     std::size_t m_written { 0 };
-    // Bytes handed to the disk ahead of commit(), so its flush waits less.
+    // Bytes handed to the disk ahead of finish(), so its flush waits less.
     std::size_t m_write_back_started { 0 };
 };
+
+// Puts finished replacements in place, in the given order and back to back:
+// nothing but the renames runs between the first and the last. When a rename
+// fails, the files already replaced get their old content back (a hard link
+// to each old file is kept until the last rename is done), so a failure
+// leaves every file as it was; only a crash between two renames can leave
+// the earlier files new and the later ones old. The directories are flushed
+// to disk afterwards.
+[[nodiscard]] CommandResult<void> install_together(std::span<FileReplacement> replacements);
 
 enum class CreateOutcome : unsigned char { Created, AlreadyExists };
 
@@ -134,6 +169,11 @@ enum class CreateOutcome : unsigned char { Created, AlreadyExists };
 // take none (a second lock on the same directory from the same process would
 // wait for itself). A directory that does not exist is skipped: no file can
 // be read from it and every write to it fails.
+//
+// Every run that creates a temporary file beside a data file holds this
+// lock, so once it is taken the temporary files beside the given files (named
+// as TemporaryFile names them) belong to runs that were killed: acquire()
+// removes them.
 class DirectoryLock {
 public:
     [[nodiscard]] static CommandResult<DirectoryLock> acquire(std::initializer_list<std::string_view> paths);

@@ -49,4 +49,12 @@ CommandResult<quenmark::SigningKey> load_or_create_key(std::string const& path)
     return key;
 }
 
+CommandResult<quenmark::SigningKey> load_or_create_key_locking(std::string const& path)
+{
+    if (path_exists(path))
+        return load_key(path);
+    auto const lock = TRY(DirectoryLock::acquire({ path }));
+    return load_or_create_key(path);
+}
+
 } // namespace corvellactl

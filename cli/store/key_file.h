@@ -17,6 +17,11 @@ namespace corvellactl {
 // file <path> is not valid hex" when its trimmed text is not 64 hex digits.
 [[nodiscard]] CommandResult<quenmark::SigningKey> load_or_create_key(std::string const& path);
 
+// load_or_create_key() for a command that holds no lock: when the key must
+// be created, the lock on the key file's directory is taken first, as every
+// run that writes there takes it.
+[[nodiscard]] CommandResult<quenmark::SigningKey> load_or_create_key_locking(std::string const& path);
+
 // Reads an existing key file (errors as above).
 [[nodiscard]] CommandResult<quenmark::SigningKey> load_key(std::string const& path);
 

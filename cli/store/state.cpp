@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <span>
 #include <utility>
 
 namespace corvellactl {
@@ -143,7 +144,7 @@ void write_store(Store const& store, std::string& out)
     static_cast<void>(write_store_draining(store, out, keep));
 }
 
-CommandResult<void> save_store(std::string const& path, Store const& store)
+CommandResult<FileReplacement> prepare_store(std::string const& path, Store const& store)
 {
     // The file form goes to the file in chunks as it is written, so the
     // whole text is never held in memory at once.
@@ -160,7 +161,14 @@ CommandResult<void> save_store(std::string const& path, Store const& store)
     };
     TRY(write_store_draining(store, chunk, drain));
     TRY(file.write(chunk));
-    return file.commit();
+    TRY(file.finish());
+    return file;
+}
+
+CommandResult<void> save_store(std::string const& path, Store const& store)
+{
+    auto file = TRY(prepare_store(path, store));
+    return install_together(std::span(&file, 1));
 }
 
 void replace_assignment(Store& store, corvella::TrainingAssignment assignment)

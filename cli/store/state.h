@@ -4,6 +4,7 @@
 // index; lookups scan in list order and take the first match.
 
 #include "context.h"
+#include "store/files.h"
 
 #include "corvella/assessment.h"
 #include "corvella/certificate.h"
@@ -25,6 +26,8 @@ struct Store {
     std::vector<corvella::KnowledgeCheckAttempt> attempts;
     std::vector<corvella::CompletionRecord> completions;
     std::vector<corvella::Certificate> certificates;
+
+    friend bool operator==(Store const&, Store const&) = default;
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty
@@ -40,6 +43,11 @@ struct Store {
 // Appends the file form: the five lists in order, pretty printed, no final
 // line feed.
 void write_store(Store const& store, std::string& out);
+
+// The store's file form written and flushed beside the state file, ready to
+// be put in place with the command's other files. Io when it cannot be
+// written.
+[[nodiscard]] CommandResult<FileReplacement> prepare_store(std::string const& path, Store const& store);
 
 // Replaces the state file with the store's file form, atomically.
 [[nodiscard]] CommandResult<void> save_store(std::string const& path, Store const& store);

@@ -46,10 +46,6 @@ quenmark::AuditEvent second_event()
 {
     return fixed_event("training.assignment.completed", "22222222-2222-4222-8222-222222222222");
 }
-quenmark::AuditEvent third_event()
-{
-    return fixed_event("training.certificate.issued", "33333333-3333-4333-8333-333333333333");
-}
 
 quenmark::SigningKey fixed_key(std::uint8_t fill = 3)
 {
@@ -159,7 +155,7 @@ std::string with_inserted(std::string text, std::string const& after, std::strin
     return text.insert(position + after.size(), insertion);
 }
 
-TEST(ChainAppender, TwoAppendsLeaveTheFilesOfThePlainAppendAfterEachStep)
+TEST(ChainAppender, AppendsWriteNothingUntilSavedAndThenTheFileOfThePlainAppends)
 {
     std::string const tool_chain = tool_written_chain();
     std::string const unknown_members = with_inserted(
@@ -186,13 +182,18 @@ TEST(ChainAppender, TwoAppendsLeaveTheFilesOfThePlainAppendAfterEachStep)
             test_support::write_file(plain, *start.content);
             test_support::write_file(kept, *start.content);
         }
+        auto const before = test_support::entries(kept_directory.path());
 
         corvellactl::ChainAppender appender(kept.string());
-        plain_append(plain, first_event());
         ASSERT_TRUE(has_value(appender.append(fixed_key(), first_event())));
-        EXPECT_EQ(test_support::read_file(kept), test_support::read_file(plain));
-        plain_append(plain, second_event());
         ASSERT_TRUE(has_value(appender.append(fixed_key(), second_event())));
+        EXPECT_EQ(test_support::entries(kept_directory.path()), before);
+        if (start.content) {
+            EXPECT_EQ(test_support::read_file(kept), *start.content);
+        }
+        ASSERT_TRUE(has_value(appender.save()));
+        plain_append(plain, first_event());
+        plain_append(plain, second_event());
         EXPECT_EQ(test_support::read_file(kept), test_support::read_file(plain));
 
         auto const text = test_support::read_file(kept);
@@ -200,30 +201,22 @@ TEST(ChainAppender, TwoAppendsLeaveTheFilesOfThePlainAppendAfterEachStep)
         EXPECT_EQ(text.find("nested"), std::string::npos);
         auto const count = corvellactl::verify_chain_file(kept.string(), fixed_key().verifying_key());
         ASSERT_TRUE(has_value(count));
+        EXPECT_EQ(*count, start.content && *start.content != "[]" ? 3u : 2u);
         EXPECT_EQ(test_support::entries(kept_directory.path()), Names { "audit.json" });
     }
 }
 
-TEST(ChainAppender, AfterAFailedAppendTheNextStartsFromTheFile)
+TEST(ChainAppender, SavingWithoutAppendsWritesTheChainAsItWasRead)
 {
-    ScratchDirectory directory;
-    std::filesystem::create_directory(directory / "chain");
-    auto const path = directory / "chain" / "audit.json";
-    corvellactl::ChainAppender appender(path.string());
-    ASSERT_TRUE(has_value(appender.append(fixed_key(), first_event())));
-
-    std::filesystem::rename(directory / "chain", directory / "moved");
-    EXPECT_EQ(error_text(appender.append(fixed_key(), second_event())), "io error: No such file or directory");
-
-    // Another chain takes the place of the one the appender wrote.
-    std::filesystem::create_directory(directory / "chain");
-    std::string const other = tool_written_chain();
-    test_support::write_file(path, other);
-    ScratchDirectory plain_directory;
-    test_support::write_file(plain_directory / "audit.json", other);
-    plain_append(plain_directory / "audit.json", third_event());
-    ASSERT_TRUE(has_value(appender.append(fixed_key(), third_event())));
-    EXPECT_EQ(test_support::read_file(path), test_support::read_file(plain_directory / "audit.json"));
+    std::string const tool_chain = tool_written_chain();
+    for (std::string const& content : { std::string("[]"), tool_chain }) {
+        ScratchDirectory directory;
+        auto const path = directory / "audit.json";
+        test_support::write_file(path, content);
+        corvellactl::ChainAppender appender(path.string());
+        ASSERT_TRUE(has_value(appender.save()));
+        EXPECT_EQ(test_support::read_file(path), content);
+    }
 }
 
 TEST(ChainAppender, InvalidChainFailsEveryAppendAndIsKept)

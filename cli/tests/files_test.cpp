@@ -1,5 +1,6 @@
 #include "store/files.h"
 
+#include "fault_plan.h"
 #include "scratch_files.h"
 #include "test_support.h"
 
@@ -9,11 +10,17 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <array>
+#include <map>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
+#include <algorithm>
 
 namespace {
 
@@ -155,6 +162,192 @@ TEST(FileReplacement, DroppedWithoutCommitLeavesTheTargetAndNoTemporaryFile)
     EXPECT_EQ(test_support::entries(directory.path()), Names { "state.json" });
     EXPECT_EQ(error_text(corvellactl::FileReplacement::begin((directory / "missing" / "x.json").string())),
               "io error: No such file or directory");
+}
+
+// Only regular files are read. A FIFO without a writer is refused at once
+// rather than waited on, and a device is never read (/dev/zero never ends).
+TEST(Files, OnlyRegularFilesAreRead)
+{
+    ScratchDirectory directory;
+    auto const fifo = (directory / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto const socket_path = (directory / "socket").string();
+    int const listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr const*>(&address), sizeof address), 0);
+    std::filesystem::create_directory(directory / "directory");
+    test_support::write_file(directory / "file", "text");
+    std::filesystem::create_symlink(directory / "file", directory / "link");
+    std::filesystem::create_symlink(directory / "fifo", directory / "link-to-fifo");
+
+    struct Row {
+        std::string path;
+        std::string expected;
+    };
+    std::vector<Row> const rows {
+        { fifo, "io error: " + fifo + " is not a regular file" },
+        { (directory / "link-to-fifo").string(), "io error: " + (directory / "link-to-fifo").string()
+                                                     + " is not a regular file" },
+        { socket_path, "io error: No such device or address" },
+        { "/dev/zero", "io error: /dev/zero is not a regular file" },
+        { "/dev/null", "io error: /dev/null is not a regular file" },
+        { (directory / "directory").string(), "io error: Is a directory" },
+        { (directory / "missing").string(), "io error: No such file or directory" },
+        { (directory / "link").string(), "<value>" },
+    };
+    for (auto const& row : rows)
+        EXPECT_EQ(error_text(corvellactl::read_text(row.path)), row.expected) << row.path;
+    ::close(listening);
+}
+
+// The file is read by the size it had when opened; one that grows or shrinks
+// meanwhile is refused instead of read in part or without bound.
+TEST(Files, AFileThatChangesWhileReadIsRefused)
+{
+    ScratchDirectory directory;
+    auto const path = directory / "state.json";
+    std::string const content = test_support::patterned(5000);
+    for (std::string_view const change : { "grows", "shrinks" }) {
+        test_support::write_file(path, content);
+        fault_plan::Plan plan { .operation = fault_plan::FileOperation::Read,
+                                .before = [&](std::uint64_t call) {
+                                    if (call != 1)
+                                        return;
+                                    if (change == "grows")
+                                        test_support::write_file(path, content + "more");
+                                    else
+                                        std::filesystem::resize_file(path, 10);
+                                } };
+        fault_plan::Injected const injected(plan);
+        EXPECT_EQ(error_text(corvellactl::read_text(path.string())),
+                  "io error: " + path.string() + " changed while it was read")
+            << change;
+    }
+    test_support::write_file(path, "");
+    EXPECT_EQ(error_text(corvellactl::read_text(path.string())), "<value>");
+}
+
+// Holding the lock proves that no other run uses the temporary files beside
+// the guarded files, so those that killed runs left behind are removed; a
+// name that only looks alike, or that is not a file, stays.
+TEST(Files, TakingTheLockRemovesWhatKilledRunsLeftBeside)
+{
+    ScratchDirectory directory;
+    test_support::write_file(directory / "state.json", "state");
+    test_support::write_file(directory / "key.hex", "seed");
+    Names const leftovers { ".state.json.Ab12Cd", ".state.json.000000", ".key.hex.zzzzzz" };
+    Names const kept { ".state.json.Ab12C", ".state.json.Ab-2Cd", ".state.json.Ab12Cde", "state.json.Ab12Cd",
+                       ".audit.json.Ab12Cd", ".state.json.Ab12Cd~" };
+    for (auto const& name : kept)
+        test_support::write_file(directory / name, "other");
+    for (auto const& name : leftovers)
+        test_support::write_file(directory / name, "left over");
+    // A temporary key file that was already linked into place is the key
+    // file itself under a second name: only that name goes.
+    std::filesystem::remove(directory / ".key.hex.zzzzzz");
+    std::filesystem::create_hard_link(directory / "key.hex", directory / ".key.hex.zzzzzz");
+    std::filesystem::create_directory(directory / ".state.json.Dir123");
+    std::filesystem::create_symlink(directory / "state.json", directory / ".state.json.Lnk123");
+
+    {
+        auto const lock = corvellactl::DirectoryLock::acquire(
+            { (directory / "state.json").string(), (directory / "key.hex").string() });
+        ASSERT_TRUE(has_value(lock));
+    }
+    Names expected = kept;
+    for (auto const& name : { ".state.json.Dir123", ".state.json.Lnk123", "key.hex", "state.json" })
+        expected.emplace_back(name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test_support::entries(directory.path()), expected);
+    EXPECT_EQ(test_support::read_file(directory / "key.hex"), "seed");
+}
+
+// Files replaced together: when a later one cannot be put in place, the
+// earlier ones get their old content back, whether they existed or not.
+TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
+{
+    struct Row {
+        char const* name;
+        bool first_exists;
+        bool second_is_directory; // the real file system refuses the rename
+        std::uint64_t failing_rename;
+        std::map<std::uint64_t, int> also_failing {};
+        char const* first_after { "old chain" };
+    };
+    std::vector<Row> const rows {
+        { "second path now a directory", true, true, 0 },
+        { "second path now a directory, first file new", false, true, 0 },
+        { "keeping the old first file fails", true, false, 1 },
+        { "first rename fails", true, false, 2 },
+        { "second rename fails", true, false, 3 },
+        { "second rename fails, first file new", false, false, 2 },
+        // Without a second name for the old file the new one stays, whole.
+        { "second rename fails, no hard links", true, false, 3, { { 1, EPERM } }, "new" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDirectory directory;
+        auto const first = directory / "audit.json";
+        auto const second = directory / "state.json";
+        if (row.first_exists)
+            test_support::write_file(first, "old chain");
+        test_support::write_file(second, "old state");
+        auto const before = test_support::entries(directory.path());
+
+        {
+            std::array<corvellactl::FileReplacement, 2> files { *corvellactl::FileReplacement::begin(first.string()),
+                                                                *corvellactl::FileReplacement::begin(second.string()) };
+            for (auto& file : files) {
+                ASSERT_TRUE(has_value(file.write("new")));
+                ASSERT_TRUE(has_value(file.finish()));
+            }
+            if (row.second_is_directory) {
+                std::filesystem::remove(second);
+                std::filesystem::create_directory(second);
+            }
+            fault_plan::Plan plan { .operation = fault_plan::FileOperation::Rename, .nth = row.failing_rename,
+                                    .error = EIO, .more = row.also_failing };
+            fault_plan::Injected const injected(plan);
+            EXPECT_NE(error_text(corvellactl::install_together(files)), "<value>");
+        }
+        if (row.first_exists) {
+            EXPECT_EQ(test_support::read_file(first), row.first_after);
+        }
+        EXPECT_EQ(std::filesystem::exists(first), row.first_exists);
+        if (!row.second_is_directory) {
+            EXPECT_EQ(test_support::read_file(second), "old state");
+        }
+        EXPECT_EQ(test_support::entries(directory.path()), before);
+    }
+}
+
+// Whatever step of creating the key file fails, no file is left that holds
+// the seed: the key file exists whole, or not at all.
+TEST(Files, AFailedExclusiveCreationLeavesNoCopyOfTheSecret)
+{
+    for (auto const operation : fault_plan::every_operation) {
+        for (std::uint64_t nth = 1;; ++nth) {
+            SCOPED_TRACE(std::string(fault_plan::name(operation)) + " " + std::to_string(nth));
+            ScratchDirectory directory;
+            auto const path = (directory / "key.hex").string();
+            fault_plan::Plan plan { .operation = operation, .nth = nth,
+                                    .error = fault_plan::typical_error(operation) };
+            auto const outcome = [&] {
+                fault_plan::Injected const injected(plan);
+                return corvellactl::create_file_exclusively(path, "secret seed", 0600);
+            }();
+            if (has_value(outcome)) {
+                EXPECT_EQ(test_support::entries(directory.path()), Names { "key.hex" });
+                EXPECT_EQ(test_support::read_file(path), "secret seed");
+            } else {
+                EXPECT_EQ(test_support::entries(directory.path()), Names {});
+            }
+            if (!plan.fired)
+                break;
+        }
+    }
 }
 
 } // namespace

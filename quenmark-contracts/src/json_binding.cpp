@@ -64,7 +64,16 @@ Read<void> read_value(ValueReader& reader, Uuid& out)
 
 Read<void> read_value(ValueReader& reader, Slug& out) { return read_text_form(reader, out); }
 
-Read<void> read_value(ValueReader& reader, Timestamp& out) { return read_text_form(reader, out); }
+// Read instants are written back; one the text form cannot hold is refused.
+Read<void> read_value(ValueReader& reader, Timestamp& out)
+{
+    std::string_view const text = TRY(reader.string_view());
+    auto parsed = Timestamp::parse_stored(text);
+    if (!parsed)
+        return unexpected(reader.error(parsed.error().text()));
+    out = *parsed;
+    return {};
+}
 
 Read<void> read_value(ValueReader& reader, ContentHash& out) { return read_text_form(reader, out); }
 

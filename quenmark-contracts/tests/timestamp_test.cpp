@@ -136,6 +136,38 @@ TEST(TimestampText, RejectsItsOwnTextBeforeYearZero)
     EXPECT_FALSE(Timestamp::parse(before_year_zero.to_text()).has_value());
 }
 
+// Instants read from files are written back, so reading them refuses the
+// ones whose text form would be Unix seconds, and only those.
+TEST(TimestampParse, StoredInstantsAreThoseItsTextFormWritesBack)
+{
+    std::string const before_year_zero = "the instant converted to UTC lies before 0000-01-01T00:00:00Z";
+    std::vector<TextCase> const cases {
+        { "0000-01-01T00:00:00+00:01", before_year_zero },
+        { "0000-01-01T00:30:00+01:00", before_year_zero },
+        { "0000-01-01T23:58:59+23:59", before_year_zero },
+        { "0000-01-01T00:00:00Z", "0000-01-01T00:00:00Z" },
+        { "0000-01-01T01:00:00+01:00", "0000-01-01T00:00:00Z" },
+        { "0000-01-01T00:00:00-23:59", "0000-01-01T23:59:00Z" },
+        { "9999-12-31T23:59:59.999999999Z", "9999-12-31T23:59:59Z" },
+        { "9999-12-31T23:30:00-01:00", "the instant converted to UTC lies after 9999-12-31T23:59:59Z" },
+        { "x", "the 'year' component could not be parsed" },
+    };
+    for (auto const& [input, expected] : cases) {
+        auto const stored = Timestamp::parse_stored(input);
+        if (expected.find(' ') == std::string_view::npos) {
+            ASSERT_TRUE(stored.has_value()) << input;
+            EXPECT_EQ(stored->to_text(), expected);
+            auto const again = Timestamp::parse_stored(stored->to_text());
+            ASSERT_TRUE(again.has_value()) << input;
+            EXPECT_EQ(*again, *stored);
+            continue;
+        }
+        EXPECT_EQ(test_support::error_text(stored),
+                  "validation failed: invalid RFC 3339 timestamp \"" + std::string(input) + "\": "
+                      + std::string(expected));
+    }
+}
+
 TEST(TimestampText, ClampsToTheEarliestWritableInstant)
 {
     EXPECT_EQ(Timestamp::earliest_text_writable().to_text(), "0000-01-01T00:00:00Z");

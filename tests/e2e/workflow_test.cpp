@@ -570,37 +570,22 @@ TEST(Verify, UnknownCertificatesAndANewKey)
                  .changed = { e2e::audit_file, e2e::key_file } });
 }
 
-TEST(OrderOfEffects, KeyAndAuditFailuresAfterTheResultLine)
+// Result lines come only after the files hold what they name: a key or an
+// audit failure prints nothing but the error and leaves the state and the
+// chain as they were.
+TEST(OrderOfEffects, KeyAndAuditFailuresPrintOnlyTheErrorAndStoreNothing)
 {
     std::string const bad_key = std::string(63, 'a');
     std::string const key_error = "Error: signing key file corvella-signing-key.hex is not valid hex\n";
-    // assign prints before it obtains the key; the state file stays as it was.
-    {
-        ScratchDirectory directory;
-        e2e::write_file(directory / e2e::state_file, e2e::standard_state());
-        e2e::write_file(directory / e2e::key_file, bad_key);
-        auto const before = snapshot(directory.path());
-        auto const result = run(directory.path(), { "assign", "--assessment-id", fixture_assessment });
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out.rfind("created assignment ", 0), 0u) << result.out;
-        EXPECT_EQ(e2e::lines(result.out).size(), 1u);
-        EXPECT_EQ(result.err, key_error);
-        EXPECT_EQ(changed_files(before, snapshot(directory.path())), Names {});
-    }
-    // attempt prints the attempt line only; certify, verify and audit verify print nothing.
     {
         ScratchDirectory directory;
         e2e::write_file(directory / e2e::state_file, e2e::standard_state());
         std::string const certificate = certify_fixture(directory);
         e2e::write_file(directory / e2e::key_file, bad_key);
-        auto const before = snapshot(directory.path());
-        auto const attempted
-            = run(directory.path(), { "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::all_correct });
-        EXPECT_EQ(attempted.status, 1);
-        EXPECT_EQ(attempted.out.rfind("attempt ", 0), 0u) << attempted.out;
-        EXPECT_EQ(e2e::lines(attempted.out).size(), 1u);
-        EXPECT_EQ(attempted.err, key_error);
         for (auto const& arguments : std::vector<std::vector<std::string>> {
+                 { "assign", "--assessment-id", fixture_assessment },
+                 { "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::all_correct },
+                 { "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::one_correct },
                  { "certify", "--completion-id", fixture_completion },
                  { "verify", "--certificate-id", certificate },
                  { "audit", "verify" },
@@ -608,23 +593,37 @@ TEST(OrderOfEffects, KeyAndAuditFailuresAfterTheResultLine)
             SCOPED_TRACE(arguments.front());
             expect_run(directory, arguments, { .err = key_error });
         }
-        EXPECT_EQ(changed_files(before, snapshot(directory.path())), Names {});
     }
-    // An audit path that cannot be read fails the append after the line(s).
+    // An audit path that cannot be read fails before anything is printed;
+    // only the key, which the commands obtain first, is created.
     {
         ScratchDirectory directory;
         e2e::write_file(directory / e2e::state_file, e2e::standard_state());
         std::filesystem::create_directory(directory / e2e::audit_file);
         auto const before = snapshot(directory.path());
-        auto const attempted
-            = run(directory.path(), { "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::all_correct });
-        EXPECT_EQ(attempted.status, 1);
-        EXPECT_EQ(e2e::lines(attempted.out).size(), 1u) << attempted.out;
-        EXPECT_EQ(attempted.err, "Error: io error: Is a directory\n");
-        auto const certified = run(directory.path(), { "certify", "--completion-id", fixture_completion });
-        EXPECT_EQ(certified.out.rfind("issued certificate ", 0), 0u) << certified.out;
-        EXPECT_EQ(certified.err, "Error: io error: Is a directory\n");
+        for (auto const& arguments : std::vector<std::vector<std::string>> {
+                 { "assign", "--assessment-id", fixture_assessment },
+                 { "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::all_correct },
+                 { "certify", "--completion-id", fixture_completion },
+             }) {
+            SCOPED_TRACE(arguments.front());
+            auto const result = run(directory.path(), arguments);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, "Error: io error: Is a directory\n");
+        }
         EXPECT_EQ(changed_files(before, snapshot(directory.path())), Names { e2e::key_file });
+        EXPECT_EQ(e2e::entries(directory / e2e::audit_file), Names {});
+    }
+    // verify prints INVALID only once its failure event is stored.
+    {
+        ScratchDirectory directory;
+        e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+        std::string const certificate = certify_fixture(directory, "1");
+        std::filesystem::remove(directory / e2e::audit_file);
+        std::filesystem::create_directory(directory / e2e::audit_file);
+        expect_run(directory, { "verify", "--certificate-id", certificate, "--at", "2999-01-01T00:00:00Z" },
+                   { .err = "Error: io error: Is a directory\n" });
     }
 }
 

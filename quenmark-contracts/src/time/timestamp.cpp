@@ -189,17 +189,33 @@ Timestamp Timestamp::max() { return Timestamp(max_seconds, max_nanoseconds); }
 
 Timestamp Timestamp::earliest_text_writable() { return Timestamp(year_zero_seconds, 0); }
 
+namespace {
+
+ContractError invalid_timestamp(std::string_view text, std::string_view description)
+{
+    std::string message = "invalid RFC 3339 timestamp ";
+    message.append(quoted(text));
+    message.append(": ");
+    message.append(description);
+    return ContractError::validation_failed(std::move(message));
+}
+
+} // namespace
+
 Expected<Timestamp, ContractError> Timestamp::parse(std::string_view text)
 {
     auto seconds = Rfc3339Reader(text).read();
-    if (!seconds) {
-        std::string message = "invalid RFC 3339 timestamp ";
-        message.append(quoted(text));
-        message.append(": ");
-        message.append(seconds.error());
-        return unexpected(ContractError::validation_failed(std::move(message)));
-    }
+    if (!seconds)
+        return unexpected(invalid_timestamp(text, seconds.error()));
     return Timestamp(*seconds, 0);
+}
+
+Expected<Timestamp, ContractError> Timestamp::parse_stored(std::string_view text)
+{
+    auto const instant = TRY(parse(text));
+    if (!instant.is_text_writable())
+        return unexpected(invalid_timestamp(text, "the instant converted to UTC lies before 0000-01-01T00:00:00Z"));
+    return instant;
 }
 
 std::string Timestamp::to_text() const

@@ -32,6 +32,12 @@ public:
     // fraction (truncated), Z/z or +hh:mm/-hh:mm (converted to UTC). Failure:
     // ValidationFailed "invalid RFC 3339 timestamp " + quoted input + ": " + description.
     [[nodiscard]] static Expected<Timestamp, ContractError> parse(std::string_view text);
+    // parse() for an instant read from a file that is written back: one that
+    // lies before 0000-01-01T00:00:00Z once converted to UTC (a year 0000
+    // date with a positive offset) would be written as Unix seconds, which
+    // no reader accepts, so it is refused with the description "the instant
+    // converted to UTC lies before 0000-01-01T00:00:00Z".
+    [[nodiscard]] static Expected<Timestamp, ContractError> parse_stored(std::string_view text);
 
     // RFC 3339 with "Z" (fraction only when non-zero, trailing zeros removed),
     // or signed Unix seconds for years before 0.
