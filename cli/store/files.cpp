@@ -1,6 +1,6 @@
 #include "store/files.h"
 
-#include <simdjson.h>
+#include "quenmark/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -203,7 +203,7 @@ CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t 
         size += static_cast<std::size_t>(count);
     }
     std::memset(bytes.get() + size, 0, capacity - size + padding);
-    if (!simdjson::validate_utf8(bytes.get(), size))
+    if (!quenmark::is_valid_utf8({ bytes.get(), size }))
         return quenmark::unexpected(CommandError::io(std::string(not_utf8_text)));
 
     PaddedText text;

@@ -108,51 +108,6 @@ std::size_t first_non_white_space(std::string_view text)
     return index;
 }
 
-// The offset of the first byte that does not start or continue a well-formed
-// UTF-8 sequence (overlong forms, surrogates and values past U+10FFFF refused).
-std::optional<std::size_t> first_invalid_utf8(std::string_view text)
-{
-    std::size_t index = 0;
-    while (index < text.size()) {
-        auto const lead = static_cast<unsigned char>(text[index]);
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return index;
-        }
-        for (std::size_t part = 1; part < length; ++part) {
-            if (index + part >= text.size())
-                return index;
-            auto const byte = static_cast<unsigned char>(text[index + part]);
-            unsigned char const minimum = part == 1 ? low : 0x80;
-            unsigned char const maximum = part == 1 ? high : 0xBF;
-            if (byte < minimum || byte > maximum)
-                return index;
-        }
-        index += length;
-    }
-    return std::nullopt;
-}
-
 // A plain recursive-descent check of the JSON grammar, run only once reading
 // has failed on something simdjson reports without a position (or with a
 // coarse reason). It finds the first syntax error in the document, with a
