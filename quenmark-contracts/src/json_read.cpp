@@ -6,6 +6,8 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -149,16 +151,8 @@ Read<bool> read_null(DocumentState const& state, ondemand::value& value, std::si
 }
 
 // The document is read as a root value only when it is an array or an
-// object (scalar roots are read as an array's element, see below).
-Read<bool> read_null(DocumentState const& state, ondemand::document& document, std::size_t offset)
-{
-    ondemand::json_type type {};
-    if (auto const code = document.type().get(type))
-        return unexpected(syntax_failure(state, code, offset));
-    if (type == ondemand::json_type::null)
-        return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
-    return false;
-}
+// object (scalar roots are read as an array's element), so never null.
+Read<bool> read_null(DocumentState const&, ondemand::document&, std::size_t) { return false; }
 
 std::size_t start_offset(DocumentState const& state, ValueReader const& reader)
 {
@@ -209,6 +203,46 @@ std::optional<std::string_view> plain_string(ondemand::value& value)
     return std::string_view(start, length);
 }
 
+// A scalar, validated and consumed, as its text: a string's unescaped value,
+// a number's token, "true", "false" or "null".
+template<typename Source>
+Read<std::string_view> scalar_text(DocumentState const& state, Source& source, ondemand::json_type type,
+                                   std::size_t offset)
+{
+    switch (type) {
+    case ondemand::json_type::string: {
+        std::string_view text;
+        if (auto const code = source.get_string().get(text))
+            return unexpected(syntax_failure(state, code, offset));
+        return text;
+    }
+    case ondemand::json_type::number: {
+        auto const token = trimmed_token(raw_token(source));
+        double number = 0;
+        if (auto const code = source.get_double().get(number))
+            return unexpected(number_failure(state, code, offset, token.size()));
+        return token;
+    }
+    case ondemand::json_type::boolean: {
+        bool flag = false;
+        if (auto const code = source.get_bool().get(flag))
+            return unexpected(syntax_failure(state, code, offset));
+        return std::string_view(flag ? "true" : "false");
+    }
+    case ondemand::json_type::null:
+        if (!TRY(read_null(state, source, offset)))
+            return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
+        return std::string_view("null");
+    case ondemand::json_type::array:
+    case ondemand::json_type::object:
+        break;
+    }
+    return unexpected(syntax_failure(state, simdjson::TAPE_ERROR, offset));
+}
+
+// What a typed accessor wanted, for the wording of a mismatch.
+enum class Wanted { Any, Integer };
+
 class Reading {
 public:
     explicit Reading(ValueReader& reader)
@@ -218,7 +252,6 @@ public:
     }
 
     std::size_t offset() const { return start_offset(m_state, m_reader); }
-    ReadError at_start(std::string message) const { return ReadError { std::move(message), offset() }; }
     ReadError syntax(simdjson::error_code code) const { return syntax_failure(m_state, code, offset()); }
 
     // How the value would be named in "invalid type: ..." (validating it on
@@ -229,53 +262,35 @@ public:
             ondemand::json_type type {};
             if (auto const code = source.type().get(type))
                 return unexpected(syntax(code));
-            switch (type) {
-            case ondemand::json_type::array:
+            if (type == ondemand::json_type::array)
                 return std::string("sequence");
-            case ondemand::json_type::object:
+            if (type == ondemand::json_type::object)
                 return std::string("map");
-            case ondemand::json_type::string: {
-                std::string_view text;
-                if (auto const code = source.get_string().get(text))
-                    return unexpected(syntax(code));
+            auto const text = TRY(scalar_text(m_state, source, type, offset()));
+            if (type == ondemand::json_type::string)
                 return "string " + quoted(text);
-            }
-            case ondemand::json_type::number: {
-                auto const token = trimmed_token(raw_token(source));
-                double number = 0;
-                if (auto const code = source.get_double().get(number))
-                    return unexpected(number_failure(m_state, code, offset(), token.size()));
-                std::string text = is_integer_text(token) ? "integer `" : "floating point `";
-                text += token;
-                text += '`';
-                return text;
-            }
-            case ondemand::json_type::boolean: {
-                bool flag = false;
-                if (auto const code = source.get_bool().get(flag))
-                    return unexpected(syntax(code));
-                return std::string(flag ? "boolean `true`" : "boolean `false`");
-            }
-            case ondemand::json_type::null: {
-                if (!TRY(read_null(m_state, source, offset())))
-                    return unexpected(syntax(simdjson::INCORRECT_TYPE));
-                return std::string("null");
-            }
-            }
-            return unexpected(syntax(simdjson::TAPE_ERROR));
+            if (type == ondemand::json_type::number)
+                return (is_integer_text(text) ? "integer `" : "floating point `") + std::string(text) + '`';
+            if (type == ondemand::json_type::boolean)
+                return "boolean `" + std::string(text) + '`';
+            return std::string("null");
         });
     }
 
-    ReadError invalid_type(std::string_view expected)
+    // "invalid type: <found>, expected <expected>"; for an integer accessor,
+    // which fails on an integer only when it is out of range, "invalid value:
+    // integer `<n>`, expected <expected>".
+    ReadError mismatch(std::string_view expected, Wanted wanted)
     {
         auto found = describe();
         if (!found)
             return std::move(found).error();
-        std::string message = "invalid type: ";
+        bool const out_of_range = wanted == Wanted::Integer && found->starts_with("integer `");
+        std::string message = out_of_range ? "invalid value: " : "invalid type: ";
         message += *found;
         message += ", expected ";
         message += expected;
-        return at_start(std::move(message));
+        return ReadError { std::move(message), offset() };
     }
 
     // The failure after a typed accessor returned `code`: a type mismatch
@@ -283,45 +298,21 @@ public:
     ReadError failure(simdjson::error_code code, std::string_view expected)
     {
         if (code == simdjson::INCORRECT_TYPE)
-            return invalid_type(expected);
+            return mismatch(expected, Wanted::Any);
         return syntax(code);
-    }
-
-    // The failure for a value that is not an integer inside `expected`'s range.
-    ReadError integer_failure(std::string_view expected)
-    {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> ReadError {
-            ondemand::json_type type {};
-            if (auto const code = source.type().get(type))
-                return syntax(code);
-            if (type != ondemand::json_type::number)
-                return invalid_type(expected);
-            auto const token = trimmed_token(raw_token(source));
-            double number = 0;
-            if (auto const code = source.get_double().get(number))
-                return number_failure(m_state, code, offset(), token.size());
-            std::string message = is_integer_text(token) ? "invalid value: integer `" : "invalid type: floating point `";
-            message += token;
-            message += "`, expected ";
-            message += expected;
-            return at_start(std::move(message));
-        });
     }
 
     Read<std::uint64_t> unsigned_integer(std::uint64_t maximum, std::string_view expected)
     {
         return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::uint64_t> {
             std::uint64_t value = 0;
-            if (source.get_uint64().get(value) == simdjson::SUCCESS) [[likely]] {
-                if (value <= maximum)
-                    return value;
-                return unexpected(out_of_range(expected));
-            }
+            if (source.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
+                return value;
             // "-0" is zero, which every unsigned type holds.
             std::int64_t signed_value = 0;
             if (source.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
                 return std::uint64_t { 0 };
-            return unexpected(integer_failure(expected));
+            return unexpected(mismatch(expected, Wanted::Integer));
         });
     }
 
@@ -331,22 +322,11 @@ public:
             std::int64_t value = 0;
             if (source.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
                 return value;
-            return unexpected(integer_failure(expected));
+            return unexpected(mismatch(expected, Wanted::Integer));
         });
     }
 
-    // A well-formed integer that the wanted type cannot hold.
-    ReadError out_of_range(std::string_view expected)
-    {
-        auto const token = ValueReaderAccess::visit(m_reader, [](auto& source) { return trimmed_token(raw_token(source)); });
-        std::string message = "invalid value: integer `";
-        message += token;
-        message += "`, expected ";
-        message += expected;
-        return at_start(std::move(message));
-    }
-
-    Read<std::string_view> string(std::string_view expected)
+    Read<std::string_view> string()
     {
         return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string_view> {
             if constexpr (std::is_same_v<std::remove_cvref_t<decltype(source)>, ondemand::value>) {
@@ -355,7 +335,7 @@ public:
             }
             std::string_view text;
             if (auto const code = source.get_string().get(text)) [[unlikely]]
-                return unexpected(failure(code, expected));
+                return unexpected(failure(code, "a string"));
             return text;
         });
     }
@@ -379,6 +359,28 @@ private:
     DocumentState& m_state;
 };
 
+// Opens the reader's value as an array or an object (Container), nested as
+// `depth` counts it: a value of another kind fails with "invalid type"
+// naming `expected`.
+template<typename Container>
+Read<Container> open(ValueReader& reader, DepthGuard const& depth, std::string_view expected)
+{
+    return ValueReaderAccess::visit(reader, [&](auto& source) -> Read<Container> {
+        Container container;
+        auto opened = [&] {
+            if constexpr (std::is_same_v<Container, ondemand::array>)
+                return source.get_array();
+            else
+                return source.get_object();
+        }();
+        if (auto const code = std::move(opened).get(container)) [[unlikely]]
+            return unexpected(Reading(reader).failure(code, expected));
+        if (depth.too_deep())
+            return unexpected(reader.error("recursion limit exceeded"));
+        return container;
+    });
+}
+
 struct MemberName {
     std::string_view name;
     // The offset of the name's opening quotation mark.
@@ -401,70 +403,66 @@ Read<MemberName> member_name(DocumentState const& state, ondemand::field& field)
     return member;
 }
 
-// Validates a scalar, or opens an array or object and pushes it on the skip
-// stack (counting it against the depth limit).
+// Calls on_member(name, value) for each member of an opened object in turn.
+template<typename Callback>
+Read<void> for_each_member(ValueReader& reader, ondemand::object& object, Callback&& on_member)
+{
+    DocumentState& state = ValueReaderAccess::state(reader);
+    for (auto field_result : object) {
+        ondemand::field field;
+        if (auto const code = std::move(field_result).get(field)) [[unlikely]]
+            return unexpected(Reading(reader).syntax(code));
+        auto const name = TRY(member_name(state, field));
+        ValueReader member(state, &field.value());
+        TRY(on_member(name, member));
+    }
+    return {};
+}
+
+// Opens an array or an object being skipped as a frame of the skip stack.
+template<typename Container, auto next, auto end>
+Read<void> open_frame(DocumentState& state, simdjson::simdjson_result<Container> opened, std::size_t offset)
+{
+    Container container;
+    if (auto const code = std::move(opened).get(container))
+        return unexpected(syntax_failure(state, code, offset));
+    if (++state.depth > read_max_depth)
+        return unexpected(ReadError { "recursion limit exceeded", offset });
+    SkipFrame frame;
+    frame.is_object = std::is_same_v<Container, ondemand::object>;
+    if (auto const code = container.begin().get(frame.*next))
+        return unexpected(syntax_failure(state, code, offset));
+    if (auto const code = container.end().get(frame.*end))
+        return unexpected(syntax_failure(state, code, offset));
+    state.skip_stack.push_back(frame);
+    return {};
+}
+
+// Validates a scalar, or opens an array or object on the skip stack.
 template<typename Source>
 Read<void> skip_or_open(DocumentState& state, Source& source, std::size_t offset)
 {
     ondemand::json_type type {};
     if (auto const code = source.type().get(type))
         return unexpected(syntax_failure(state, code, offset));
-    switch (type) {
-    case ondemand::json_type::array: {
-        ondemand::array array;
-        if (auto const code = source.get_array().get(array))
-            return unexpected(syntax_failure(state, code, offset));
-        if (++state.depth > read_max_depth)
-            return unexpected(ReadError { "recursion limit exceeded", offset });
-        SkipFrame frame;
-        frame.is_object = false;
-        if (auto const code = array.begin().get(frame.array_next))
-            return unexpected(syntax_failure(state, code, offset));
-        if (auto const code = array.end().get(frame.array_end))
-            return unexpected(syntax_failure(state, code, offset));
-        state.skip_stack.push_back(frame);
-        return {};
+    if (type == ondemand::json_type::array)
+        return open_frame<ondemand::array, &SkipFrame::array_next, &SkipFrame::array_end>(state, source.get_array(), offset);
+    if (type == ondemand::json_type::object) {
+        return open_frame<ondemand::object, &SkipFrame::object_next, &SkipFrame::object_end>(state, source.get_object(),
+                                                                                              offset);
     }
-    case ondemand::json_type::object: {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object))
-            return unexpected(syntax_failure(state, code, offset));
-        if (++state.depth > read_max_depth)
-            return unexpected(ReadError { "recursion limit exceeded", offset });
-        SkipFrame frame;
-        frame.is_object = true;
-        if (auto const code = object.begin().get(frame.object_next))
-            return unexpected(syntax_failure(state, code, offset));
-        if (auto const code = object.end().get(frame.object_end))
-            return unexpected(syntax_failure(state, code, offset));
-        state.skip_stack.push_back(frame);
-        return {};
-    }
-    case ondemand::json_type::string: {
-        std::string_view text;
-        if (auto const code = source.get_string().get(text))
-            return unexpected(syntax_failure(state, code, offset));
-        return {};
-    }
-    case ondemand::json_type::number: {
-        auto const token = trimmed_token(raw_token(source));
-        double number = 0;
-        if (auto const code = source.get_double().get(number))
-            return unexpected(number_failure(state, code, offset, token.size()));
-        return {};
-    }
-    case ondemand::json_type::boolean: {
-        bool flag = false;
-        if (auto const code = source.get_bool().get(flag))
-            return unexpected(syntax_failure(state, code, offset));
-        return {};
-    }
-    case ondemand::json_type::null:
-        if (!TRY(read_null(state, source, offset)))
-            return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
-        return {};
-    }
-    return unexpected(syntax_failure(state, simdjson::TAPE_ERROR, offset));
+    TRY(scalar_text(state, source, type, offset));
+    return {};
+}
+
+// Steps a frame's iterator past the child taken last; false at the end.
+template<typename Iterator>
+bool advance(SkipFrame& frame, Iterator& next, Iterator const& end)
+{
+    if (frame.child_pending)
+        ++next;
+    frame.child_pending = false;
+    return next != end;
 }
 
 // Validates a whole value and discards it. Nested arrays and objects are
@@ -490,32 +488,22 @@ Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
     TRY(skip_or_open(state, source, offset));
     while (state.skip_stack.size() > base) {
         auto& frame = state.skip_stack.back();
+        bool const more = frame.is_object ? advance(frame, frame.object_next, frame.object_end)
+                                          : advance(frame, frame.array_next, frame.array_end);
+        if (!more) {
+            state.skip_stack.pop_back();
+            --state.depth;
+            continue;
+        }
         ondemand::value child;
         if (frame.is_object) {
-            if (frame.child_pending)
-                ++frame.object_next;
-            frame.child_pending = false;
-            if (!(frame.object_next != frame.object_end)) {
-                state.skip_stack.pop_back();
-                --state.depth;
-                continue;
-            }
             ondemand::field field;
             if (auto const code = (*frame.object_next).get(field))
                 return unexpected(syntax_failure(state, code, offset));
             TRY(member_name(state, field));
             child = field.value();
-        } else {
-            if (frame.child_pending)
-                ++frame.array_next;
-            frame.child_pending = false;
-            if (!(frame.array_next != frame.array_end)) {
-                state.skip_stack.pop_back();
-                --state.depth;
-                continue;
-            }
-            if (auto const code = (*frame.array_next).get(child))
-                return unexpected(syntax_failure(state, code, offset));
+        } else if (auto const code = (*frame.array_next).get(child)) {
+            return unexpected(syntax_failure(state, code, offset));
         }
         frame.child_pending = true;
         // May push, which invalidates `frame`.
@@ -611,13 +599,13 @@ std::size_t ValueReader::document_size() const { return m_state->text().size(); 
 Read<std::string> ValueReader::string()
 {
     m_consumed = true;
-    return std::string(TRY(Reading(*this).string("a string")));
+    return std::string(TRY(Reading(*this).string()));
 }
 
 Read<std::string_view> ValueReader::string_view()
 {
     m_consumed = true;
-    return Reading(*this).string("a string");
+    return Reading(*this).string();
 }
 
 Read<std::uint64_t> ValueReader::u64()
@@ -668,33 +656,26 @@ Read<bool> ValueReader::is_null()
 Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> names)
 {
     m_consumed = true;
-    auto const found = TRY(Reading(*this).string("a string"));
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        if (names[index] == found)
-            return index;
-    }
-    return unexpected(error(unknown_variant(found, names)));
+    auto const found = TRY(Reading(*this).string());
+    auto const match = std::find(names.begin(), names.end(), found);
+    if (match == names.end())
+        return unexpected(error(unknown_variant(found, names)));
+    return static_cast<std::size_t>(match - names.begin());
 }
 
 Read<void> ValueReader::array(FunctionRef<Read<void>(ValueReader&)> each_element)
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<void> {
-        ondemand::array array;
-        if (auto const code = source.get_array().get(array)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a sequence"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        for (auto element_result : array) {
-            ondemand::value element;
-            if (auto const code = std::move(element_result).get(element)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            ValueReader element_reader(*m_state, &element);
-            TRY(read_child(element_reader, each_element));
-        }
-        return {};
-    });
+    DepthGuard const depth(*m_state);
+    auto array = TRY(open<ondemand::array>(*this, depth, "a sequence"));
+    for (auto element_result : array) {
+        ondemand::value element;
+        if (auto const code = std::move(element_result).get(element)) [[unlikely]]
+            return unexpected(Reading(*this).syntax(code));
+        ValueReader element_reader(*m_state, &element);
+        TRY(read_child(element_reader, each_element));
+    }
+    return {};
 }
 
 Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names, std::uint64_t required,
@@ -703,84 +684,52 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
     if (names.size() > 64)
         fail_internal("json object reader: more than 64 member names");
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<std::uint64_t> {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a map"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        std::uint64_t seen = 0;
-        // Members usually come in the order of `names`, so each name is
-        // looked for first where the previous one was found.
-        std::size_t expected_index = 0;
-        for (auto field_result : object) {
-            ondemand::field field;
-            if (auto const code = std::move(field_result).get(field)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            auto const member_key = TRY(member_name(*m_state, field));
-            std::size_t const index = index_of(names, member_key.name, expected_index);
-            if (index < names.size())
-                expected_index = index + 1;
-            ValueReader member(*m_state, &field.value());
-            if (index == names.size()) {
-                TRY(member.skip());
-                continue;
-            }
-            auto const bit = std::uint64_t { 1 } << index;
-            if ((seen & bit) != 0) {
-                std::string message = "duplicate field `";
-                message += names[index];
-                message += '`';
-                return unexpected(ReadError { std::move(message), member_key.offset });
-            }
-            seen |= bit;
-            TRY(read_child(member, [&](ValueReader& value) { return on_member(index, value); }));
-        }
-        if (auto const missing = required & ~seen; missing != 0) {
-            std::size_t index = 0;
-            while ((missing & (std::uint64_t { 1 } << index)) == 0)
-                ++index;
-            std::string message = "missing field `";
-            message += index < names.size() ? names[index] : std::string_view("?");
-            message += '`';
-            return unexpected(error(std::move(message)));
-        }
-        return seen;
-    });
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
+    std::uint64_t seen = 0;
+    // Members usually come in the order of `names`, so each name is looked
+    // for first where the previous one was found.
+    std::size_t expected_index = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        std::size_t const index = index_of(names, key.name, expected_index);
+        if (index == names.size())
+            return member.skip();
+        expected_index = index + 1;
+        auto const bit = std::uint64_t { 1 } << index;
+        if ((seen & bit) != 0)
+            return unexpected(ReadError { "duplicate field `" + std::string(names[index]) + '`', key.offset });
+        seen |= bit;
+        return read_child(member, [&](ValueReader& value) { return on_member(index, value); });
+    }));
+    if (auto const missing = required & ~seen; missing != 0) {
+        auto const index = static_cast<std::size_t>(std::countr_zero(missing));
+        std::string message = "missing field `";
+        message += index < names.size() ? names[index] : std::string_view("?");
+        message += '`';
+        return unexpected(error(std::move(message)));
+    }
+    return seen;
 }
 
 Read<void> ValueReader::variant(std::span<std::string_view const> names,
                                 FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<void> {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a map with a single key"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        std::size_t members = 0;
-        for (auto field_result : object) {
-            ondemand::field field;
-            if (auto const code = std::move(field_result).get(field)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            auto const member_key = TRY(member_name(*m_state, field));
-            if (++members > 1)
-                return unexpected(ReadError { "expected a map with a single key", member_key.offset });
-            std::size_t index = 0;
-            while (index < names.size() && names[index] != member_key.name)
-                ++index;
-            if (index == names.size())
-                return unexpected(ReadError { unknown_variant(member_key.name, names), member_key.offset });
-            ValueReader member(*m_state, &field.value());
-            TRY(read_child(member, [&](ValueReader& value) { return on_variant(index, value); }));
-        }
-        if (members == 0)
-            return unexpected(error("expected a map with a single key"));
-        return {};
-    });
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map with a single key"));
+    std::size_t members = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        if (++members > 1)
+            return unexpected(ReadError { "expected a map with a single key", key.offset });
+        auto const match = std::find(names.begin(), names.end(), key.name);
+        if (match == names.end())
+            return unexpected(ReadError { unknown_variant(key.name, names), key.offset });
+        auto const index = static_cast<std::size_t>(match - names.begin());
+        return read_child(member, [&](ValueReader& value) { return on_variant(index, value); });
+    }));
+    if (members == 0)
+        return unexpected(error("expected a map with a single key"));
+    return {};
 }
 
 Read<void> ValueReader::skip()
@@ -815,26 +764,19 @@ Expected<void, std::string> read_scalar_document(std::string_view text, Function
         return syntax(code);
     if (auto const code = state.parser.iterate(wrapped.data(), text.size() + 2, wrapped.size()).get(state.document))
         return syntax(code);
-    ondemand::array array;
-    if (auto const code = state.document.get_array().get(array))
-        return syntax(code);
-    ondemand::array_iterator next;
-    ondemand::array_iterator end;
-    if (auto const code = array.begin().get(next))
-        return syntax(code);
-    if (auto const code = array.end().get(end))
-        return syntax(code);
-    if (!(next != end))
-        return syntax(simdjson::EMPTY);
-    ondemand::value element;
-    if (auto const code = (*next).get(element))
-        return syntax(code);
-    ValueReader root(state, &element);
-    if (auto result = read_child(root, read_root); !result)
+    // The wrapper is read as the root; only its first element is the caller's.
+    ValueReader wrapper(state, nullptr);
+    std::size_t elements = 0;
+    auto const result = wrapper.array([&](ValueReader& element) -> Read<void> {
+        if (++elements > 1)
+            return unexpected(syntax_failure(state, simdjson::TRAILING_CONTENT, element.offset()));
+        return read_root(element);
+    });
+    if (!result)
         return fail(result.error());
     // Only the closing bracket added above may follow the value.
     char const* after = nullptr;
-    if (state.document.current_location().get(after) != simdjson::SUCCESS || after != wrapped.data() + text.size() + 1)
+    if (state.document.current_location().get(after) == simdjson::SUCCESS)
         return syntax(simdjson::TRAILING_CONTENT);
     return {};
 }

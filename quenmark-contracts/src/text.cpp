@@ -306,9 +306,16 @@ Expected<void, HexFault> parse_hex(std::string_view text, std::span<std::uint8_t
         return unexpected(HexFault { HexFault::Kind::WrongLength, {} });
     for (std::size_t index = 0; index < bytes.size(); ++index) {
         std::size_t const start = index * 2;
+        unsigned const high = digit_value(text[start]);
+        unsigned const low = digit_value(text[start + 1]);
+        bool const ends_inside_character
+            = start + 2 < text.size() && is_continuation(static_cast<unsigned char>(text[start + 2]));
+        if ((high | low) < 16 && !ends_inside_character) [[likely]] {
+            bytes[index] = static_cast<std::uint8_t>((high << 4U) | low);
+            continue;
+        }
         std::string_view const group = text.substr(start, 2);
-        auto const continues = [&](std::size_t at) { return is_continuation(static_cast<unsigned char>(text[at])); };
-        if (continues(start) || (start + 2 < text.size() && continues(start + 2)))
+        if (is_continuation(static_cast<unsigned char>(text[start])) || ends_inside_character)
             return unexpected(HexFault { HexFault::Kind::NotAscii, group });
         auto const byte = parse_hex_group(group);
         if (!byte)
