@@ -64,6 +64,8 @@ public:
 
     ondemand::parser parser;
     ondemand::document document;
+    // The document's root array or object, read as a value.
+    ondemand::value root;
     // Arrays and objects open at this point of the read.
     std::size_t depth { 0 };
     // Containers being skipped, innermost last; kept here so that its storage
@@ -87,17 +89,6 @@ struct ValueReaderAccess {
     static DocumentState& state(ValueReader const& reader) { return *reader.m_state; }
     static bool is_root(ValueReader const& reader) { return reader.m_root; }
     static bool consumed(ValueReader const& reader) { return reader.m_consumed; }
-
-    // Calls operation with the simdjson object behind the reader: the
-    // document itself for a root array or object (so that simdjson checks the
-    // document's last bracket before iterating), the stored value elsewhere.
-    template<typename Operation>
-    static auto visit(ValueReader& reader, Operation&& operation)
-    {
-        if (reader.m_root)
-            return operation(reader.m_state->document);
-        return operation(value(reader));
-    }
 };
 
 namespace {
@@ -123,36 +114,15 @@ ReadError syntax_failure(DocumentState const& state, simdjson::error_code code, 
     return ReadError { std::move(message), offset };
 }
 
-// The value's text as it stands in the input (scalars only), without the
-// white space that follows it.
-std::string_view raw_token(ondemand::value& value) { return value.raw_json_token(); }
-std::string_view raw_token(ondemand::document& document)
+// A scalar's text as it stands in the input, without the white space that
+// follows it.
+std::string_view token_of(ondemand::value& value)
 {
-    std::string_view token;
-    if (document.raw_json_token().get(token) != simdjson::SUCCESS)
-        return {};
-    return token;
-}
-std::string_view trimmed_token(std::string_view token)
-{
+    std::string_view token = value.raw_json_token();
     while (!token.empty() && is_json_white_space(token.back()))
         token.remove_suffix(1);
     return token;
 }
-
-// Whether the value is null (consuming it if so). A value starting with 'n'
-// that is not null is a syntax error.
-Read<bool> read_null(DocumentState const& state, ondemand::value& value, std::size_t offset)
-{
-    bool null = false;
-    if (auto const code = value.is_null().get(null))
-        return unexpected(syntax_failure(state, code, offset));
-    return null;
-}
-
-// The document is read as a root value only when it is an array or an
-// object (scalar roots are read as an array's element), so never null.
-Read<bool> read_null(DocumentState const&, ondemand::document&, std::size_t) { return false; }
 
 std::size_t start_offset(DocumentState const& state, ValueReader const& reader)
 {
@@ -205,39 +175,44 @@ std::optional<std::string_view> plain_string(ondemand::value& value)
 
 // A scalar, validated and consumed, as its text: a string's unescaped value,
 // a number's token, "true", "false" or "null".
-template<typename Source>
-Read<std::string_view> scalar_text(DocumentState const& state, Source& source, ondemand::json_type type,
+Read<std::string_view> scalar_text(DocumentState const& state, ondemand::value& value, ondemand::json_type type,
                                    std::size_t offset)
 {
+    simdjson::error_code code = simdjson::TAPE_ERROR;
+    std::string_view text;
     switch (type) {
-    case ondemand::json_type::string: {
-        std::string_view text;
-        if (auto const code = source.get_string().get(text))
-            return unexpected(syntax_failure(state, code, offset));
-        return text;
-    }
+    case ondemand::json_type::string:
+        code = value.get_string().get(text);
+        break;
     case ondemand::json_type::number: {
-        auto const token = trimmed_token(raw_token(source));
+        text = token_of(value);
         double number = 0;
-        if (auto const code = source.get_double().get(number))
-            return unexpected(number_failure(state, code, offset, token.size()));
-        return token;
+        if (auto const failed = value.get_double().get(number))
+            return unexpected(number_failure(state, failed, offset, text.size()));
+        return text;
     }
     case ondemand::json_type::boolean: {
         bool flag = false;
-        if (auto const code = source.get_bool().get(flag))
-            return unexpected(syntax_failure(state, code, offset));
-        return std::string_view(flag ? "true" : "false");
+        code = value.get_bool().get(flag);
+        text = flag ? "true" : "false";
+        break;
     }
-    case ondemand::json_type::null:
-        if (!TRY(read_null(state, source, offset)))
-            return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
-        return std::string_view("null");
+    case ondemand::json_type::null: {
+        // A value starting with 'n' that is not null is a syntax error.
+        bool null = false;
+        code = value.is_null().get(null);
+        if (code == simdjson::SUCCESS && !null)
+            code = simdjson::INCORRECT_TYPE;
+        text = "null";
+        break;
+    }
     case ondemand::json_type::array:
     case ondemand::json_type::object:
         break;
     }
-    return unexpected(syntax_failure(state, simdjson::TAPE_ERROR, offset));
+    if (code != simdjson::SUCCESS)
+        return unexpected(syntax_failure(state, code, offset));
+    return text;
 }
 
 // What a typed accessor wanted, for the wording of a mismatch.
@@ -248,6 +223,7 @@ public:
     explicit Reading(ValueReader& reader)
         : m_reader(reader)
         , m_state(ValueReaderAccess::state(reader))
+        , m_value(ValueReaderAccess::value(reader))
     {
     }
 
@@ -258,23 +234,21 @@ public:
     // the way), or the syntax error that prevents naming it.
     Read<std::string> describe()
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string> {
-            ondemand::json_type type {};
-            if (auto const code = source.type().get(type))
-                return unexpected(syntax(code));
-            if (type == ondemand::json_type::array)
-                return std::string("sequence");
-            if (type == ondemand::json_type::object)
-                return std::string("map");
-            auto const text = TRY(scalar_text(m_state, source, type, offset()));
-            if (type == ondemand::json_type::string)
-                return "string " + quoted(text);
-            if (type == ondemand::json_type::number)
-                return (is_integer_text(text) ? "integer `" : "floating point `") + std::string(text) + '`';
-            if (type == ondemand::json_type::boolean)
-                return "boolean `" + std::string(text) + '`';
-            return std::string("null");
-        });
+        ondemand::json_type type {};
+        if (auto const code = m_value.type().get(type))
+            return unexpected(syntax(code));
+        if (type == ondemand::json_type::array)
+            return std::string("sequence");
+        if (type == ondemand::json_type::object)
+            return std::string("map");
+        auto const text = TRY(scalar_text(m_state, m_value, type, offset()));
+        if (type == ondemand::json_type::string)
+            return "string " + quoted(text);
+        if (type == ondemand::json_type::number)
+            return (is_integer_text(text) ? "integer `" : "floating point `") + std::string(text) + '`';
+        if (type == ondemand::json_type::boolean)
+            return "boolean `" + std::string(text) + '`';
+        return std::string("null");
     }
 
     // "invalid type: <found>, expected <expected>"; for an integer accessor,
@@ -304,45 +278,46 @@ public:
 
     Read<std::uint64_t> unsigned_integer(std::uint64_t maximum, std::string_view expected)
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::uint64_t> {
-            std::uint64_t value = 0;
-            if (source.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
-                return value;
-            // "-0" is zero, which every unsigned type holds.
-            std::int64_t signed_value = 0;
-            if (source.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
-                return std::uint64_t { 0 };
-            return unexpected(mismatch(expected, Wanted::Integer));
-        });
+        std::uint64_t value = 0;
+        if (m_value.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
+            return value;
+        // "-0" is zero, which every unsigned type holds.
+        std::int64_t signed_value = 0;
+        if (m_value.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
+            return std::uint64_t { 0 };
+        return unexpected(mismatch(expected, Wanted::Integer));
     }
 
     Read<std::int64_t> signed_integer(std::string_view expected)
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::int64_t> {
-            std::int64_t value = 0;
-            if (source.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
-                return value;
-            return unexpected(mismatch(expected, Wanted::Integer));
-        });
+        std::int64_t value = 0;
+        if (m_value.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
+            return value;
+        return unexpected(mismatch(expected, Wanted::Integer));
     }
 
     Read<std::string_view> string()
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string_view> {
-            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(source)>, ondemand::value>) {
-                if (auto const plain = plain_string(source)) [[likely]]
-                    return *plain;
-            }
-            std::string_view text;
-            if (auto const code = source.get_string().get(text)) [[unlikely]]
-                return unexpected(failure(code, "a string"));
-            return text;
-        });
+        if (auto const plain = plain_string(m_value)) [[likely]]
+            return *plain;
+        std::string_view text;
+        if (auto const code = m_value.get_string().get(text)) [[unlikely]]
+            return unexpected(failure(code, "a string"));
+        return text;
+    }
+
+    Read<bool> boolean()
+    {
+        bool flag = false;
+        if (auto const code = m_value.get_bool().get(flag)) [[unlikely]]
+            return unexpected(failure(code, "a boolean"));
+        return flag;
     }
 
 private:
     ValueReader& m_reader;
     DocumentState& m_state;
+    ondemand::value& m_value;
 };
 
 // Counts the nesting of arrays and objects being read, refusing to go deeper
@@ -365,20 +340,18 @@ private:
 template<typename Container>
 Read<Container> open(ValueReader& reader, DepthGuard const& depth, std::string_view expected)
 {
-    return ValueReaderAccess::visit(reader, [&](auto& source) -> Read<Container> {
-        Container container;
-        auto opened = [&] {
-            if constexpr (std::is_same_v<Container, ondemand::array>)
-                return source.get_array();
-            else
-                return source.get_object();
-        }();
-        if (auto const code = std::move(opened).get(container)) [[unlikely]]
-            return unexpected(Reading(reader).failure(code, expected));
-        if (depth.too_deep())
-            return unexpected(reader.error("recursion limit exceeded"));
-        return container;
-    });
+    auto& value = ValueReaderAccess::value(reader);
+    Container container;
+    simdjson::error_code code = simdjson::SUCCESS;
+    if constexpr (std::is_same_v<Container, ondemand::array>)
+        code = value.get_array().get(container);
+    else
+        code = value.get_object().get(container);
+    if (code != simdjson::SUCCESS) [[unlikely]]
+        return unexpected(Reading(reader).failure(code, expected));
+    if (depth.too_deep())
+        return unexpected(reader.error("recursion limit exceeded"));
+    return container;
 }
 
 struct MemberName {
@@ -439,19 +412,16 @@ Read<void> open_frame(DocumentState& state, simdjson::simdjson_result<Container>
 }
 
 // Validates a scalar, or opens an array or object on the skip stack.
-template<typename Source>
-Read<void> skip_or_open(DocumentState& state, Source& source, std::size_t offset)
+Read<void> skip_or_open(DocumentState& state, ondemand::value& value, std::size_t offset)
 {
     ondemand::json_type type {};
-    if (auto const code = source.type().get(type))
+    if (auto const code = value.type().get(type))
         return unexpected(syntax_failure(state, code, offset));
     if (type == ondemand::json_type::array)
-        return open_frame<ondemand::array, &SkipFrame::array_next, &SkipFrame::array_end>(state, source.get_array(), offset);
-    if (type == ondemand::json_type::object) {
-        return open_frame<ondemand::object, &SkipFrame::object_next, &SkipFrame::object_end>(state, source.get_object(),
-                                                                                              offset);
-    }
-    TRY(scalar_text(state, source, type, offset));
+        return open_frame<ondemand::array, &SkipFrame::array_next, &SkipFrame::array_end>(state, value.get_array(), offset);
+    if (type == ondemand::json_type::object)
+        return open_frame<ondemand::object, &SkipFrame::object_next, &SkipFrame::object_end>(state, value.get_object(), offset);
+    TRY(scalar_text(state, value, type, offset));
     return {};
 }
 
@@ -469,8 +439,7 @@ bool advance(SkipFrame& frame, Iterator& next, Iterator const& end)
 // walked with an explicit stack (the same loops as nested range-for
 // statements, the parent advanced once its child is done), so the call
 // stack stays flat however deep the input nests.
-template<typename Source>
-Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
+Read<void> skip_value(DocumentState& state, ondemand::value& value, std::size_t offset)
 {
     auto const base = state.skip_stack.size();
     auto const base_depth = state.depth;
@@ -485,7 +454,7 @@ Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
         }
     } const restore { state, base, base_depth };
 
-    TRY(skip_or_open(state, source, offset));
+    TRY(skip_or_open(state, value, offset));
     while (state.skip_stack.size() > base) {
         auto& frame = state.skip_stack.back();
         bool const more = frame.is_object ? advance(frame, frame.object_next, frame.object_end)
@@ -583,8 +552,7 @@ ValueReader::ValueReader(DocumentState& state, void const* ondemand_value)
     , m_value {}
     , m_root(ondemand_value == nullptr)
 {
-    if (ondemand_value != nullptr)
-        new (m_value) ondemand::value(*static_cast<ondemand::value const*>(ondemand_value));
+    new (m_value) ondemand::value(m_root ? state.root : *static_cast<ondemand::value const*>(ondemand_value));
 }
 
 ReadError ValueReader::error(std::string message) const
@@ -635,22 +603,17 @@ Read<std::int64_t> ValueReader::i64()
 Read<bool> ValueReader::boolean()
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<bool> {
-        bool flag = false;
-        if (auto const code = source.get_bool().get(flag)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a boolean"));
-        return flag;
-    });
+    return Reading(*this).boolean();
 }
 
 Read<bool> ValueReader::is_null()
 {
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<bool> {
-        bool const null = TRY(read_null(*m_state, source, start_offset(*m_state, *this)));
-        if (null)
-            m_consumed = true;
-        return null;
-    });
+    bool null = false;
+    if (auto const code = ValueReaderAccess::value(*this).is_null().get(null))
+        return unexpected(syntax_failure(*m_state, code, start_offset(*m_state, *this)));
+    if (null)
+        m_consumed = true;
+    return null;
 }
 
 Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> names)
@@ -736,10 +699,26 @@ Read<void> ValueReader::skip()
 {
     m_consumed = true;
     auto const offset = start_offset(*m_state, *this);
-    return ValueReaderAccess::visit(*this, [&](auto& source) { return skip_source(*m_state, source, offset); });
+    return skip_value(*m_state, ValueReaderAccess::value(*this), offset);
 }
 
 namespace {
+
+// Parses the document and takes its root, an array or an object, as a value.
+// simdjson checks that the root is closed at the end of the input only when
+// the document itself opens it, so it is opened once that way first.
+simdjson::error_code open_root(DocumentState& state, char const* data, std::size_t size, bool is_array)
+{
+    if (auto const code = state.prepare(size))
+        return code;
+    if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
+        return code;
+    auto const opened = is_array ? state.document.get_array().error() : state.document.get_object().error();
+    if (opened != simdjson::SUCCESS)
+        return opened;
+    state.document.rewind();
+    return state.document.get_value().get(state.root);
+}
 
 // Reads a document whose root is not an array or an object. simdjson's root
 // scalar accessors mishandle white space after the value (a final line feed
@@ -760,9 +739,7 @@ Expected<void, std::string> read_scalar_document(std::string_view text, Function
     auto const syntax = [&](simdjson::error_code code) {
         return fail(syntax_failure(state, code, first_non_white_space(text)));
     };
-    if (auto const code = state.prepare(text.size() + 2))
-        return syntax(code);
-    if (auto const code = state.parser.iterate(wrapped.data(), text.size() + 2, wrapped.size()).get(state.document))
+    if (auto const code = open_root(state, wrapped.data(), text.size() + 2, /*is_array=*/true))
         return syntax(code);
     // The wrapper is read as the root; only its first element is the caller's.
     ValueReader wrapper(state, nullptr);
@@ -791,9 +768,7 @@ Expected<void, std::string> read_padded_document(char const* data, std::size_t s
     if (start < size && text[start] != '[' && text[start] != '{')
         return read_scalar_document(text, read_root);
     DocumentState state(data, size);
-    if (auto const code = state.prepare(size))
-        return unexpected(with_position(syntax_failure(state, code, start), text));
-    if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
+    if (auto const code = open_root(state, data, size, /*is_array=*/start < size && text[start] == '['))
         return unexpected(with_position(syntax_failure(state, code, start), text));
     ValueReader root(state, nullptr);
     if (auto result = read_child(root, read_root); !result)
