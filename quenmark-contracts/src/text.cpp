@@ -288,18 +288,6 @@ std::optional<std::uint8_t> hex_digit_value(char digit)
     return static_cast<std::uint8_t>(value);
 }
 
-std::optional<std::uint8_t> parse_hex_group(std::string_view group)
-{
-    if (group.size() != 2)
-        return std::nullopt;
-    // "+f" is the number fifteen, as a leading sign allows.
-    unsigned const high = group[0] == '+' ? 0U : digit_value(group[0]);
-    unsigned const low = digit_value(group[1]);
-    if (((high | low) & 0xF0U) != 0)
-        return std::nullopt;
-    return static_cast<std::uint8_t>((high << 4U) | low);
-}
-
 Expected<void, HexFault> parse_hex(std::string_view text, std::span<std::uint8_t> bytes)
 {
     if (text.size() != bytes.size() * 2)
@@ -317,10 +305,11 @@ Expected<void, HexFault> parse_hex(std::string_view text, std::span<std::uint8_t
         std::string_view const group = text.substr(start, 2);
         if (is_continuation(static_cast<unsigned char>(text[start])) || ends_inside_character)
             return unexpected(HexFault { HexFault::Kind::NotAscii, group });
-        auto const byte = parse_hex_group(group);
-        if (!byte)
+        // "+f" is the number fifteen, as a leading sign allows.
+        unsigned const signed_high = text[start] == '+' ? 0U : high;
+        if ((signed_high | low) >= 16)
             return unexpected(HexFault { HexFault::Kind::InvalidGroup, group });
-        bytes[index] = *byte;
+        bytes[index] = static_cast<std::uint8_t>((signed_high << 4U) | low);
     }
     return {};
 }

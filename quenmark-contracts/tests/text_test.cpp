@@ -181,7 +181,7 @@ TEST(Decimal, WritesTheFullRangeOfBothTypes)
     EXPECT_EQ(out, "n=64");
 }
 
-TEST(ParseHexGroup, ReadsTwoCharacterGroups)
+TEST(ParseHex, ReadsEachTwoCharacterGroupAsAnUnsignedNumber)
 {
     struct HexCase {
         std::string_view group;
@@ -211,8 +211,11 @@ TEST(ParseHexGroup, ReadsTwoCharacterGroups)
         { "\xC3\xA9", std::nullopt },
         { "+\xC3", std::nullopt },
     };
-    for (auto const& [group, value] : cases)
-        EXPECT_EQ(quenmark::parse_hex_group(group), value) << quoted(group);
+    for (auto const& [group, value] : cases) {
+        std::array<std::uint8_t, 1> byte {};
+        auto const read = quenmark::parse_hex(group, byte);
+        EXPECT_EQ(read ? std::optional(byte[0]) : std::nullopt, value) << quoted(group);
+    }
 }
 
 TEST(ParseHex, ReadsTwoCharactersPerByteAndNamesTheFirstFault)

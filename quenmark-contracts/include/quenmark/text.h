@@ -44,9 +44,6 @@ std::string decimal(std::int64_t value);
 
 // The value of a hexadecimal digit of either letter case; none for any other byte.
 std::optional<std::uint8_t> hex_digit_value(char digit);
-// Reads one two-character hexadecimal group as the hex readers do: an
-// unsigned base-16 number with an optional leading "+", either letter case.
-std::optional<std::uint8_t> parse_hex_group(std::string_view group);
 
 // Why a hex text could not be read, and the two-character group at fault
 // (empty for a wrong length).
@@ -61,8 +58,9 @@ struct HexFault {
     std::string_view group;
 };
 
-// Reads exactly two characters per byte of `bytes`, group by group as
-// parse_hex_group does, stopping at the first fault.
+// Reads exactly two characters per byte of `bytes`, stopping at the first
+// fault. Each two-character group is an unsigned base-16 number, either
+// letter case, with an optional leading "+" ("+f" is fifteen).
 [[nodiscard]] Expected<void, HexFault> parse_hex(std::string_view text, std::span<std::uint8_t> bytes);
 // Writes bytes as lowercase hex, two digits per byte, high nibble first, and
 // returns the end of what it wrote.
