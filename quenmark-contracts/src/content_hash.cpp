@@ -50,14 +50,14 @@ Expected<ContentHash, ContractError> ContentHash::parse(std::string_view text)
     auto const read = parse_hex(digest, hash.digest);
     if (read)
         return hash;
+    auto const fail = [](std::string message) { return unexpected(ContractError::validation_failed(std::move(message))); };
     switch (read.error().kind) {
     case HexFault::Kind::WrongLength:
-        return unexpected(ContractError::validation_failed(
-            "content hash digest must be 64 hex characters, got " + decimal(static_cast<std::uint64_t>(digest.size()))));
+        return fail("content hash digest must be 64 hex characters, got " + decimal(std::uint64_t { digest.size() }));
     case HexFault::Kind::NotAscii:
-        return unexpected(ContractError::validation_failed("content hash digest is not ASCII"));
+        return fail("content hash digest is not ASCII");
     case HexFault::Kind::InvalidGroup:
-        return unexpected(ContractError::validation_failed("invalid hex in content hash: " + quoted(read.error().group)));
+        return fail("invalid hex in content hash: " + quoted(read.error().group));
     }
     __builtin_unreachable();
 }

@@ -393,7 +393,7 @@ Read<void> for_each_member(ValueReader& reader, ondemand::object& object, Callba
 }
 
 // Opens an array or an object being skipped as a frame of the skip stack.
-template<typename Container, auto next, auto end>
+template<auto next, auto end, typename Container>
 Read<void> open_frame(DocumentState& state, simdjson::simdjson_result<Container> opened, std::size_t offset)
 {
     Container container;
@@ -418,9 +418,9 @@ Read<void> skip_or_open(DocumentState& state, ondemand::value& value, std::size_
     if (auto const code = value.type().get(type))
         return unexpected(syntax_failure(state, code, offset));
     if (type == ondemand::json_type::array)
-        return open_frame<ondemand::array, &SkipFrame::array_next, &SkipFrame::array_end>(state, value.get_array(), offset);
+        return open_frame<&SkipFrame::array_next, &SkipFrame::array_end>(state, value.get_array(), offset);
     if (type == ondemand::json_type::object)
-        return open_frame<ondemand::object, &SkipFrame::object_next, &SkipFrame::object_end>(state, value.get_object(), offset);
+        return open_frame<&SkipFrame::object_next, &SkipFrame::object_end>(state, value.get_object(), offset);
     TRY(scalar_text(state, value, type, offset));
     return {};
 }

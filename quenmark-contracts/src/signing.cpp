@@ -49,14 +49,14 @@ Expected<Signature, ContractError> Signature::parse(std::string_view text)
     auto const read = parse_hex(text, signature.bytes);
     if (read)
         return signature;
+    auto const fail = [](std::string message) { return unexpected(ContractError::validation_failed(std::move(message))); };
     switch (read.error().kind) {
     case HexFault::Kind::WrongLength:
-        return unexpected(ContractError::validation_failed(
-            "ed25519 signature must be 128 hex characters, got " + decimal(static_cast<std::uint64_t>(text.size()))));
+        return fail("ed25519 signature must be 128 hex characters, got " + decimal(std::uint64_t { text.size() }));
     case HexFault::Kind::NotAscii:
-        return unexpected(ContractError::validation_failed("signature is not ASCII"));
+        return fail("signature is not ASCII");
     case HexFault::Kind::InvalidGroup:
-        return unexpected(ContractError::validation_failed("invalid hex in signature: " + quoted(read.error().group)));
+        return fail("invalid hex in signature: " + quoted(read.error().group));
     }
     __builtin_unreachable();
 }

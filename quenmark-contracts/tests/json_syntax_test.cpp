@@ -163,7 +163,8 @@ std::string with_position(ReadError const& error, std::string_view text)
             line_start = index + 1;
         }
     }
-    return error.message + " at line " + std::to_string(line) + " column " + std::to_string(error.offset - line_start + 1);
+    std::size_t const column = error.offset - line_start + 1;
+    return error.message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
 // simdjson refuses some well-formed numbers: its full parser integers past
@@ -235,8 +236,8 @@ public:
         bool const refused_number = !fault && parsed == simdjson::NUMBER_ERROR;
         if (!too_deep && fault.has_value() == (parsed == simdjson::SUCCESS)
             && !(refused_number && may_hold_number_beyond_range(text))) {
-            ADD_FAILURE() << "the scanner says " << scanner_says << ", simdjson says " << simdjson::error_message(parsed)
-                          << "\ninput: " << literal(text);
+            ADD_FAILURE() << "the scanner says " << scanner_says << ", simdjson says "
+                          << simdjson::error_message(parsed) << "\ninput: " << literal(text);
         }
         // The reader validates a root it skips, and the members and elements
         // that an object or array reader skips, the same way.
