@@ -3,8 +3,7 @@
 #include "store/fault_injection.h"
 
 #include "quenmark/signing.h"
-
-#include <simdjson.h>
+#include "quenmark/text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -259,7 +258,7 @@ CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t 
         filled += static_cast<std::size_t>(count);
     }
     std::memset(bytes.get() + size, 0, padding);
-    if (!simdjson::validate_utf8(bytes.get(), size))
+    if (!quenmark::is_valid_utf8({ bytes.get(), size }))
         return quenmark::unexpected(CommandError::io(std::string(not_utf8_text)));
 
     PaddedText text;

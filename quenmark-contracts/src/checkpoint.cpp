@@ -50,7 +50,7 @@ std::string checkpoint_origin(VerifyingKey const& key)
     // fixed prefix alone.
     std::string origin(origin_prefix);
     auto const id = note_key_id(origin_prefix, key);
-    append_hex(origin, id.data(), id.size());
+    append_hex(origin, id);
     return origin;
 }
 

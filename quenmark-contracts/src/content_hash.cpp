@@ -12,8 +12,6 @@ constexpr std::string_view blake3_name = "blake3";
 constexpr std::string_view sha256_name = "sha256";
 constexpr std::size_t digest_text_size = 64;
 
-bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
-
 } // namespace
 
 ContentHash ContentHash::of_bytes(std::span<std::uint8_t const> data)
@@ -49,23 +47,19 @@ Expected<ContentHash, ContractError> ContentHash::parse(std::string_view text)
         return unexpected(ContractError::unknown_algorithm(std::string(name)));
 
     std::string_view const digest = text.substr(colon + 1);
-    if (digest.size() != digest_text_size) {
-        return unexpected(ContractError::validation_failed(
-            "content hash digest must be 64 hex characters, got " + decimal(static_cast<std::uint64_t>(digest.size()))));
+    auto const read = parse_hex(digest, hash.digest);
+    if (read)
+        return hash;
+    auto const fail = [](std::string message) { return unexpected(ContractError::validation_failed(std::move(message))); };
+    switch (read.error().kind) {
+    case HexFault::Kind::WrongLength:
+        return fail("content hash digest must be 64 hex characters, got " + decimal(std::uint64_t { digest.size() }));
+    case HexFault::Kind::NotAscii:
+        return fail("content hash digest is not ASCII");
+    case HexFault::Kind::InvalidGroup:
+        return fail("invalid hex in content hash: " + quoted(read.error().group));
     }
-    for (std::size_t index = 0; index < hash.digest.size(); ++index) {
-        std::size_t const start = index * 2;
-        // A group must neither begin nor end inside a multi-byte character.
-        bool const ends_on_boundary = start + 2 == digest.size() || !is_continuation_byte(digest[start + 2]);
-        if (is_continuation_byte(digest[start]) || !ends_on_boundary)
-            return unexpected(ContractError::validation_failed("content hash digest is not ASCII"));
-        std::string_view const group = digest.substr(start, 2);
-        auto const byte = parse_hex_group(group);
-        if (!byte)
-            return unexpected(ContractError::validation_failed("invalid hex in content hash: " + quoted(group)));
-        hash.digest[index] = *byte;
-    }
-    return hash;
+    __builtin_unreachable();
 }
 
 std::string ContentHash::to_text() const
@@ -87,7 +81,7 @@ void ContentHash::append_text(std::string& out) const
         break;
     }
     out.push_back(':');
-    append_hex(out, digest.data(), digest.size());
+    append_hex(out, digest);
 }
 
 } // namespace quenmark

@@ -1,9 +1,13 @@
 #include "quenmark/json_read.h"
 
+#include "json_syntax.h"
+
 #include "quenmark/text.h"
 
 #include <simdjson.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -60,6 +64,8 @@ public:
 
     ondemand::parser parser;
     ondemand::document document;
+    // The document's root array or object, read as a value.
+    ondemand::value root;
     // Arrays and objects open at this point of the read.
     std::size_t depth { 0 };
     // Containers being skipped, innermost last; kept here so that its storage
@@ -83,350 +89,9 @@ struct ValueReaderAccess {
     static DocumentState& state(ValueReader const& reader) { return *reader.m_state; }
     static bool is_root(ValueReader const& reader) { return reader.m_root; }
     static bool consumed(ValueReader const& reader) { return reader.m_consumed; }
-
-    // Calls operation with the simdjson object behind the reader: the
-    // document itself for a root array or object (so that simdjson checks the
-    // document's last bracket before iterating), the stored value elsewhere.
-    template<typename Operation>
-    static auto visit(ValueReader& reader, Operation&& operation)
-    {
-        if (reader.m_root)
-            return operation(reader.m_state->document);
-        return operation(value(reader));
-    }
 };
 
 namespace {
-
-bool is_json_white_space(char byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r'; }
-
-std::size_t first_non_white_space(std::string_view text)
-{
-    std::size_t index = 0;
-    while (index < text.size() && is_json_white_space(text[index]))
-        ++index;
-    return index;
-}
-
-// The offset of the first byte that does not start or continue a well-formed
-// UTF-8 sequence (overlong forms, surrogates and values past U+10FFFF refused).
-std::optional<std::size_t> first_invalid_utf8(std::string_view text)
-{
-    std::size_t index = 0;
-    while (index < text.size()) {
-        auto const lead = static_cast<unsigned char>(text[index]);
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return index;
-        }
-        for (std::size_t part = 1; part < length; ++part) {
-            if (index + part >= text.size())
-                return index;
-            auto const byte = static_cast<unsigned char>(text[index + part]);
-            unsigned char const minimum = part == 1 ? low : 0x80;
-            unsigned char const maximum = part == 1 ? high : 0xBF;
-            if (byte < minimum || byte > maximum)
-                return index;
-        }
-        index += length;
-    }
-    return std::nullopt;
-}
-
-// A plain recursive-descent check of the JSON grammar, run only once reading
-// has failed on something simdjson reports without a position (or with a
-// coarse reason). It finds the first syntax error in the document, with a
-// precise message and the offset of the offending byte; simdjson's lazy
-// reader has already validated everything before the point of failure.
-class SyntaxScanner {
-public:
-    explicit SyntaxScanner(std::string_view text) : m_text(text) { }
-
-    std::optional<ReadError> first_error()
-    {
-        if (!parse_value())
-            return std::move(m_error);
-        while (true) {
-            skip_white_space();
-            if (m_stack.empty()) {
-                if (at_end())
-                    return std::nullopt;
-                return fail("trailing characters");
-            }
-            bool const in_list = m_stack.back() == '[';
-            if (at_end())
-                return fail(in_list ? "EOF while parsing a list" : "EOF while parsing an object");
-            char const byte = peek();
-            if (byte == (in_list ? ']' : '}')) {
-                ++m_position;
-                m_stack.pop_back();
-                continue;
-            }
-            if (byte != ',')
-                return fail(in_list ? "expected `,` or `]`" : "expected `,` or `}`");
-            ++m_position;
-            skip_white_space();
-            if (at_end())
-                return fail("EOF while parsing a value");
-            if (peek() == (in_list ? ']' : '}'))
-                return fail("trailing comma");
-            if (!in_list && !parse_key())
-                return std::move(m_error);
-            if (!parse_value())
-                return std::move(m_error);
-        }
-    }
-
-private:
-    bool at_end() const { return m_position >= m_text.size(); }
-    char peek() const { return m_text[m_position]; }
-    void skip_white_space()
-    {
-        while (!at_end() && is_json_white_space(peek()))
-            ++m_position;
-    }
-    std::optional<ReadError> fail(char const* message)
-    {
-        m_error = ReadError { message, m_position };
-        return m_error;
-    }
-    bool failed(char const* message)
-    {
-        m_error = ReadError { message, m_position };
-        return false;
-    }
-
-    // Parses one value; an opened array or object is left on the stack, with
-    // its first element (or first member's value) parsed.
-    bool parse_value()
-    {
-        while (true) {
-            skip_white_space();
-            if (at_end())
-                return failed("EOF while parsing a value");
-            char const byte = peek();
-            if (byte == '[' || byte == '{') {
-                if (m_stack.size() >= read_max_depth)
-                    return failed("recursion limit exceeded");
-                m_stack.push_back(byte);
-                ++m_position;
-                skip_white_space();
-                if (at_end())
-                    return failed(byte == '[' ? "EOF while parsing a list" : "EOF while parsing an object");
-                if (peek() == (byte == '[' ? ']' : '}')) {
-                    ++m_position;
-                    m_stack.pop_back();
-                    return true;
-                }
-                if (byte == '{' && !parse_key())
-                    return false;
-                continue;
-            }
-            if (byte == '"')
-                return parse_string();
-            if (byte == '-' || (byte >= '0' && byte <= '9'))
-                return parse_number();
-            if (byte == 't')
-                return parse_ident("true");
-            if (byte == 'f')
-                return parse_ident("false");
-            if (byte == 'n')
-                return parse_ident("null");
-            return failed("expected value");
-        }
-    }
-
-    // Parses a member name and its colon, leaving the position at the value.
-    bool parse_key()
-    {
-        if (peek() != '"')
-            return failed("key must be a string");
-        if (!parse_string())
-            return false;
-        skip_white_space();
-        if (at_end())
-            return failed("EOF while parsing an object");
-        if (peek() != ':')
-            return failed("expected `:`");
-        ++m_position;
-        return true;
-    }
-
-    bool parse_ident(std::string_view word)
-    {
-        for (char const expected : word) {
-            if (at_end())
-                return failed("EOF while parsing a value");
-            if (peek() != expected)
-                return failed("expected ident");
-            ++m_position;
-        }
-        return true;
-    }
-
-    bool digit_here() const { return !at_end() && peek() >= '0' && peek() <= '9'; }
-    void skip_digits()
-    {
-        while (digit_here())
-            ++m_position;
-    }
-    // Requires at least one digit at the position.
-    bool parse_digits()
-    {
-        if (at_end())
-            return failed("EOF while parsing a value");
-        if (!digit_here())
-            return failed("invalid number");
-        skip_digits();
-        return true;
-    }
-
-    bool parse_number()
-    {
-        if (peek() == '-')
-            ++m_position;
-        if (at_end())
-            return failed("EOF while parsing a value");
-        if (peek() == '0') {
-            ++m_position;
-            if (digit_here())
-                return failed("invalid number");
-        } else if (!parse_digits()) {
-            return false;
-        }
-        if (!at_end() && peek() == '.') {
-            ++m_position;
-            if (!parse_digits())
-                return false;
-        }
-        if (!at_end() && (peek() == 'e' || peek() == 'E')) {
-            ++m_position;
-            if (!at_end() && (peek() == '+' || peek() == '-'))
-                ++m_position;
-            if (!parse_digits())
-                return false;
-        }
-        return true;
-    }
-
-    std::optional<std::uint32_t> hex_escape()
-    {
-        std::uint32_t code = 0;
-        for (int digit = 0; digit < 4; ++digit) {
-            if (at_end()) {
-                failed("EOF while parsing a string");
-                return std::nullopt;
-            }
-            char const byte = peek();
-            std::uint32_t value = 0;
-            if (byte >= '0' && byte <= '9')
-                value = static_cast<std::uint32_t>(byte - '0');
-            else if (byte >= 'a' && byte <= 'f')
-                value = static_cast<std::uint32_t>(byte - 'a' + 10);
-            else if (byte >= 'A' && byte <= 'F')
-                value = static_cast<std::uint32_t>(byte - 'A' + 10);
-            else {
-                failed("invalid escape");
-                return std::nullopt;
-            }
-            code = code * 16 + value;
-            ++m_position;
-        }
-        return code;
-    }
-
-    bool parse_unicode_escape()
-    {
-        auto const first = hex_escape();
-        if (!first)
-            return false;
-        if (*first >= 0xDC00 && *first <= 0xDFFF)
-            return failed("lone leading surrogate in hex escape");
-        if (*first < 0xD800 || *first > 0xDBFF)
-            return true;
-        if (at_end())
-            return failed("EOF while parsing a string");
-        if (peek() != '\\')
-            return failed("lone leading surrogate in hex escape");
-        ++m_position;
-        if (at_end())
-            return failed("EOF while parsing a string");
-        if (peek() != 'u')
-            return failed("unexpected end of hex escape");
-        ++m_position;
-        auto const second = hex_escape();
-        if (!second)
-            return false;
-        if (*second < 0xDC00 || *second > 0xDFFF)
-            return failed("lone leading surrogate in hex escape");
-        return true;
-    }
-
-    bool parse_string()
-    {
-        ++m_position;
-        while (true) {
-            if (at_end())
-                return failed("EOF while parsing a string");
-            auto const byte = static_cast<unsigned char>(peek());
-            if (byte == '"') {
-                ++m_position;
-                return true;
-            }
-            if (byte < 0x20)
-                return failed("control character (\\u0000-\\u001F) found while parsing a string");
-            ++m_position;
-            if (byte != '\\')
-                continue;
-            if (at_end())
-                return failed("EOF while parsing a string");
-            char const escape = peek();
-            if (escape == 'u') {
-                ++m_position;
-                if (!parse_unicode_escape())
-                    return false;
-                continue;
-            }
-            if (std::string_view("\"\\/bfnrt").find(escape) == std::string_view::npos)
-                return failed("invalid escape");
-            ++m_position;
-        }
-    }
-
-    std::string_view m_text;
-    std::size_t m_position { 0 };
-    std::vector<char> m_stack;
-    ReadError m_error;
-};
-
-// The first error of the whole input: invalid UTF-8 anywhere, then the first
-// syntax error; none when the input is well-formed JSON.
-std::optional<ReadError> find_syntax_error(std::string_view text)
-{
-    if (auto const invalid = first_invalid_utf8(text))
-        return ReadError { "invalid UTF-8", *invalid };
-    return SyntaxScanner(text).first_error();
-}
 
 // A failure that simdjson reported with `code` near `offset`: the precise
 // syntax error when there is one, otherwise simdjson's own reason.
@@ -449,43 +114,14 @@ ReadError syntax_failure(DocumentState const& state, simdjson::error_code code, 
     return ReadError { std::move(message), offset };
 }
 
-// The value's text as it stands in the input (scalars only), without the
-// white space that follows it.
-std::string_view raw_token(ondemand::value& value) { return value.raw_json_token(); }
-std::string_view raw_token(ondemand::document& document)
+// A scalar's text as it stands in the input, without the white space that
+// follows it.
+std::string_view token_of(ondemand::value& value)
 {
-    std::string_view token;
-    if (document.raw_json_token().get(token) != simdjson::SUCCESS)
-        return {};
-    return token;
-}
-std::string_view trimmed_token(std::string_view token)
-{
+    std::string_view token = value.raw_json_token();
     while (!token.empty() && is_json_white_space(token.back()))
         token.remove_suffix(1);
     return token;
-}
-
-// Whether the value is null (consuming it if so). A value starting with 'n'
-// that is not null is a syntax error.
-Read<bool> read_null(DocumentState const& state, ondemand::value& value, std::size_t offset)
-{
-    bool null = false;
-    if (auto const code = value.is_null().get(null))
-        return unexpected(syntax_failure(state, code, offset));
-    return null;
-}
-
-// The document is read as a root value only when it is an array or an
-// object (scalar roots are read as an array's element, see below).
-Read<bool> read_null(DocumentState const& state, ondemand::document& document, std::size_t offset)
-{
-    ondemand::json_type type {};
-    if (auto const code = document.type().get(type))
-        return unexpected(syntax_failure(state, code, offset));
-    if (type == ondemand::json_type::null)
-        return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
-    return false;
 }
 
 std::size_t start_offset(DocumentState const& state, ValueReader const& reader)
@@ -537,73 +173,98 @@ std::optional<std::string_view> plain_string(ondemand::value& value)
     return std::string_view(start, length);
 }
 
+// A scalar, validated and consumed, as its text: a string's unescaped value,
+// a number's token, "true", "false" or "null".
+Read<std::string_view> scalar_text(DocumentState const& state, ondemand::value& value, ondemand::json_type type,
+                                   std::size_t offset)
+{
+    simdjson::error_code code = simdjson::TAPE_ERROR;
+    std::string_view text;
+    switch (type) {
+    case ondemand::json_type::string:
+        code = value.get_string().get(text);
+        break;
+    case ondemand::json_type::number: {
+        text = token_of(value);
+        double number = 0;
+        if (auto const failed = value.get_double().get(number))
+            return unexpected(number_failure(state, failed, offset, text.size()));
+        return text;
+    }
+    case ondemand::json_type::boolean: {
+        bool flag = false;
+        code = value.get_bool().get(flag);
+        text = flag ? "true" : "false";
+        break;
+    }
+    case ondemand::json_type::null: {
+        // A value starting with 'n' that is not null is a syntax error.
+        bool null = false;
+        code = value.is_null().get(null);
+        if (code == simdjson::SUCCESS && !null)
+            code = simdjson::INCORRECT_TYPE;
+        text = "null";
+        break;
+    }
+    case ondemand::json_type::array:
+    case ondemand::json_type::object:
+        break;
+    }
+    if (code != simdjson::SUCCESS)
+        return unexpected(syntax_failure(state, code, offset));
+    return text;
+}
+
+// What a typed accessor wanted, for the wording of a mismatch.
+enum class Wanted { Any, Integer };
+
 class Reading {
 public:
     explicit Reading(ValueReader& reader)
         : m_reader(reader)
         , m_state(ValueReaderAccess::state(reader))
+        , m_value(ValueReaderAccess::value(reader))
     {
     }
 
     std::size_t offset() const { return start_offset(m_state, m_reader); }
-    ReadError at_start(std::string message) const { return ReadError { std::move(message), offset() }; }
     ReadError syntax(simdjson::error_code code) const { return syntax_failure(m_state, code, offset()); }
 
     // How the value would be named in "invalid type: ..." (validating it on
     // the way), or the syntax error that prevents naming it.
     Read<std::string> describe()
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string> {
-            ondemand::json_type type {};
-            if (auto const code = source.type().get(type))
-                return unexpected(syntax(code));
-            switch (type) {
-            case ondemand::json_type::array:
-                return std::string("sequence");
-            case ondemand::json_type::object:
-                return std::string("map");
-            case ondemand::json_type::string: {
-                std::string_view text;
-                if (auto const code = source.get_string().get(text))
-                    return unexpected(syntax(code));
-                return "string " + quoted(text);
-            }
-            case ondemand::json_type::number: {
-                auto const token = trimmed_token(raw_token(source));
-                double number = 0;
-                if (auto const code = source.get_double().get(number))
-                    return unexpected(number_failure(m_state, code, offset(), token.size()));
-                std::string text = is_integer_text(token) ? "integer `" : "floating point `";
-                text += token;
-                text += '`';
-                return text;
-            }
-            case ondemand::json_type::boolean: {
-                bool flag = false;
-                if (auto const code = source.get_bool().get(flag))
-                    return unexpected(syntax(code));
-                return std::string(flag ? "boolean `true`" : "boolean `false`");
-            }
-            case ondemand::json_type::null: {
-                if (!TRY(read_null(m_state, source, offset())))
-                    return unexpected(syntax(simdjson::INCORRECT_TYPE));
-                return std::string("null");
-            }
-            }
-            return unexpected(syntax(simdjson::TAPE_ERROR));
-        });
+        ondemand::json_type type {};
+        if (auto const code = m_value.type().get(type))
+            return unexpected(syntax(code));
+        if (type == ondemand::json_type::array)
+            return std::string("sequence");
+        if (type == ondemand::json_type::object)
+            return std::string("map");
+        auto const text = TRY(scalar_text(m_state, m_value, type, offset()));
+        if (type == ondemand::json_type::string)
+            return "string " + quoted(text);
+        if (type == ondemand::json_type::number)
+            return (is_integer_text(text) ? "integer `" : "floating point `") + std::string(text) + '`';
+        if (type == ondemand::json_type::boolean)
+            return "boolean `" + std::string(text) + '`';
+        return std::string("null");
     }
 
-    ReadError invalid_type(std::string_view expected)
+    // "invalid type: <found>, expected <expected>"; for an integer accessor,
+    // which fails on an integer only when it is out of range, "invalid value:
+    // integer `<n>`, expected <expected>".
+    ReadError mismatch(std::string_view expected, Wanted wanted)
     {
         auto found = describe();
         if (!found)
             return std::move(found).error();
-        std::string message = "invalid type: ";
+        bool const out_of_range = wanted == Wanted::Integer && found->starts_with("integer `");
+        std::string message = out_of_range ? "invalid value: " : "invalid type: ";
         message += *found;
         message += ", expected ";
         message += expected;
-        return at_start(std::move(message));
+        return ReadError { std::move(message), offset() };
     }
 
     // The failure after a typed accessor returned `code`: a type mismatch
@@ -611,86 +272,52 @@ public:
     ReadError failure(simdjson::error_code code, std::string_view expected)
     {
         if (code == simdjson::INCORRECT_TYPE)
-            return invalid_type(expected);
+            return mismatch(expected, Wanted::Any);
         return syntax(code);
-    }
-
-    // The failure for a value that is not an integer inside `expected`'s range.
-    ReadError integer_failure(std::string_view expected)
-    {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> ReadError {
-            ondemand::json_type type {};
-            if (auto const code = source.type().get(type))
-                return syntax(code);
-            if (type != ondemand::json_type::number)
-                return invalid_type(expected);
-            auto const token = trimmed_token(raw_token(source));
-            double number = 0;
-            if (auto const code = source.get_double().get(number))
-                return number_failure(m_state, code, offset(), token.size());
-            std::string message = is_integer_text(token) ? "invalid value: integer `" : "invalid type: floating point `";
-            message += token;
-            message += "`, expected ";
-            message += expected;
-            return at_start(std::move(message));
-        });
     }
 
     Read<std::uint64_t> unsigned_integer(std::uint64_t maximum, std::string_view expected)
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::uint64_t> {
-            std::uint64_t value = 0;
-            if (source.get_uint64().get(value) == simdjson::SUCCESS) [[likely]] {
-                if (value <= maximum)
-                    return value;
-                return unexpected(out_of_range(expected));
-            }
-            // "-0" is zero, which every unsigned type holds.
-            std::int64_t signed_value = 0;
-            if (source.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
-                return std::uint64_t { 0 };
-            return unexpected(integer_failure(expected));
-        });
+        std::uint64_t value = 0;
+        if (m_value.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
+            return value;
+        // "-0" is zero, which every unsigned type holds.
+        std::int64_t signed_value = 0;
+        if (m_value.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
+            return std::uint64_t { 0 };
+        return unexpected(mismatch(expected, Wanted::Integer));
     }
 
     Read<std::int64_t> signed_integer(std::string_view expected)
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::int64_t> {
-            std::int64_t value = 0;
-            if (source.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
-                return value;
-            return unexpected(integer_failure(expected));
-        });
+        std::int64_t value = 0;
+        if (m_value.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
+            return value;
+        return unexpected(mismatch(expected, Wanted::Integer));
     }
 
-    // A well-formed integer that the wanted type cannot hold.
-    ReadError out_of_range(std::string_view expected)
+    Read<std::string_view> string()
     {
-        auto const token = ValueReaderAccess::visit(m_reader, [](auto& source) { return trimmed_token(raw_token(source)); });
-        std::string message = "invalid value: integer `";
-        message += token;
-        message += "`, expected ";
-        message += expected;
-        return at_start(std::move(message));
+        if (auto const plain = plain_string(m_value)) [[likely]]
+            return *plain;
+        std::string_view text;
+        if (auto const code = m_value.get_string().get(text)) [[unlikely]]
+            return unexpected(failure(code, "a string"));
+        return text;
     }
 
-    Read<std::string_view> string(std::string_view expected)
+    Read<bool> boolean()
     {
-        return ValueReaderAccess::visit(m_reader, [&](auto& source) -> Read<std::string_view> {
-            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(source)>, ondemand::value>) {
-                if (auto const plain = plain_string(source)) [[likely]]
-                    return *plain;
-            }
-            std::string_view text;
-            if (auto const code = source.get_string().get(text)) [[unlikely]]
-                return unexpected(failure(code, expected));
-            return text;
-        });
+        bool flag = false;
+        if (auto const code = m_value.get_bool().get(flag)) [[unlikely]]
+            return unexpected(failure(code, "a boolean"));
+        return flag;
     }
 
 private:
     ValueReader& m_reader;
     DocumentState& m_state;
+    ondemand::value& m_value;
 };
 
 // Counts the nesting of arrays and objects being read, refusing to go deeper
@@ -706,6 +333,26 @@ public:
 private:
     DocumentState& m_state;
 };
+
+// Opens the reader's value as an array or an object (Container), nested as
+// `depth` counts it: a value of another kind fails with "invalid type"
+// naming `expected`.
+template<typename Container>
+Read<Container> open(ValueReader& reader, DepthGuard const& depth, std::string_view expected)
+{
+    auto& value = ValueReaderAccess::value(reader);
+    Container container;
+    simdjson::error_code code = simdjson::SUCCESS;
+    if constexpr (std::is_same_v<Container, ondemand::array>)
+        code = value.get_array().get(container);
+    else
+        code = value.get_object().get(container);
+    if (code != simdjson::SUCCESS) [[unlikely]]
+        return unexpected(Reading(reader).failure(code, expected));
+    if (depth.too_deep())
+        return unexpected(reader.error("recursion limit exceeded"));
+    return container;
+}
 
 struct MemberName {
     std::string_view name;
@@ -729,78 +376,70 @@ Read<MemberName> member_name(DocumentState const& state, ondemand::field& field)
     return member;
 }
 
-// Validates a scalar, or opens an array or object and pushes it on the skip
-// stack (counting it against the depth limit).
-template<typename Source>
-Read<void> skip_or_open(DocumentState& state, Source& source, std::size_t offset)
+// Calls on_member(name, value) for each member of an opened object in turn.
+template<typename Callback>
+Read<void> for_each_member(ValueReader& reader, ondemand::object& object, Callback&& on_member)
+{
+    DocumentState& state = ValueReaderAccess::state(reader);
+    for (auto field_result : object) {
+        ondemand::field field;
+        if (auto const code = std::move(field_result).get(field)) [[unlikely]]
+            return unexpected(Reading(reader).syntax(code));
+        auto const name = TRY(member_name(state, field));
+        ValueReader member(state, &field.value());
+        TRY(on_member(name, member));
+    }
+    return {};
+}
+
+// Opens an array or an object being skipped as a frame of the skip stack.
+template<auto next, auto end, typename Container>
+Read<void> open_frame(DocumentState& state, simdjson::simdjson_result<Container> opened, std::size_t offset)
+{
+    Container container;
+    if (auto const code = std::move(opened).get(container))
+        return unexpected(syntax_failure(state, code, offset));
+    if (++state.depth > read_max_depth)
+        return unexpected(ReadError { "recursion limit exceeded", offset });
+    SkipFrame frame;
+    frame.is_object = std::is_same_v<Container, ondemand::object>;
+    if (auto const code = container.begin().get(frame.*next))
+        return unexpected(syntax_failure(state, code, offset));
+    if (auto const code = container.end().get(frame.*end))
+        return unexpected(syntax_failure(state, code, offset));
+    state.skip_stack.push_back(frame);
+    return {};
+}
+
+// Validates a scalar, or opens an array or object on the skip stack.
+Read<void> skip_or_open(DocumentState& state, ondemand::value& value, std::size_t offset)
 {
     ondemand::json_type type {};
-    if (auto const code = source.type().get(type))
+    if (auto const code = value.type().get(type))
         return unexpected(syntax_failure(state, code, offset));
-    switch (type) {
-    case ondemand::json_type::array: {
-        ondemand::array array;
-        if (auto const code = source.get_array().get(array))
-            return unexpected(syntax_failure(state, code, offset));
-        if (++state.depth > read_max_depth)
-            return unexpected(ReadError { "recursion limit exceeded", offset });
-        SkipFrame frame;
-        frame.is_object = false;
-        if (auto const code = array.begin().get(frame.array_next))
-            return unexpected(syntax_failure(state, code, offset));
-        if (auto const code = array.end().get(frame.array_end))
-            return unexpected(syntax_failure(state, code, offset));
-        state.skip_stack.push_back(frame);
-        return {};
-    }
-    case ondemand::json_type::object: {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object))
-            return unexpected(syntax_failure(state, code, offset));
-        if (++state.depth > read_max_depth)
-            return unexpected(ReadError { "recursion limit exceeded", offset });
-        SkipFrame frame;
-        frame.is_object = true;
-        if (auto const code = object.begin().get(frame.object_next))
-            return unexpected(syntax_failure(state, code, offset));
-        if (auto const code = object.end().get(frame.object_end))
-            return unexpected(syntax_failure(state, code, offset));
-        state.skip_stack.push_back(frame);
-        return {};
-    }
-    case ondemand::json_type::string: {
-        std::string_view text;
-        if (auto const code = source.get_string().get(text))
-            return unexpected(syntax_failure(state, code, offset));
-        return {};
-    }
-    case ondemand::json_type::number: {
-        auto const token = trimmed_token(raw_token(source));
-        double number = 0;
-        if (auto const code = source.get_double().get(number))
-            return unexpected(number_failure(state, code, offset, token.size()));
-        return {};
-    }
-    case ondemand::json_type::boolean: {
-        bool flag = false;
-        if (auto const code = source.get_bool().get(flag))
-            return unexpected(syntax_failure(state, code, offset));
-        return {};
-    }
-    case ondemand::json_type::null:
-        if (!TRY(read_null(state, source, offset)))
-            return unexpected(syntax_failure(state, simdjson::INCORRECT_TYPE, offset));
-        return {};
-    }
-    return unexpected(syntax_failure(state, simdjson::TAPE_ERROR, offset));
+    if (type == ondemand::json_type::array)
+        return open_frame<&SkipFrame::array_next, &SkipFrame::array_end>(state, value.get_array(), offset);
+    if (type == ondemand::json_type::object)
+        return open_frame<&SkipFrame::object_next, &SkipFrame::object_end>(state, value.get_object(), offset);
+    TRY(scalar_text(state, value, type, offset));
+    return {};
+}
+
+// Steps a frame's iterator past the child taken last; false at the end.
+template<typename Iterator>
+bool advance(SkipFrame& frame, Iterator& next, Iterator const& end)
+{
+    if (frame.child_pending)
+        ++next;
+    frame.child_pending = false;
+    return next != end;
 }
 
 // Validates a whole value and discards it. Nested arrays and objects are
 // walked with an explicit stack (the same loops as nested range-for
 // statements, the parent advanced once its child is done), so the call
 // stack stays flat however deep the input nests.
-template<typename Source>
-Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
+Read<void> skip_value(DocumentState& state, ondemand::value& value, std::size_t offset)
 {
     auto const base = state.skip_stack.size();
     auto const base_depth = state.depth;
@@ -815,35 +454,25 @@ Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
         }
     } const restore { state, base, base_depth };
 
-    TRY(skip_or_open(state, source, offset));
+    TRY(skip_or_open(state, value, offset));
     while (state.skip_stack.size() > base) {
         auto& frame = state.skip_stack.back();
+        bool const more = frame.is_object ? advance(frame, frame.object_next, frame.object_end)
+                                          : advance(frame, frame.array_next, frame.array_end);
+        if (!more) {
+            state.skip_stack.pop_back();
+            --state.depth;
+            continue;
+        }
         ondemand::value child;
         if (frame.is_object) {
-            if (frame.child_pending)
-                ++frame.object_next;
-            frame.child_pending = false;
-            if (!(frame.object_next != frame.object_end)) {
-                state.skip_stack.pop_back();
-                --state.depth;
-                continue;
-            }
             ondemand::field field;
             if (auto const code = (*frame.object_next).get(field))
                 return unexpected(syntax_failure(state, code, offset));
             TRY(member_name(state, field));
             child = field.value();
-        } else {
-            if (frame.child_pending)
-                ++frame.array_next;
-            frame.child_pending = false;
-            if (!(frame.array_next != frame.array_end)) {
-                state.skip_stack.pop_back();
-                --state.depth;
-                continue;
-            }
-            if (auto const code = (*frame.array_next).get(child))
-                return unexpected(syntax_failure(state, code, offset));
+        } else if (auto const code = (*frame.array_next).get(child)) {
+            return unexpected(syntax_failure(state, code, offset));
         }
         frame.child_pending = true;
         // May push, which invalidates `frame`.
@@ -853,8 +482,11 @@ Read<void> skip_source(DocumentState& state, Source& source, std::size_t offset)
 }
 
 // The index of `name` in `names` (which holds no name twice), searched from
-// `start` round to it again; names.size() when it is not there.
-std::size_t index_of(std::span<std::string_view const> names, std::string_view name, std::size_t start)
+// `start` round to it again; names.size() when it is not there. Kept out of
+// line: inlined into the member loop, it made loading a large state file
+// measurably slower.
+[[gnu::noinline]] std::size_t index_of(std::span<std::string_view const> names, std::string_view name,
+                                       std::size_t start)
 {
     std::size_t const count = names.size();
     for (std::size_t step = 0; step < count; ++step) {
@@ -923,8 +555,7 @@ ValueReader::ValueReader(DocumentState& state, void const* ondemand_value)
     , m_value {}
     , m_root(ondemand_value == nullptr)
 {
-    if (ondemand_value != nullptr)
-        new (m_value) ondemand::value(*static_cast<ondemand::value const*>(ondemand_value));
+    new (m_value) ondemand::value(m_root ? state.root : *static_cast<ondemand::value const*>(ondemand_value));
 }
 
 ReadError ValueReader::error(std::string message) const
@@ -939,13 +570,13 @@ std::size_t ValueReader::document_size() const { return m_state->text().size(); 
 Read<std::string> ValueReader::string()
 {
     m_consumed = true;
-    return std::string(TRY(Reading(*this).string("a string")));
+    return std::string(TRY(Reading(*this).string()));
 }
 
 Read<std::string_view> ValueReader::string_view()
 {
     m_consumed = true;
-    return Reading(*this).string("a string");
+    return Reading(*this).string();
 }
 
 Read<std::uint64_t> ValueReader::u64()
@@ -975,54 +606,42 @@ Read<std::int64_t> ValueReader::i64()
 Read<bool> ValueReader::boolean()
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<bool> {
-        bool flag = false;
-        if (auto const code = source.get_bool().get(flag)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a boolean"));
-        return flag;
-    });
+    return Reading(*this).boolean();
 }
 
 Read<bool> ValueReader::is_null()
 {
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<bool> {
-        bool const null = TRY(read_null(*m_state, source, start_offset(*m_state, *this)));
-        if (null)
-            m_consumed = true;
-        return null;
-    });
+    bool null = false;
+    if (auto const code = ValueReaderAccess::value(*this).is_null().get(null))
+        return unexpected(syntax_failure(*m_state, code, start_offset(*m_state, *this)));
+    if (null)
+        m_consumed = true;
+    return null;
 }
 
 Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> names)
 {
     m_consumed = true;
-    auto const found = TRY(Reading(*this).string("a string"));
-    for (std::size_t index = 0; index < names.size(); ++index) {
-        if (names[index] == found)
-            return index;
-    }
-    return unexpected(error(unknown_variant(found, names)));
+    auto const found = TRY(Reading(*this).string());
+    auto const match = std::find(names.begin(), names.end(), found);
+    if (match == names.end())
+        return unexpected(error(unknown_variant(found, names)));
+    return static_cast<std::size_t>(match - names.begin());
 }
 
 Read<void> ValueReader::array(FunctionRef<Read<void>(ValueReader&)> each_element)
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<void> {
-        ondemand::array array;
-        if (auto const code = source.get_array().get(array)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a sequence"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        for (auto element_result : array) {
-            ondemand::value element;
-            if (auto const code = std::move(element_result).get(element)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            ValueReader element_reader(*m_state, &element);
-            TRY(read_child(element_reader, each_element));
-        }
-        return {};
-    });
+    DepthGuard const depth(*m_state);
+    auto array = TRY(open<ondemand::array>(*this, depth, "a sequence"));
+    for (auto element_result : array) {
+        ondemand::value element;
+        if (auto const code = std::move(element_result).get(element)) [[unlikely]]
+            return unexpected(Reading(*this).syntax(code));
+        ValueReader element_reader(*m_state, &element);
+        TRY(read_child(element_reader, each_element));
+    }
+    return {};
 }
 
 Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names, std::uint64_t required,
@@ -1031,94 +650,78 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
     if (names.size() > 64)
         fail_internal("json object reader: more than 64 member names");
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<std::uint64_t> {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a map"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        std::uint64_t seen = 0;
-        // Members usually come in the order of `names`, so each name is
-        // looked for first where the previous one was found.
-        std::size_t expected_index = 0;
-        for (auto field_result : object) {
-            ondemand::field field;
-            if (auto const code = std::move(field_result).get(field)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            auto const member_key = TRY(member_name(*m_state, field));
-            std::size_t const index = index_of(names, member_key.name, expected_index);
-            if (index < names.size())
-                expected_index = index + 1;
-            ValueReader member(*m_state, &field.value());
-            if (index == names.size()) {
-                TRY(member.skip());
-                continue;
-            }
-            auto const bit = std::uint64_t { 1 } << index;
-            if ((seen & bit) != 0) {
-                std::string message = "duplicate field `";
-                message += names[index];
-                message += '`';
-                return unexpected(ReadError { std::move(message), member_key.offset });
-            }
-            seen |= bit;
-            TRY(read_child(member, [&](ValueReader& value) { return on_member(index, value); }));
-        }
-        if (auto const missing = required & ~seen; missing != 0) {
-            std::size_t index = 0;
-            while ((missing & (std::uint64_t { 1 } << index)) == 0)
-                ++index;
-            std::string message = "missing field `";
-            message += index < names.size() ? names[index] : std::string_view("?");
-            message += '`';
-            return unexpected(error(std::move(message)));
-        }
-        return seen;
-    });
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
+    std::uint64_t seen = 0;
+    // Members usually come in the order of `names`, so each name is looked
+    // for first where the previous one was found.
+    std::size_t expected_index = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        std::size_t const index = index_of(names, key.name, expected_index);
+        if (index == names.size())
+            return member.skip();
+        expected_index = index + 1;
+        auto const bit = std::uint64_t { 1 } << index;
+        if ((seen & bit) != 0)
+            return unexpected(ReadError { "duplicate field `" + std::string(names[index]) + '`', key.offset });
+        seen |= bit;
+        return read_child(member, [&](ValueReader& value) { return on_member(index, value); });
+    }));
+    if (auto const missing = required & ~seen; missing != 0) {
+        auto const index = static_cast<std::size_t>(std::countr_zero(missing));
+        std::string message = "missing field `";
+        message += index < names.size() ? names[index] : std::string_view("?");
+        message += '`';
+        return unexpected(error(std::move(message)));
+    }
+    return seen;
 }
 
 Read<void> ValueReader::variant(std::span<std::string_view const> names,
                                 FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
 {
     m_consumed = true;
-    return ValueReaderAccess::visit(*this, [&](auto& source) -> Read<void> {
-        ondemand::object object;
-        if (auto const code = source.get_object().get(object)) [[unlikely]]
-            return unexpected(Reading(*this).failure(code, "a map with a single key"));
-        DepthGuard depth(*m_state);
-        if (depth.too_deep())
-            return unexpected(error("recursion limit exceeded"));
-        std::size_t members = 0;
-        for (auto field_result : object) {
-            ondemand::field field;
-            if (auto const code = std::move(field_result).get(field)) [[unlikely]]
-                return unexpected(Reading(*this).syntax(code));
-            auto const member_key = TRY(member_name(*m_state, field));
-            if (++members > 1)
-                return unexpected(ReadError { "expected a map with a single key", member_key.offset });
-            std::size_t index = 0;
-            while (index < names.size() && names[index] != member_key.name)
-                ++index;
-            if (index == names.size())
-                return unexpected(ReadError { unknown_variant(member_key.name, names), member_key.offset });
-            ValueReader member(*m_state, &field.value());
-            TRY(read_child(member, [&](ValueReader& value) { return on_variant(index, value); }));
-        }
-        if (members == 0)
-            return unexpected(error("expected a map with a single key"));
-        return {};
-    });
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map with a single key"));
+    std::size_t members = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        if (++members > 1)
+            return unexpected(ReadError { "expected a map with a single key", key.offset });
+        auto const match = std::find(names.begin(), names.end(), key.name);
+        if (match == names.end())
+            return unexpected(ReadError { unknown_variant(key.name, names), key.offset });
+        auto const index = static_cast<std::size_t>(match - names.begin());
+        return read_child(member, [&](ValueReader& value) { return on_variant(index, value); });
+    }));
+    if (members == 0)
+        return unexpected(error("expected a map with a single key"));
+    return {};
 }
 
 Read<void> ValueReader::skip()
 {
     m_consumed = true;
     auto const offset = start_offset(*m_state, *this);
-    return ValueReaderAccess::visit(*this, [&](auto& source) { return skip_source(*m_state, source, offset); });
+    return skip_value(*m_state, ValueReaderAccess::value(*this), offset);
 }
 
 namespace {
+
+// Parses the document and takes its root, an array or an object, as a value.
+// simdjson checks that the root is closed at the end of the input only when
+// the document itself opens it, so it is opened once that way first.
+simdjson::error_code open_root(DocumentState& state, char const* data, std::size_t size, bool is_array)
+{
+    if (auto const code = state.prepare(size))
+        return code;
+    if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
+        return code;
+    auto const opened = is_array ? state.document.get_array().error() : state.document.get_object().error();
+    if (opened != simdjson::SUCCESS)
+        return opened;
+    state.document.rewind();
+    return state.document.get_value().get(state.root);
+}
 
 // Reads a document whose root is not an array or an object. simdjson's root
 // scalar accessors mishandle white space after the value (a final line feed
@@ -1139,30 +742,21 @@ Expected<void, std::string> read_scalar_document(std::string_view text, Function
     auto const syntax = [&](simdjson::error_code code) {
         return fail(syntax_failure(state, code, first_non_white_space(text)));
     };
-    if (auto const code = state.prepare(text.size() + 2))
+    if (auto const code = open_root(state, wrapped.data(), text.size() + 2, /*is_array=*/true))
         return syntax(code);
-    if (auto const code = state.parser.iterate(wrapped.data(), text.size() + 2, wrapped.size()).get(state.document))
-        return syntax(code);
-    ondemand::array array;
-    if (auto const code = state.document.get_array().get(array))
-        return syntax(code);
-    ondemand::array_iterator next;
-    ondemand::array_iterator end;
-    if (auto const code = array.begin().get(next))
-        return syntax(code);
-    if (auto const code = array.end().get(end))
-        return syntax(code);
-    if (!(next != end))
-        return syntax(simdjson::EMPTY);
-    ondemand::value element;
-    if (auto const code = (*next).get(element))
-        return syntax(code);
-    ValueReader root(state, &element);
-    if (auto result = read_child(root, read_root); !result)
+    // The wrapper is read as the root; only its first element is the caller's.
+    ValueReader wrapper(state, nullptr);
+    std::size_t elements = 0;
+    auto const result = wrapper.array([&](ValueReader& element) -> Read<void> {
+        if (++elements > 1)
+            return unexpected(syntax_failure(state, simdjson::TRAILING_CONTENT, element.offset()));
+        return read_root(element);
+    });
+    if (!result)
         return fail(result.error());
     // Only the closing bracket added above may follow the value.
     char const* after = nullptr;
-    if (state.document.current_location().get(after) != simdjson::SUCCESS || after != wrapped.data() + text.size() + 1)
+    if (state.document.current_location().get(after) == simdjson::SUCCESS)
         return syntax(simdjson::TRAILING_CONTENT);
     return {};
 }
@@ -1177,9 +771,7 @@ Expected<void, std::string> read_padded_document(char const* data, std::size_t s
     if (start < size && text[start] != '[' && text[start] != '{')
         return read_scalar_document(text, read_root);
     DocumentState state(data, size);
-    if (auto const code = state.prepare(size))
-        return unexpected(with_position(syntax_failure(state, code, start), text));
-    if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
+    if (auto const code = open_root(state, data, size, /*is_array=*/start < size && text[start] == '['))
         return unexpected(with_position(syntax_failure(state, code, start), text));
     ValueReader root(state, nullptr);
     if (auto result = read_child(root, read_root); !result)

@@ -15,17 +15,6 @@ static_assert(sizeof(std::array<std::uint8_t, 64>) == crypto_sign_SECRETKEYBYTES
 
 namespace {
 
-bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
-
-// Whether the two-byte group at `start` begins and ends on character
-// boundaries of the UTF-8 text.
-bool group_on_boundaries(std::string_view text, std::size_t start)
-{
-    if (is_continuation_byte(text[start]))
-        return false;
-    return start + 2 >= text.size() || !is_continuation_byte(text[start + 2]);
-}
-
 // Zeroes a secret buffer when it goes out of scope, on every path.
 template<std::size_t Size>
 struct SecretBytes {
@@ -61,22 +50,20 @@ void zero_secret(std::string& text)
 
 Expected<Signature, ContractError> Signature::parse(std::string_view text)
 {
-    if (text.size() != signature_size * 2) {
-        return unexpected(ContractError::validation_failed(
-            "ed25519 signature must be 128 hex characters, got " + decimal(static_cast<std::uint64_t>(text.size()))));
-    }
     Signature signature;
-    for (std::size_t index = 0; index < signature.bytes.size(); ++index) {
-        std::size_t const start = index * 2;
-        if (!group_on_boundaries(text, start))
-            return unexpected(ContractError::validation_failed("signature is not ASCII"));
-        std::string_view const group = text.substr(start, 2);
-        auto const byte = parse_hex_group(group);
-        if (!byte)
-            return unexpected(ContractError::validation_failed("invalid hex in signature: " + quoted(group)));
-        signature.bytes[index] = *byte;
+    auto const read = parse_hex(text, signature.bytes);
+    if (read)
+        return signature;
+    auto const fail = [](std::string message) { return unexpected(ContractError::validation_failed(std::move(message))); };
+    switch (read.error().kind) {
+    case HexFault::Kind::WrongLength:
+        return fail("ed25519 signature must be 128 hex characters, got " + decimal(std::uint64_t { text.size() }));
+    case HexFault::Kind::NotAscii:
+        return fail("signature is not ASCII");
+    case HexFault::Kind::InvalidGroup:
+        return fail("invalid hex in signature: " + quoted(read.error().group));
     }
-    return signature;
+    __builtin_unreachable();
 }
 
 std::string Signature::to_text() const
@@ -87,7 +74,7 @@ std::string Signature::to_text() const
     return text;
 }
 
-void Signature::append_text(std::string& out) const { append_hex(out, bytes.data(), bytes.size()); }
+void Signature::append_text(std::string& out) const { append_hex(out, bytes); }
 
 // SigningKey -----------------------------------------------------------------
 
@@ -111,19 +98,9 @@ SigningKey SigningKey::generate()
 
 std::optional<SigningKey> SigningKey::from_hex(std::string_view text)
 {
-    std::string_view const digits = trim_white_space(text);
-    if (digits.size() != seed_size * 2)
-        return std::nullopt;
     SecretBytes<seed_size> seed;
-    for (std::size_t index = 0; index < seed_size; ++index) {
-        std::size_t const start = index * 2;
-        if (!group_on_boundaries(digits, start))
-            return std::nullopt;
-        auto const byte = parse_hex_group(digits.substr(start, 2));
-        if (!byte)
-            return std::nullopt;
-        seed.bytes[index] = *byte;
-    }
+    if (!parse_hex(trim_white_space(text), seed.bytes))
+        return std::nullopt;
     return from_seed(seed.bytes);
 }
 
@@ -151,7 +128,7 @@ std::string SigningKey::seed_hex() const
 {
     std::string text;
     text.reserve(seed_size * 2);
-    append_hex(text, m_secret.data(), seed_size);
+    append_hex(text, std::span(m_secret).first<seed_size>());
     return text;
 }
 

@@ -1,7 +1,8 @@
 #include "quenmark/text.h"
 
-#include "hex_digits.h"
 #include "unicode_tables.h"
+
+#include <simdjson.h>
 
 #include <algorithm>
 #include <array>
@@ -13,7 +14,20 @@ namespace quenmark {
 namespace {
 
 constexpr char32_t replacement_character = 0xFFFD;
-constexpr std::string_view lowercase_hex_digits = "0123456789abcdef";
+
+// Each byte's value as a hex digit (either letter case), or not_hex_digit.
+constexpr std::uint8_t not_hex_digit = 0xFF;
+constexpr std::array<std::uint8_t, 256> hex_digit_values = [] {
+    std::array<std::uint8_t, 256> values {};
+    values.fill(not_hex_digit);
+    for (unsigned digit = 0; digit < 16; ++digit) {
+        values[static_cast<unsigned char>("0123456789abcdef"[digit])] = static_cast<std::uint8_t>(digit);
+        values[static_cast<unsigned char>("0123456789ABCDEF"[digit])] = static_cast<std::uint8_t>(digit);
+    }
+    return values;
+}();
+
+unsigned digit_value(char digit) { return hex_digit_values[static_cast<unsigned char>(digit)]; }
 
 constexpr bool is_continuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
 
@@ -92,9 +106,8 @@ std::string quoted(std::string_view text)
             // A byte that is not valid UTF-8 is shown by its value, so the
             // message stays valid UTF-8 and nothing is hidden.
             out.append("\\x");
-            auto const byte = static_cast<unsigned char>(text[index]);
-            out.push_back(lowercase_hex_digits[static_cast<std::size_t>(byte >> 4U)]);
-            out.push_back(lowercase_hex_digits[static_cast<std::size_t>(byte & 0x0FU)]);
+            auto const byte = static_cast<std::uint8_t>(text[index]);
+            append_hex(out, std::span(&byte, 1));
             ++index;
             continue;
         }
@@ -178,16 +191,21 @@ std::string_view trim_white_space(std::string_view text)
 
 bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
 
-bool is_valid_utf8(std::string_view text)
+bool is_valid_utf8(std::string_view text) { return simdjson::validate_utf8(text.data(), text.size()); }
+
+std::optional<std::size_t> first_invalid_utf8(std::string_view text)
 {
+    if (is_valid_utf8(text)) [[likely]]
+        return std::nullopt;
+    // Only on the error path: walk the sequences to find where.
     std::size_t index = 0;
     while (index < text.size()) {
         std::size_t const length = sequence_length(text, index);
         if (length == 0)
-            return false;
+            return index;
         index += length;
     }
-    return true;
+    return std::nullopt;
 }
 
 char32_t next_code_point(std::string_view text, std::size_t& index)
@@ -262,26 +280,45 @@ std::string decimal(std::int64_t value)
     return out;
 }
 
-std::optional<std::uint8_t> parse_hex_group(std::string_view group)
+std::optional<std::uint8_t> hex_digit_value(char digit)
 {
-    if (group.size() != 2)
+    unsigned const value = digit_value(digit);
+    if (value == not_hex_digit)
         return std::nullopt;
-    // "+f" is the number fifteen, as a leading sign allows.
-    unsigned const high = group[0] == '+' ? 0U : detail::hex_digit_value(group[0]);
-    unsigned const low = detail::hex_digit_value(group[1]);
-    if (((high | low) & 0xF0U) != 0)
-        return std::nullopt;
-    return static_cast<std::uint8_t>((high << 4U) | low);
+    return static_cast<std::uint8_t>(value);
 }
 
-void append_hex(std::string& out, std::uint8_t const* bytes, std::size_t size)
+Expected<void, HexFault> parse_hex(std::string_view text, std::span<std::uint8_t> bytes)
+{
+    if (text.size() != bytes.size() * 2)
+        return unexpected(HexFault { HexFault::Kind::WrongLength, {} });
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        std::size_t const start = index * 2;
+        unsigned const high = digit_value(text[start]);
+        unsigned const low = digit_value(text[start + 1]);
+        bool const ends_inside_character
+            = start + 2 < text.size() && is_continuation(static_cast<unsigned char>(text[start + 2]));
+        if ((high | low) < 16 && !ends_inside_character) [[likely]] {
+            bytes[index] = static_cast<std::uint8_t>((high << 4U) | low);
+            continue;
+        }
+        std::string_view const group = text.substr(start, 2);
+        if (is_continuation(static_cast<unsigned char>(text[start])) || ends_inside_character)
+            return unexpected(HexFault { HexFault::Kind::NotAscii, group });
+        // "+f" is the number fifteen, as a leading sign allows.
+        unsigned const signed_high = text[start] == '+' ? 0U : high;
+        if ((signed_high | low) >= 16)
+            return unexpected(HexFault { HexFault::Kind::InvalidGroup, group });
+        bytes[index] = static_cast<std::uint8_t>((signed_high << 4U) | low);
+    }
+    return {};
+}
+
+void append_hex(std::string& out, std::span<std::uint8_t const> bytes)
 {
     std::size_t const start = out.size();
-    out.resize(start + size * 2);
-    for (std::size_t index = 0; index < size; ++index) {
-        out[start + index * 2] = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] >> 4U)];
-        out[start + index * 2 + 1] = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] & 0x0FU)];
-    }
+    out.resize(start + bytes.size() * 2);
+    write_hex(out.data() + start, bytes);
 }
 
 } // namespace quenmark

@@ -2,8 +2,6 @@
 
 #include "quenmark/text.h"
 
-#include "hex_digits.h"
-
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -15,12 +13,9 @@ namespace quenmark {
 
 namespace {
 
-constexpr std::string_view lowercase_hex_digits = "0123456789abcdef";
 constexpr std::string_view urn_prefix = "urn:uuid:";
 constexpr std::array<std::size_t, 5> group_lengths { 8, 4, 4, 4, 12 };
 constexpr std::size_t max_slug_length = 64;
-
-bool is_hex_digit(char digit) { return detail::hex_digit_value(digit) != detail::not_hex_digit; }
 
 // The character starting at byte `index` of `text`, shown as in the parser's
 // message; control and other invisible characters are escaped so the message
@@ -191,7 +186,7 @@ std::string invalid_length(std::size_t length)
             has_hyphen = true;
             continue;
         }
-        if (!is_hex_digit(body[index]))
+        if (!hex_digit_value(body[index]))
             return unexpected(invalid_character(text, offset + index));
     }
     if (has_hyphen) {
@@ -209,7 +204,7 @@ std::string invalid_length(std::size_t length)
     for (char const character : body) {
         if (character == '-')
             continue;
-        unsigned const value = detail::hex_digit_value(character);
+        unsigned const value = *hex_digit_value(character);
         std::uint8_t& byte = uuid.bytes[digit_index / 2];
         byte = static_cast<std::uint8_t>(digit_index % 2 == 0 ? value << 4U : byte | value);
         ++digit_index;
@@ -247,19 +242,21 @@ void Uuid::append_to(std::string& out) const
     std::size_t const start = out.size();
     out.resize(start + 36);
     char* cursor = out.data() + start;
-    for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (index == 4 || index == 6 || index == 8 || index == 10)
-            *cursor++ = '-';
-        *cursor++ = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] >> 4U)];
-        *cursor++ = lowercase_hex_digits[static_cast<std::size_t>(bytes[index] & 0x0FU)];
+    std::span<std::uint8_t const> rest = bytes;
+    // The byte counts of the groups before each hyphen.
+    for (std::size_t const group : std::array<std::size_t, 4> { 4, 2, 2, 2 }) {
+        cursor = write_hex(cursor, rest.first(group));
+        *cursor++ = '-';
+        rest = rest.subspan(group);
     }
+    write_hex(cursor, rest);
 }
 
 std::string Uuid::short_form() const
 {
     std::string out;
     out.reserve(11);
-    append_hex(out, bytes.data(), 4);
+    append_hex(out, std::span(bytes).first<4>());
     out.append("\u2026");
     return out;
 }

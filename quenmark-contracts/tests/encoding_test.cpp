@@ -107,7 +107,7 @@ TEST(Sha256, PublishedHashes)
 {
     auto const hex = [](std::array<std::uint8_t, 32> const& digest) {
         std::string text;
-        append_hex(text, digest.data(), digest.size());
+        append_hex(text, digest);
         return text;
     };
     EXPECT_EQ(hex(sha256(vector_file("canonDocJCS.txt"))), vector_file("docHashJCS.txt"));

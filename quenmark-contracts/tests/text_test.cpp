@@ -97,31 +97,57 @@ TEST(TrimWhiteSpace, RemovesWhiteSpaceFromBothEndsOnly)
         EXPECT_EQ(quenmark::trim_white_space(input), expected) << quoted(input);
 }
 
-TEST(Utf8, AcceptsWellFormedAndRefusesMalformedSequences)
+TEST(Utf8, AcceptsWellFormedAndLocatesMalformedSequences)
 {
     struct Utf8Case {
         std::string_view input;
-        bool valid;
+        std::optional<std::size_t> first_invalid;
     };
     using namespace std::string_view_literals;
     std::vector<Utf8Case> const cases {
-        { "", true },
-        { "ascii", true },
-        { "\u00E9\u20AC\U0001F600\U0010FFFF", true },
-        { "nul\0inside"sv, true },
-        { "\x80", false },             // lone continuation byte
-        { "\xC3", false },             // truncated two-byte sequence
-        { "\xE2\x82", false },         // truncated three-byte sequence
-        { "\xC0\x80", false },         // overlong NUL
-        { "\xE0\x80\x80", false },     // overlong three-byte form
-        { "\xF0\x80\x80\x80", false }, // overlong four-byte form
-        { "\xED\xA0\x80", false },     // UTF-16 surrogate
-        { "\xF4\x90\x80\x80", false }, // above U+10FFFF
-        { "\xFF", false },
-        { "ok\xC3(", false },
+        { "", std::nullopt },
+        { "ascii", std::nullopt },
+        { "\u00E9\u20AC\U0001F600\U0010FFFF", std::nullopt },
+        { "nul\0inside"sv, std::nullopt },
+        { "\x80", 0 },                 // lone continuation byte
+        { "\xC3", 0 },                 // truncated two-byte sequence
+        { "\xE2\x82", 0 },             // truncated three-byte sequence
+        { "\xC0\x80", 0 },             // overlong NUL
+        { "\xE0\x80\x80", 0 },         // overlong three-byte form
+        { "\xF0\x80\x80\x80", 0 },     // overlong four-byte form
+        { "\xED\xA0\x80", 0 },         // UTF-16 surrogate
+        { "\xF4\x90\x80\x80", 0 },     // above U+10FFFF
+        { "\xFF", 0 },
+        { "ok\xC3(", 2 },
+        { "\u00E9\xF0\x9F\x98", 2 },     // a four-byte sequence cut short after a valid one
+        { "\xF0\x9F\x98\x80\xF0\x9F\x98\x80 \xC3\xA9\xA9", 11 },
+        // Past the first 64 bytes, where the fast check works in blocks.
+        { "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123\xE0\xA0", 68 },
     };
-    for (auto const& [input, valid] : cases)
-        EXPECT_EQ(quenmark::is_valid_utf8(input), valid) << quoted(input);
+    for (auto const& [input, first_invalid] : cases) {
+        EXPECT_EQ(quenmark::is_valid_utf8(input), !first_invalid) << quoted(input);
+        EXPECT_EQ(quenmark::first_invalid_utf8(input), first_invalid) << quoted(input);
+    }
+}
+
+// The fast check and the locator of the first bad byte must agree, or a
+// malformed file would be refused without a position. Every lead byte is
+// tried with every second byte, between text on both sides.
+TEST(Utf8, FastCheckAndLocatorAgreeOnEveryLeadAndSecondByte)
+{
+    for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+        for (unsigned second = 0; second <= 0xFF; ++second) {
+            for (std::string_view const tail : { "", "\x80", "\xBF\xBF", "\x80\x80x" }) {
+                std::string text = "ab";
+                text += static_cast<char>(lead);
+                text += static_cast<char>(second);
+                text += tail;
+                auto const first_invalid = quenmark::first_invalid_utf8(text);
+                ASSERT_EQ(quenmark::is_valid_utf8(text), !first_invalid) << quoted(text);
+                ASSERT_GE(first_invalid.value_or(2), 2U) << quoted(text);
+            }
+        }
+    }
 }
 
 TEST(Utf8, EncodesAndDecodesEveryLength)
@@ -155,7 +181,7 @@ TEST(Decimal, WritesTheFullRangeOfBothTypes)
     EXPECT_EQ(out, "n=64");
 }
 
-TEST(ParseHexGroup, ReadsTwoCharacterGroups)
+TEST(ParseHex, ReadsEachTwoCharacterGroupAsAnUnsignedNumber)
 {
     struct HexCase {
         std::string_view group;
@@ -185,15 +211,61 @@ TEST(ParseHexGroup, ReadsTwoCharacterGroups)
         { "\xC3\xA9", std::nullopt },
         { "+\xC3", std::nullopt },
     };
-    for (auto const& [group, value] : cases)
-        EXPECT_EQ(quenmark::parse_hex_group(group), value) << quoted(group);
+    for (auto const& [group, value] : cases) {
+        std::array<std::uint8_t, 1> byte {};
+        auto const read = quenmark::parse_hex(group, byte);
+        EXPECT_EQ(read ? std::optional(byte[0]) : std::nullopt, value) << quoted(group);
+    }
+}
+
+TEST(ParseHex, ReadsTwoCharactersPerByteAndNamesTheFirstFault)
+{
+    using Kind = quenmark::HexFault::Kind;
+    struct HexTextCase {
+        std::string_view text;
+        std::size_t size;
+        // The bytes read, written back as hex, or the fault and its group.
+        std::string_view bytes;
+        std::optional<Kind> fault;
+        std::string_view group;
+    };
+    std::vector<HexTextCase> const cases {
+        { "", 0, "", std::nullopt, "" },
+        { "00ff7F", 3, "00ff7f", std::nullopt, "" },
+        { "+f+0", 2, "0f00", std::nullopt, "" },
+        { "00ff", 3, "", Kind::WrongLength, "" },
+        { "00ff7", 3, "", Kind::WrongLength, "" },
+        { "00ff7fa", 3, "", Kind::WrongLength, "" },
+        { "00gf", 2, "", Kind::InvalidGroup, "gf" },
+        { "0-1f", 2, "", Kind::InvalidGroup, "0-" },
+        { "zz\xC3\xA9", 2, "", Kind::InvalidGroup, "zz" },
+        // The group boundary falls inside "é" (two bytes): the first fault
+        // is the group that begins or ends inside it.
+        { "0\xC3\xA9" "f", 2, "", Kind::NotAscii, "0\xC3" },
+        { "00\xC3\xA9", 2, "", Kind::InvalidGroup, "\xC3\xA9" },
+        { "\xE2\x82\xAC" "0", 2, "", Kind::NotAscii, "\xE2\x82" },
+        { "00\xE2\x82\xAC" "0", 3, "", Kind::NotAscii, "\xE2\x82" },
+    };
+    for (auto const& row : cases) {
+        std::vector<std::uint8_t> bytes(row.size);
+        auto const read = quenmark::parse_hex(row.text, bytes);
+        ASSERT_EQ(read.has_value(), !row.fault) << quoted(row.text);
+        if (!read) {
+            EXPECT_EQ(read.error().kind, *row.fault) << quoted(row.text);
+            EXPECT_EQ(read.error().group, row.group) << quoted(row.text);
+            continue;
+        }
+        std::string written;
+        quenmark::append_hex(written, bytes);
+        EXPECT_EQ(written, row.bytes) << quoted(row.text);
+    }
 }
 
 TEST(AppendHex, WritesLowercaseHighNibbleFirst)
 {
     std::array<std::uint8_t, 5> const bytes { 0x00, 0x0F, 0xAB, 0xF0, 0xFF };
     std::string out = "x:";
-    quenmark::append_hex(out, bytes.data(), bytes.size());
+    quenmark::append_hex(out, bytes);
     EXPECT_EQ(out, "x:000fabf0ff");
 }
 
