@@ -216,12 +216,12 @@ void setup_reports(Tree& tree, Bindings& bindings)
                                [](Cli const& cli) { return run_audit_verify(cli.context, cli.audit_verify); });
     tree.checkpoint = verify
                           ->add_option("--checkpoint", bindings.checkpoint,
-                                       "Also prove that the chain still holds this checkpoint (from `audit "
-                                       "checkpoint`): no entry cut from its end, no older copy, no rewrite")
+                                       "Also prove that the chain still holds a checkpoint written by `audit "
+                                       "checkpoint`")
                           ->type_name("FILE");
     auto* checkpoint = add_command(
         tree, *audit, "checkpoint",
-        "Write a signed checkpoint of the audit chain as it stands; keep it elsewhere to detect truncation later",
+        "Write a signed checkpoint of the audit chain; kept elsewhere, it shows later truncation",
         [](Cli const& cli) { return run_audit_checkpoint(cli.context, cli.audit_checkpoint); });
     tree.output = checkpoint
                       ->add_option("--output", bindings.output,
