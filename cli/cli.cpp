@@ -64,6 +64,8 @@ struct Bindings {
     std::string reason { reason_names[0] };
     std::int64_t due_in_days { 0 };
     std::string at;
+    std::string output;
+    std::string checkpoint;
 };
 
 struct Tree {
@@ -74,6 +76,8 @@ struct Tree {
     std::vector<std::pair<CLI::App*, CommandHandler>> commands;
     CLI::Option* due_in_days { nullptr };
     CLI::Option* at { nullptr };
+    CLI::Option* output { nullptr };
+    CLI::Option* checkpoint { nullptr };
 };
 
 CLI::App* add_group(Tree& tree, std::string name, std::string description)
@@ -192,13 +196,37 @@ void setup_learner_commands(Tree& tree, Bindings& bindings)
     verify->add_option("--certificate-id", verify_args.certificate_id)->type_name("CERTIFICATE_ID")->required();
     tree.at = verify->add_option("--at", bindings.at, "RFC 3339 instant to verify as-of. Defaults to now")
                   ->type_name("AT");
+
+    auto& revoke_args = bindings.cli.revoke;
+    auto* revoke = add_command(tree, tree.app, "revoke",
+                               "Revoke a certificate: from now on it no longer verifies",
+                               [](Cli const& cli) { return run_revoke(cli.context, cli.revoke); });
+    revoke->add_option("--certificate-id", revoke_args.certificate_id)->type_name("CERTIFICATE_ID")->required();
+    revoke
+        ->add_option("--reason", revoke_args.reason,
+                     "Why it is revoked, one line; shown whenever the certificate fails verification")
+        ->type_name("REASON")
+        ->required();
 }
 
-void setup_reports(Tree& tree)
+void setup_reports(Tree& tree, Bindings& bindings)
 {
     auto* audit = add_group(tree, "audit", "Inspect the local signed audit chain");
-    add_command(tree, *audit, "verify", "Verify the whole local audit chain",
-                [](Cli const& cli) { return run_audit_verify(cli.context); });
+    auto* verify = add_command(tree, *audit, "verify", "Verify the whole local audit chain",
+                               [](Cli const& cli) { return run_audit_verify(cli.context, cli.audit_verify); });
+    tree.checkpoint = verify
+                          ->add_option("--checkpoint", bindings.checkpoint,
+                                       "Also prove that the chain still holds a checkpoint written by `audit "
+                                       "checkpoint`")
+                          ->type_name("FILE");
+    auto* checkpoint = add_command(
+        tree, *audit, "checkpoint",
+        "Write a signed checkpoint of the audit chain; kept elsewhere, it shows later truncation",
+        [](Cli const& cli) { return run_audit_checkpoint(cli.context, cli.audit_checkpoint); });
+    tree.output = checkpoint
+                      ->add_option("--output", bindings.output,
+                                   "Write the checkpoint to FILE (replaced atomically) instead of standard output")
+                      ->type_name("FILE");
 
     auto* report = add_group(tree, "report", "Readiness / status reports");
     add_command(tree, *report, "readiness", "Readiness counts across assessments, assignments, and certificates",
@@ -218,7 +246,7 @@ void setup(Tree& tree, Bindings& bindings)
     setup_global_options(tree.app, bindings.cli.context);
     setup_assessment(tree, bindings);
     setup_learner_commands(tree, bindings);
-    setup_reports(tree);
+    setup_reports(tree, bindings);
     constexpr char const* footer = "The global options --state, --key and --audit are accepted here too.";
     for (auto* group : tree.groups)
         group->footer(footer);
@@ -311,6 +339,10 @@ quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* cons
         cli.assign.due_in_days = bindings.due_in_days;
     if (tree.at->count() > 0)
         cli.verify.at = bindings.at;
+    if (tree.output->count() > 0)
+        cli.audit_checkpoint.output = bindings.output;
+    if (tree.checkpoint->count() > 0)
+        cli.audit_verify.checkpoint = bindings.checkpoint;
     return cli;
 }
 

@@ -28,6 +28,9 @@ struct Cli {
     AttemptArgs attempt;
     CertifyArgs certify;
     VerifyArgs verify;
+    RevokeArgs revoke;
+    AuditCheckpointArgs audit_checkpoint;
+    AuditVerifyArgs audit_verify;
 };
 
 inline constexpr std::string_view program_name = "corvellactl";

@@ -49,4 +49,19 @@ struct VerifyArgs {
     std::optional<std::string> at;
 };
 
+struct RevokeArgs {
+    std::string certificate_id;
+    std::string reason;
+};
+
+struct AuditCheckpointArgs {
+    // Where the signed note goes; standard output when absent.
+    std::optional<std::string> output;
+};
+
+struct AuditVerifyArgs {
+    // A note written by `audit checkpoint` that the chain must still hold.
+    std::optional<std::string> checkpoint;
+};
+
 } // namespace corvellactl

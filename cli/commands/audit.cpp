@@ -2,19 +2,96 @@
 
 #include "output.h"
 #include "store/chain_file.h"
+#include "store/files.h"
 #include "store/key_file.h"
 
+#include "quenmark/checkpoint.h"
 #include "quenmark/text.h"
 
+#include <cstddef>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <system_error>
 
 namespace corvellactl {
+namespace {
 
-CommandResult<void> run_audit_verify(CommandContext const& context)
+// Whether two paths name the same file: the same file on disk when both
+// exist, otherwise the same path once made absolute and normal.
+bool same_file(std::string const& first, std::string const& second)
+{
+    struct stat first_status {};
+    struct stat second_status {};
+    if (::stat(first.c_str(), &first_status) == 0 && ::stat(second.c_str(), &second_status) == 0)
+        return first_status.st_dev == second_status.st_dev && first_status.st_ino == second_status.st_ino;
+    std::error_code first_error;
+    std::error_code second_error;
+    auto const first_path = std::filesystem::weakly_canonical(first, first_error);
+    auto const second_path = std::filesystem::weakly_canonical(second, second_error);
+    return !first_error && !second_error && first_path == second_path;
+}
+
+// A checkpoint written over one of the data files would destroy it.
+CommandResult<void> refuse_data_file(CommandContext const& context, std::string const& output)
+{
+    for (std::string const* data_file : { &context.state_path, &context.key_path, &context.audit_path }) {
+        if (same_file(output, *data_file))
+            return quenmark::unexpected(
+                CommandError::message("--output must not be the state, key or audit file: " + output));
+    }
+    return {};
+}
+
+std::string verified_line(std::uint64_t count)
+{
+    return concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n");
+}
+
+} // namespace
+
+CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyArgs const& args)
 {
     auto const key = TRY(load_or_create_key_locking(context.key_path));
-    auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
-    return print(concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n"));
+    if (!args.checkpoint) {
+        auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
+        return print(verified_line(count));
+    }
+
+    // The note is read before the chain so that a path given wrongly fails
+    // at once; the chain's own integrity is then checked before the note's.
+    auto const note = TRY(read_text(*args.checkpoint));
+    // Only the chain's entry at the note's size is needed; the size is known
+    // from the note's text before its signature is checked.
+    auto const claimed = quenmark::open_checkpoint(note, key.verifying_key());
+    std::optional<std::size_t> marked_position;
+    if (claimed && claimed->size > 0)
+        marked_position = static_cast<std::size_t>(claimed->size - 1);
+    auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key(), marked_position));
+    if (!claimed)
+        return quenmark::unexpected(CommandError::message("checkpoint verification failed: " + claimed.error().text()));
+    auto const held = quenmark::check_checkpoint(chain.entries, chain.marked, *claimed);
+    if (!held)
+        return quenmark::unexpected(CommandError::message("checkpoint verification failed: " + held.error().text()));
+    return print(concat(verified_line(chain.entries), "checkpoint verifies: the chain still holds its ", claimed->size,
+                        " event(s) of ", claimed->origin, '\n'));
+}
+
+CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditCheckpointArgs const& args)
+{
+    if (args.output)
+        TRY(refuse_data_file(context, *args.output));
+    auto const key = TRY(load_or_create_key_locking(context.key_path));
+    // Only a chain that verifies is vouched for.
+    auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));
+    auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
+    std::string const note = quenmark::sign_checkpoint(checkpoint, key);
+    if (!args.output)
+        return print(note);
+    TRY(replace_file(*args.output, note));
+    return print(concat("wrote checkpoint to ", *args.output, " \u2014 ", checkpoint.size, " event(s) of ",
+                        checkpoint.origin, '\n'));
 }
 
 } // namespace corvellactl

@@ -129,16 +129,23 @@ CommandResult<void> ChainAppender::save()
 
 CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key)
 {
+    auto const chain = TRY(verify_chain_file_marking(path, key));
+    return chain.entries;
+}
+
+CommandResult<VerifiedChain> verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
+                                                       std::optional<std::size_t> marked_position)
+{
     if (!path_exists(path))
-        return std::uint64_t { 0 };
+        return VerifiedChain {};
     auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
-    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key);
+    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, marked_position);
     if (!check)
         return quenmark::unexpected(CommandError::json(std::move(check).error()));
     if (!check->verified)
         return quenmark::unexpected(
             CommandError::message("audit chain verification failed: " + check->verified.error().text()));
-    return static_cast<std::uint64_t>(check->entries);
+    return VerifiedChain { static_cast<std::uint64_t>(check->entries), check->last, check->marked };
 }
 
 } // namespace corvellactl

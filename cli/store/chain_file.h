@@ -5,11 +5,13 @@
 #include "context.h"
 #include "store/files.h"
 
+#include "quenmark/audit_chain.h"
 #include "quenmark/audit_event.h"
 #include "quenmark/signing.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,5 +66,20 @@ private:
 // platform error's text.
 [[nodiscard]] CommandResult<std::uint64_t> verify_chain_file(std::string const& path,
                                                              quenmark::VerifyingKey const& key);
+
+// What a checkpoint needs of a chain file that verified: its number of
+// entries, its last entry (absent when empty) and the entry at the
+// zero-based position asked for (absent when not asked or beyond the end).
+struct VerifiedChain {
+    std::uint64_t entries { 0 };
+    std::optional<quenmark::EntryMark> last;
+    std::optional<quenmark::EntryMark> marked;
+};
+
+// Reads and verifies the whole chain as verify_chain_file does, with the
+// same errors, in the same single pass.
+[[nodiscard]] CommandResult<VerifiedChain>
+verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
+                          std::optional<std::size_t> marked_position = std::nullopt);
 
 } // namespace corvellactl

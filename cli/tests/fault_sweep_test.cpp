@@ -158,6 +158,7 @@ std::vector<Scenario> scenarios(Base const& base)
         { "attempt, passed", { "attempt", "--assignment-id", base.open_assignment, "--answers", "0,1" }, {}, 2 },
         { "certify", { "certify", "--completion-id", base.completion }, {}, 1 },
         { "verify, invalid", { "verify", "--certificate-id", base.certificate, "--at", "2999-01-01T00:00:00Z" }, {}, 1 },
+        { "revoke", { "revoke", "--certificate-id", base.certificate, "--reason", "issued in error" }, {}, 1 },
         { "audit verify, first key", { "audit", "verify" }, { key_file, audit_file } },
     };
 }

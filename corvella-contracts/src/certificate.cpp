@@ -2,6 +2,9 @@
 
 #include "identifier_json.h"
 
+#include "quenmark/text.h"
+
+#include <string_view>
 #include <utility>
 
 namespace corvella {
@@ -42,6 +45,26 @@ quenmark::Timestamp expiry_after(quenmark::Timestamp start, std::int64_t seconds
     if (expiry.nanoseconds() == 0)
         return expiry;
     return quenmark::Timestamp::from_unix_seconds(expiry.unix_seconds());
+}
+
+// Whether the text holds a C0 or C1 control character, DEL, or U+2028 or
+// U+2029, each of which can break a line where the text is printed.
+bool has_line_breaking_character(std::string_view text)
+{
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        auto const byte = static_cast<unsigned char>(text[index]);
+        if (byte < 0x20 || byte == 0x7f)
+            return true;
+        auto const next = index + 1 < text.size() ? static_cast<unsigned char>(text[index + 1]) : 0U;
+        if (byte == 0xc2 && next >= 0x80 && next <= 0x9f)
+            return true;
+        if (byte == 0xe2 && next == 0x80 && index + 2 < text.size()) {
+            auto const last = static_cast<unsigned char>(text[index + 2]);
+            if (last == 0xa8 || last == 0xa9)
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -91,9 +114,33 @@ quenmark::Expected<void, TrainingError> check_certificate(Certificate const& cer
     auto bytes = signing_input(payload);
     if (!bytes || !quenmark::verify_bytes(key, *bytes, certificate.signature))
         return quenmark::unexpected(TrainingError::signature_invalid(payload.certificate_id));
+    if (auto const& revocation = certificate.revocation; revocation && revocation->revoked_at <= as_of) {
+        return quenmark::unexpected(
+            TrainingError::certificate_revoked(payload.certificate_id, revocation->revoked_at, revocation->reason));
+    }
     if (payload.expires_at < as_of)
         return quenmark::unexpected(TrainingError::certificate_expired(payload.certificate_id, payload.expires_at));
     return {};
+}
+
+quenmark::Expected<Revocation, TrainingValidationError> build_revocation(quenmark::Timestamp revoked_at,
+                                                                         std::string reason)
+{
+    if (quenmark::is_blank(reason))
+        return quenmark::unexpected(TrainingValidationError::empty_field(TextField::Reason));
+    if (has_line_breaking_character(reason))
+        return quenmark::unexpected(TrainingValidationError::control_character(TextField::Reason));
+    return Revocation { revoked_at, std::move(reason) };
+}
+
+quenmark::Expected<Certificate, TrainingError> revoke_certificate(Certificate certificate, Revocation revocation)
+{
+    if (auto const& earlier = certificate.revocation) {
+        return quenmark::unexpected(
+            TrainingError::already_revoked(certificate.payload.certificate_id, earlier->revoked_at, earlier->reason));
+    }
+    certificate.revocation = std::move(revocation);
+    return certificate;
 }
 
 void write_json(quenmark::json::Sink& sink, CertificatePayload const& payload)

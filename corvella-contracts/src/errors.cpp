@@ -25,6 +25,8 @@ std::string_view field_name(TextField field)
         return "choice";
     case TextField::Title:
         return "title";
+    case TextField::Reason:
+        return "reason";
     }
     __builtin_unreachable();
 }
@@ -111,6 +113,13 @@ TrainingValidationError TrainingValidationError::evidence_ref_length(std::uint64
     return error;
 }
 
+TrainingValidationError TrainingValidationError::control_character(TextField field)
+{
+    TrainingValidationError error(Kind::ControlCharacter);
+    error.m_field = field;
+    return error;
+}
+
 std::string TrainingValidationError::text() const
 {
     std::string out;
@@ -174,6 +183,10 @@ std::string TrainingValidationError::text() const
     case Kind::EvidenceRefLength:
         out.append("evidence reference must be 1..=256 bytes, got ");
         quenmark::append_decimal(out, m_first);
+        return out;
+    case Kind::ControlCharacter:
+        out.append(field_name(m_field));
+        out.append(" must be one line without control characters");
         return out;
     }
     __builtin_unreachable();
@@ -276,6 +289,26 @@ TrainingError TrainingError::signature_invalid(CertificationId certificate)
     return error;
 }
 
+TrainingError TrainingError::certificate_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
+                                                 std::string reason)
+{
+    TrainingError error(Kind::CertificateRevoked);
+    error.m_id = certificate.uuid();
+    error.m_instant = revoked_at;
+    error.m_reason_text = std::move(reason);
+    return error;
+}
+
+TrainingError TrainingError::already_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
+                                             std::string reason)
+{
+    TrainingError error(Kind::AlreadyRevoked);
+    error.m_id = certificate.uuid();
+    error.m_instant = revoked_at;
+    error.m_reason_text = std::move(reason);
+    return error;
+}
+
 std::string TrainingError::text() const
 {
     std::string out;
@@ -336,6 +369,20 @@ std::string TrainingError::text() const
         out.append("certificate ");
         append_debug<CertificationId>(out, m_id);
         out.append(" failed signature verification");
+        return out;
+    case Kind::CertificateRevoked:
+        out.append("revoked at ");
+        m_instant.append_text(out);
+        out.append(": ");
+        out.append(m_reason_text);
+        return out;
+    case Kind::AlreadyRevoked:
+        out.append("certificate ");
+        append_debug<CertificationId>(out, m_id);
+        out.append(" was already revoked at ");
+        m_instant.append_text(out);
+        out.append(": ");
+        out.append(m_reason_text);
         return out;
     }
     __builtin_unreachable();

@@ -253,3 +253,91 @@ TEST(CertificateJson, RevocationIsOmittedUntilPresent)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Revocation, ReasonsMustBeOneLineOfText)
+{
+    quenmark::Timestamp const now = at("2026-12-08T00:00:00Z");
+    struct Row {
+        std::string reason;
+        std::string expected;
+    };
+    Row const rows[] = {
+        { "left the company", "<value>" },
+        { "  kept as given \u00e9\u0301 ", "<value>" },
+        { "", "reason must not be empty" },
+        { " \t\u3000\u2003", "reason must not be empty" },
+        { "first line\nsecond line", "reason must be one line without control characters" },
+        { "carriage\rreturn", "reason must be one line without control characters" },
+        { "tab\tinside", "reason must be one line without control characters" },
+        { std::string("nul") + '\0' + "inside", "reason must be one line without control characters" },
+        { "delete\x7f", "reason must be one line without control characters" },
+        { "next line\u0085", "reason must be one line without control characters" },
+        { "line\u2028separator", "reason must be one line without control characters" },
+        { "paragraph\u2029separator", "reason must be one line without control characters" },
+    };
+    for (auto const& row : rows) {
+        auto const built = build_revocation(now, row.reason);
+        EXPECT_EQ(test_support::error_text(built), row.expected) << row.reason;
+        if (built) {
+            EXPECT_EQ(built->reason, row.reason);
+            EXPECT_EQ(built->revoked_at, now);
+        }
+    }
+}
+
+TEST(Revocation, RecordedOnceAndLeavesTheSignedPartAlone)
+{
+    Certificate const certificate = issued(at("2026-12-07T04:00:09Z"), one_day);
+    auto const revoked = revoke_certificate(certificate, Revocation { at("2026-12-07T10:00:00Z"), "issued in error" });
+    ASSERT_TRUE(test_support::has_value(revoked));
+    EXPECT_EQ(revoked->payload, certificate.payload);
+    EXPECT_EQ(revoked->signature, certificate.signature);
+    EXPECT_EQ(revoked->revocation, (Revocation { at("2026-12-07T10:00:00Z"), "issued in error" }));
+
+    std::string const short_id = certificate.payload.certificate_id.to_string().substr(0, 8) + "\u2026";
+    EXPECT_EQ(test_support::error_text(revoke_certificate(*revoked, Revocation { at("2026-12-07T11:00:00Z"), "x" })),
+              "certificate CertificationId(" + short_id + ") was already revoked at 2026-12-07T10:00:00Z: issued in error");
+}
+
+// The signature is checked first, then the revocation, then the expiry.
+TEST(CheckCertificate, RevocationBetweenSignatureAndExpiry)
+{
+    Certificate certificate = issued(at("2026-12-07T04:00:09Z"), one_day);
+    certificate.revocation = Revocation { at("2026-12-07T10:00:00Z"), "issued in error" };
+    quenmark::VerifyingKey const key = key_from_seed(7).verifying_key();
+    std::string const short_id = certificate.payload.certificate_id.to_string().substr(0, 8) + "\u2026";
+    std::string const revoked = "revoked at 2026-12-07T10:00:00Z: issued in error";
+    Certificate forged = certificate;
+    forged.payload.assessment_version += 1;
+
+    struct Row {
+        Certificate const* certificate;
+        quenmark::VerifyingKey key;
+        quenmark::Timestamp as_of;
+        std::string expected;
+    };
+    Row const rows[] = {
+        { &certificate, key, at("2026-12-07T09:59:59Z"), "<value>" },
+        { &certificate, key, at("2020-01-01T00:00:00Z"), "<value>" },
+        { &certificate, key, at("2026-12-07T10:00:00Z"), revoked },
+        { &certificate, key, at("2026-12-08T04:00:09Z"), revoked },
+        { &certificate, key, at("2030-01-01T00:00:00Z"), revoked },
+        { &forged, key, at("2030-01-01T00:00:00Z"),
+          "certificate CertificationId(" + short_id + ") failed signature verification" },
+        { &certificate, key_from_seed(8).verifying_key(), at("2026-12-07T10:00:00Z"),
+          "certificate CertificationId(" + short_id + ") failed signature verification" },
+    };
+    for (auto const& row : rows)
+        EXPECT_EQ(test_support::error_text(check_certificate(*row.certificate, row.key, row.as_of)), row.expected);
+
+    // Revoked after its expiry: expired until the revocation, revoked from then on.
+    certificate.revocation = Revocation { at("2027-01-01T00:00:00Z"), "audit finding" };
+    EXPECT_EQ(test_support::error_text(check_certificate(certificate, key, at("2026-12-31T23:59:59Z"))),
+              "certificate CertificationId(" + short_id + ") expired at 2026-12-08T04:00:09Z");
+    EXPECT_EQ(test_support::error_text(check_certificate(certificate, key, at("2027-01-01T00:00:00Z"))),
+              "revoked at 2027-01-01T00:00:00Z: audit finding");
+}
+
+} // namespace

@@ -45,6 +45,9 @@ TEST(TrainingErrors, ValidationErrorTexts)
           "attempt AttemptId(a1b2c3d4\u2026) did not pass; a completion record cannot be built from it" },
         { TrainingValidationError::evidence_ref_length(257).text(),
           "evidence reference must be 1..=256 bytes, got 257" },
+        { TrainingValidationError::empty_field(TextField::Reason).text(), "reason must not be empty" },
+        { TrainingValidationError::control_character(TextField::Reason).text(),
+          "reason must be one line without control characters" },
     };
     for (auto const& row : rows)
         EXPECT_EQ(row.actual, row.expected);
@@ -90,6 +93,10 @@ TEST(TrainingErrors, OperationErrorTexts)
           "certificate CertificationId(a1b2c3d4\u2026) expired at 2026-12-08T04:00:09Z" },
         { TrainingError::signature_invalid(certificate).text(),
           "certificate CertificationId(a1b2c3d4\u2026) failed signature verification" },
+        { TrainingError::certificate_revoked(certificate, at("2026-12-08T04:00:09Z"), "issued in error").text(),
+          "revoked at 2026-12-08T04:00:09Z: issued in error" },
+        { TrainingError::already_revoked(certificate, at("2026-12-08T04:00:09Z"), "issued in error").text(),
+          "certificate CertificationId(a1b2c3d4\u2026) was already revoked at 2026-12-08T04:00:09Z: issued in error" },
     };
     for (auto const& row : rows)
         EXPECT_EQ(row.actual, row.expected);

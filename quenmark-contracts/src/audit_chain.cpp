@@ -211,6 +211,7 @@ void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& f
 // other threads seal the entries already read.
 template<typename ReadDocument>
 Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, VerifyingKey const& key,
+                                                             std::optional<std::size_t> marked_position,
                                                              ReadDocument read_document)
 {
     // The calling thread reads and hands out each block as soon as it is
@@ -287,12 +288,42 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
     ChainCheck check;
     check.entries = count;
     ChainWalk walk;
+    auto const link_at = [&pages](std::size_t position) -> Link const& {
+        return (*pages[position / seal_block_size])[position % seal_block_size];
+    };
     for (std::size_t position = 0; position < count; ++position) {
-        Link const& link = (*pages[position / seal_block_size])[position % seal_block_size];
+        Link const& link = link_at(position);
         check.verified = walk.step(link.sequence, link.previous, link.seal);
         if (!check.verified)
             return check;
     }
+    auto const mark_at = [&link_at](std::size_t position) {
+        Link const& link = link_at(position);
+        return EntryMark { link.sequence, link.seal.hash };
+    };
+    if (count > 0)
+        check.last = mark_at(count - 1);
+    if (marked_position && *marked_position < count)
+        check.marked = mark_at(*marked_position);
+    return check;
+}
+
+// The check of entries already read, with the marks of a verified chain.
+ChainCheck check_entries(std::span<SignedAuditEvent const> entries, VerifyingKey const& key,
+                         std::optional<std::size_t> marked_position)
+{
+    ChainCheck check { entries.size(), verify_chain(entries, key), std::nullopt, std::nullopt };
+    if (!check.verified)
+        return check;
+    auto const mark_at = [&entries](std::size_t position) {
+        std::string bytes;
+        append_canonical_bytes(entries[position].event, bytes);
+        return EntryMark { entries[position].sequence, ContentHash::of_bytes(bytes) };
+    };
+    if (!entries.empty())
+        check.last = mark_at(entries.size() - 1);
+    if (marked_position && *marked_position < entries.size())
+        check.marked = mark_at(*marked_position);
     return check;
 }
 
@@ -345,25 +376,27 @@ Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> ent
     return {};
 }
 
-Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key)
+Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key,
+                                                        std::optional<std::size_t> marked_position)
 {
     if (text.size() <= parallel_threshold * typical_entry_size) {
         auto entries = TRY(parse_chain(text));
-        return ChainCheck { entries.size(), verify_chain(entries, key) };
+        return check_entries(entries, key, marked_position);
     }
-    return read_and_verify_overlapped(text.size(), key, [&](auto const& read_root) {
+    return read_and_verify_overlapped(text.size(), key, marked_position, [&](auto const& read_root) {
         return json::read_document(text, read_root);
     });
 }
 
 Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
-                                                                VerifyingKey const& key)
+                                                                VerifyingKey const& key,
+                                                                std::optional<std::size_t> marked_position)
 {
     if (size <= parallel_threshold * typical_entry_size) {
         auto entries = TRY(parse_chain(std::string_view(data, size)));
-        return ChainCheck { entries.size(), verify_chain(entries, key) };
+        return check_entries(entries, key, marked_position);
     }
-    return read_and_verify_overlapped(size, key, [&](auto const& read_root) {
+    return read_and_verify_overlapped(size, key, marked_position, [&](auto const& read_root) {
         return json::read_padded_document(data, size, read_root);
     });
 }

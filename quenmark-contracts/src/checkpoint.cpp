@@ -56,11 +56,17 @@ std::string checkpoint_origin(VerifyingKey const& key)
 
 Expected<Checkpoint, ContractError> checkpoint_of(std::span<SignedAuditEvent const> entries, VerifyingKey const& key)
 {
-    Checkpoint checkpoint { checkpoint_origin(key), entries.size(), {} };
-    if (!entries.empty()) {
-        ContentHash const hash = TRY(event_content_hash(entries.back().event));
-        checkpoint.head = hash.digest;
-    }
+    std::optional<EntryMark> last;
+    if (!entries.empty())
+        last = EntryMark { entries.back().sequence, TRY(event_content_hash(entries.back().event)) };
+    return checkpoint_at(entries.size(), last, key);
+}
+
+Checkpoint checkpoint_at(std::uint64_t size, std::optional<EntryMark> const& last, VerifyingKey const& key)
+{
+    Checkpoint checkpoint { checkpoint_origin(key), size, {} };
+    if (last)
+        checkpoint.head = last->hash.digest;
     return checkpoint;
 }
 
@@ -131,17 +137,28 @@ Expected<Checkpoint, ContractError> open_checkpoint(std::string_view note, Verif
 
 Expected<void, ContractError> check_checkpoint(std::span<SignedAuditEvent const> entries, Checkpoint const& checkpoint)
 {
-    if (entries.size() < checkpoint.size) {
+    std::optional<EntryMark> entry_at_size;
+    if (checkpoint.size > 0 && checkpoint.size <= entries.size()) {
+        SignedAuditEvent const& entry = entries[checkpoint.size - 1];
+        entry_at_size = EntryMark { entry.sequence, TRY(event_content_hash(entry.event)) };
+    }
+    return check_checkpoint(entries.size(), entry_at_size, checkpoint);
+}
+
+Expected<void, ContractError> check_checkpoint(std::uint64_t chain_size, std::optional<EntryMark> const& entry_at_size,
+                                               Checkpoint const& checkpoint)
+{
+    if (chain_size < checkpoint.size) {
         return unexpected(ContractError::validation_failed("audit chain truncated or rolled back: it holds "
-            + std::to_string(entries.size()) + " event(s), the checkpoint proves "
-            + std::to_string(checkpoint.size)));
+            + std::to_string(chain_size) + " event(s), the checkpoint proves " + std::to_string(checkpoint.size)));
     }
     if (checkpoint.size == 0)
         return {};
-    ContentHash const hash = TRY(event_content_hash(entries[checkpoint.size - 1].event));
-    if (hash.digest != checkpoint.head) {
+    if (!entry_at_size)
+        fail_internal("check_checkpoint was not given the entry at the checkpoint's size");
+    if (entry_at_size->hash.digest != checkpoint.head) {
         return unexpected(ContractError::validation_failed("audit chain forked: the event at sequence "
-            + std::to_string(entries[checkpoint.size - 1].sequence) + " is not the one the checkpoint proves"));
+            + std::to_string(entry_at_size->sequence) + " is not the one the checkpoint proves"));
     }
     return {};
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -218,15 +219,18 @@ std::string padded(std::string_view text) { return std::string(text) + std::stri
 
 // Reads and verifies the chain file's text from a plain and from a padded
 // buffer; both must give the same result.
-Expected<ChainCheck, std::string> read_and_verify_both(std::string_view text, VerifyingKey const& key)
+Expected<ChainCheck, std::string> read_and_verify_both(std::string_view text, VerifyingKey const& key,
+                                                       std::optional<std::size_t> marked_position = std::nullopt)
 {
-    auto check = read_and_verify_chain(text, key);
+    auto check = read_and_verify_chain(text, key, marked_position);
     std::string const buffer = padded(text);
-    auto const from_padded = read_and_verify_padded_chain(buffer.data(), text.size(), key);
+    auto const from_padded = read_and_verify_padded_chain(buffer.data(), text.size(), key, marked_position);
     EXPECT_EQ(check.has_value(), from_padded.has_value());
     if (check && from_padded) {
         EXPECT_EQ(check->entries, from_padded->entries);
         EXPECT_EQ(test_support::error_text(check->verified), test_support::error_text(from_padded->verified));
+        EXPECT_EQ(check->last, from_padded->last);
+        EXPECT_EQ(check->marked, from_padded->marked);
     } else if (!check && !from_padded) {
         EXPECT_EQ(check.error(), from_padded.error());
     }
@@ -360,6 +364,44 @@ TEST(AuditChain, OptionalMembersDoNotCarryOverBetweenEntriesOfALongChain)
     EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "<value>");
     chain[1234].event.action = "x";
     EXPECT_EQ(verified_both_ways(chain, key.verifying_key()), "signature verification failed");
+}
+
+// What a checkpoint takes from a reading: the last entry and the entry at a
+// chosen position, each with its sequence and the hash the next entry links
+// to; both on the short path and on the long one that reads while it checks.
+TEST(AuditChainFile, MarksTheLastAndTheChosenEntryOfAVerifiedChain)
+{
+    SigningKey const key = test_key();
+    auto const long_chain = chain_of(1000, key);
+    auto const mark_of = [](SignedAuditEvent const& entry) {
+        return EntryMark { entry.sequence, *event_content_hash(entry.event) };
+    };
+    for (std::size_t const size : { 0U, 1U, 3U, 1000U }) {
+        std::vector<SignedAuditEvent> const chain(long_chain.begin(), long_chain.begin() + static_cast<std::ptrdiff_t>(size));
+        std::string text;
+        write_chain(chain, text);
+        for (std::size_t const position : { 0U, 1U, 63U, 64U, 998U, 999U, 1000U }) {
+            SCOPED_TRACE(std::to_string(size) + " entries, position " + std::to_string(position));
+            auto const check = read_and_verify_both(text, key.verifying_key(), position);
+            ASSERT_TRUE(test_support::has_value(check));
+            ASSERT_TRUE(test_support::has_value(check->verified));
+            EXPECT_EQ(check->last, size == 0 ? std::nullopt : std::optional(mark_of(chain.back())));
+            EXPECT_EQ(check->marked, position < size ? std::optional(mark_of(chain[position])) : std::nullopt);
+        }
+        auto const unmarked = read_and_verify_both(text, key.verifying_key());
+        ASSERT_TRUE(test_support::has_value(unmarked));
+        EXPECT_EQ(unmarked->marked, std::nullopt);
+    }
+    // A chain that does not verify vouches for no entry.
+    auto broken = long_chain;
+    broken[500].event.action = "x";
+    std::string text;
+    write_chain(broken, text);
+    auto const check = read_and_verify_both(text, key.verifying_key(), 10);
+    ASSERT_TRUE(test_support::has_value(check));
+    EXPECT_FALSE(check->verified);
+    EXPECT_EQ(check->last, std::nullopt);
+    EXPECT_EQ(check->marked, std::nullopt);
 }
 
 TEST(AuditChainFile, ReadingFaultsWinOverEarlierBreaks)

@@ -31,6 +31,10 @@ TEST(CommandLine, HelpAndVersionSucceedWithoutTouchingFiles)
         { { "assessment", "inspect", "--help" }, "Show one assessment's learner-safe view (never prints an answer "
                                                  "key)\nUsage: corvellactl assessment inspect [OPTIONS] ID\n" },
         { { "audit", "verify", "--help" }, "Verify the whole local audit chain\n" },
+        { { "revoke", "--help" }, "Revoke a certificate: from now on it no longer verifies\n"
+                                  "Usage: corvellactl revoke [OPTIONS]\n" },
+        { { "audit", "checkpoint", "--help" }, "Write a signed checkpoint of the audit chain; kept elsewhere, it "
+                                               "shows later truncation\nUsage: corvellactl audit checkpoint [OPTIONS]\n" },
         { { "--version" }, "corvellactl 0.1.0\n" },
     };
     for (auto const& row : rows) {
@@ -46,7 +50,36 @@ TEST(CommandLine, HelpAndVersionSucceedWithoutTouchingFiles)
     EXPECT_EQ(run(directory.path(), { "--version" }).out, "corvellactl 0.1.0\n");
 }
 
-// A group without its subcommand shows that group's help as a usage error.
+// Each command and option is listed with its help text where a user looks
+// (the layout around them is the parser's).
+TEST(CommandLine, HelpListsTheNewCommandsAndOptions)
+{
+    struct Row {
+        std::vector<std::string> arguments;
+        std::vector<std::string> listed;
+    };
+    std::vector<Row> const rows {
+        { { "--help" }, { "revoke", "Revoke a certificate: from now on it no longer verifies" } },
+        { { "audit", "--help" },
+          { "verify", "checkpoint", "Write a signed checkpoint of the audit chain; kept elsewhere, it shows later "
+                                    "truncation" } },
+        { { "revoke", "--help" },
+          { "--certificate-id CERTIFICATE_ID", "--reason REASON",
+            "Why it is revoked, one line; shown whenever the certificate fails verification" } },
+        { { "audit", "checkpoint", "--help" },
+          { "--output FILE", "Write the checkpoint to FILE (replaced atomically) instead of standard output" } },
+        { { "audit", "verify", "--help" },
+          { "--checkpoint FILE", "Also prove that the chain still holds a checkpoint written by `audit checkpoint`" } },
+    };
+    for (auto const& row : rows) {
+        ScratchDirectory directory;
+        auto const result = run(directory.path(), row.arguments);
+        EXPECT_EQ(result.status, 0);
+        for (auto const& text : row.listed)
+            EXPECT_NE(result.out.find(text), std::string::npos) << text << "\nin\n" << result.out;
+    }
+}
+
 TEST(CommandLine, MissingSubcommandShowsTheGroupsHelp)
 {
     struct Row {
@@ -109,6 +142,12 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnyFileIsTouched)
         { { "certify", "--completion-id", "x", "--validity-days", "ten" },
           "--validity-days: value ten is not a decimal integer\n" },
         { { "verify" }, "--certificate-id is required\n" },
+        { { "revoke", "--reason", "r" }, "--certificate-id is required\n" },
+        { { "revoke", "--certificate-id", "x" }, "--reason is required\n" },
+        { { "revoke", "--certificate-id", "x", "--reason" }, "--reason: 1 required REASON missing\n" },
+        { { "audit", "checkpoint", "--output" }, "--output: 1 required FILE missing\n" },
+        { { "audit", "verify", "--checkpoint" }, "--checkpoint: 1 required FILE missing\n" },
+        { { "audit", "checkpoint", "extra" }, "The following argument was not expected: extra\n" },
     };
     for (auto const& row : rows) {
         ScratchDirectory directory;

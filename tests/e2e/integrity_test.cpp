@@ -1,12 +1,14 @@
 // The audit chain as a reader of the format sees it: every event's members,
 // signatures checked with libsodium over canonical bytes built here, hash
 // links recomputed with the BLAKE3 reference code, and each kind of tampering
-// caught by `audit verify` at the right entry.
+// caught by `audit verify` at the right entry; signed checkpoints built here
+// from the signed-note format, and each way of losing entries they expose.
 
 #include "workflow_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -264,6 +266,234 @@ TEST(AuditChain, AppendsContinueAfterTheLastEntryAndEmptyChainsVerify)
     ASSERT_EQ(audit.size(""), 3u);
     EXPECT_EQ(audit.number("/2/sequence"), 3u);
     EXPECT_TRUE(e2e::audit_chain_holds(directory / e2e::audit_file, e2e::read_file(directory / e2e::key_file)));
+}
+
+// Base64 with padding, as the signed-note format writes it.
+std::string base64(std::vector<std::uint8_t> const& bytes)
+{
+    std::string out(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+// The signed-note key id: the first four bytes of SHA-256 of the name, a line
+// feed, the Ed25519 signature type 0x01 and the public key.
+std::vector<std::uint8_t> note_key_id(std::string const& name, std::string const& seed_hex)
+{
+    auto const public_key = e2e::public_key_of(seed_hex);
+    std::string input = name + "\n" + '\x01';
+    input.append(reinterpret_cast<char const*>(public_key.data()), public_key.size());
+    std::array<std::uint8_t, crypto_hash_sha256_BYTES> digest {};
+    crypto_hash_sha256(digest.data(), reinterpret_cast<unsigned char const*>(input.data()), input.size());
+    return { digest.begin(), digest.begin() + 4 };
+}
+
+// One origin per key: the fixed name and the key id taken over it.
+std::string origin_of(std::string const& seed_hex)
+{
+    auto const id = note_key_id("corvellactl-audit/", seed_hex);
+    return "corvellactl-audit/" + e2e::hex(id.data(), id.size());
+}
+
+// The checkpoint a reader of the format expects for the chain file as it
+// stands: origin, number of entries, base64 of the BLAKE3 hash of the last
+// event's canonical bytes (zeros when empty), a blank line and the signature
+// line under the origin's name.
+std::string expected_note(ScratchDirectory const& directory)
+{
+    std::string const seed = e2e::read_file(directory / e2e::key_file);
+    std::string const origin = origin_of(seed);
+    std::vector<std::uint8_t> head(32, 0);
+    std::size_t count = 0;
+    if (std::filesystem::exists(directory / e2e::audit_file)) {
+        JsonFile const chain(directory / e2e::audit_file);
+        count = chain.size("");
+        if (count > 0)
+            head = *e2e::unhex(
+                e2e::blake3_text(e2e::canonical(chain.at("/" + std::to_string(count - 1) + "/event"))).substr(7));
+    }
+    std::string const body = origin + "\n" + std::to_string(count) + "\n" + base64(head) + "\n";
+    auto blob = note_key_id(origin, seed);
+    auto const signature = *e2e::unhex(e2e::sign_text(seed, body));
+    blob.insert(blob.end(), signature.begin(), signature.end());
+    return body + "\n\u2014 " + origin + " " + base64(blob) + "\n";
+}
+
+std::string verified_lines(std::size_t chain_size, std::size_t checkpoint_size, std::string const& origin)
+{
+    return "audit chain verifies: " + std::to_string(chain_size)
+        + " event(s), all links and signatures intact\ncheckpoint verifies: the chain still holds its "
+        + std::to_string(checkpoint_size) + " event(s) of " + origin + "\n";
+}
+
+TEST(Checkpoint, NoteAsTheSignedNoteFormatWritesIt)
+{
+    ScratchDirectory directory;
+    // An empty chain: size 0 and a head of zeros. The key is made first.
+    auto const first = run(directory.path(), { "audit", "checkpoint" });
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(e2e::entries(directory.path()), Names { e2e::key_file });
+    std::string const empty_note = expected_note(directory);
+    EXPECT_EQ(first.out, empty_note);
+    std::string const origin = origin_of(e2e::read_file(directory / e2e::key_file));
+    EXPECT_EQ(empty_note.substr(0, empty_note.find("\n\n")),
+              origin + "\n0\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
+    e2e::expect_outcome(directory.path(), { "audit", "checkpoint" }, { .out = empty_note, .status = 0 });
+    e2e::write_file(directory / "empty.note", empty_note);
+
+    failed_attempts(directory, 3);
+    std::string const note = expected_note(directory);
+    e2e::expect_outcome(directory.path(), { "audit", "checkpoint" }, { .out = note, .status = 0 });
+    e2e::expect_outcome(directory.path(), { "audit", "checkpoint", "--output", "three.note" },
+                        { .out = "wrote checkpoint to three.note \u2014 3 event(s) of " + origin + "\n",
+                          .status = 0, .changed = { "three.note" } });
+    EXPECT_EQ(e2e::read_file(directory / "three.note"), note);
+
+    e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "three.note" },
+                        { .out = verified_lines(3, 3, origin), .status = 0 });
+    e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "empty.note" },
+                        { .out = verified_lines(3, 0, origin), .status = 0 });
+}
+
+TEST(Checkpoint, TruncationRollbackAndRewritesAreEachNamed)
+{
+    std::string const prefix = "Error: checkpoint verification failed: validation failed: audit chain ";
+    using Entries = std::vector<std::string>;
+    struct Row {
+        std::string name;
+        // Changes the chain; given the file as it stood after two events.
+        std::function<void(ScratchDirectory const&, std::string const& older)> change;
+        std::string out; // when the chain still holds the checkpoint
+        std::string err;
+    };
+    auto const rewrite = [](ScratchDirectory const& directory, auto const& edit) {
+        auto entries = split_entries(e2e::read_file(directory / e2e::audit_file));
+        edit(entries);
+        e2e::write_file(directory / e2e::audit_file, join_entries(entries));
+    };
+    std::vector<Row> const rows {
+        { "untouched", [](ScratchDirectory const&, std::string const&) {}, "4", "" },
+        { "grown since", [](ScratchDirectory const& directory, std::string const&) { failed_attempts(directory, 1); },
+          "5", "" },
+        { "last entry cut",
+          [&](ScratchDirectory const& directory, std::string const&) {
+              rewrite(directory, [](Entries& entries) { entries.pop_back(); });
+          },
+          "", prefix + "truncated or rolled back: it holds 3 event(s), the checkpoint proves 4\n" },
+        { "older copy restored",
+          [](ScratchDirectory const& directory, std::string const& older) {
+              e2e::write_file(directory / e2e::audit_file, older);
+          },
+          "", prefix + "truncated or rolled back: it holds 2 event(s), the checkpoint proves 4\n" },
+        { "file removed",
+          [](ScratchDirectory const& directory, std::string const&) {
+              std::filesystem::remove(directory / e2e::audit_file);
+          },
+          "", prefix + "truncated or rolled back: it holds 0 event(s), the checkpoint proves 4\n" },
+        { "rewritten from an earlier entry with the same key",
+          [](ScratchDirectory const& directory, std::string const& older) {
+              e2e::write_file(directory / e2e::audit_file, older);
+              failed_attempts(directory, 2);
+          },
+          "", prefix + "forked: the event at sequence 4 is not the one the checkpoint proves\n" },
+        { "rewritten and grown beyond the checkpoint",
+          [](ScratchDirectory const& directory, std::string const& older) {
+              e2e::write_file(directory / e2e::audit_file, older);
+              failed_attempts(directory, 3);
+          },
+          "", prefix + "forked: the event at sequence 4 is not the one the checkpoint proves\n" },
+        // A chain that no longer verifies is reported as such first.
+        { "entry edited",
+          [&](ScratchDirectory const& directory, std::string const&) {
+              rewrite(directory, [](Entries& entries) {
+                  entries[0] = e2e::replace_once(entries[0], "\"result\": \"denied\"", "\"result\": \"success\"");
+              });
+          },
+          "", "Error: audit chain verification failed: signature verification failed\n" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDirectory directory;
+        failed_attempts(directory, 2);
+        std::string const older = e2e::read_file(directory / e2e::audit_file);
+        failed_attempts(directory, 2);
+        auto const written = run(directory.path(), { "audit", "checkpoint", "--output", "kept.note" });
+        ASSERT_EQ(written.status, 0) << written.err;
+        row.change(directory, older);
+
+        std::string const origin = origin_of(e2e::read_file(directory / e2e::key_file));
+        if (row.err.empty()) {
+            e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "kept.note" },
+                                { .out = verified_lines(std::stoul(row.out), 4, origin), .status = 0 });
+        } else {
+            e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "kept.note" },
+                                { .err = row.err });
+        }
+    }
+}
+
+TEST(Checkpoint, NotesThatAreNotOursOrNotIntactAreRefused)
+{
+    ScratchDirectory other;
+    failed_attempts(other, 2);
+    auto const theirs = run(other.path(), { "audit", "checkpoint" });
+    ASSERT_EQ(theirs.status, 0);
+
+    ScratchDirectory directory;
+    failed_attempts(directory, 2);
+    std::string const note = expected_note(directory);
+    std::string const origin = origin_of(e2e::read_file(directory / e2e::key_file));
+    std::string const prefix = "Error: checkpoint verification failed: validation failed: checkpoint ";
+    // One character of the hash line changed: the first after origin and size.
+    std::string hash_changed = note;
+    char& changed = hash_changed[origin.size() + std::string("\n2\n").size()];
+    changed = changed == 'A' ? 'B' : 'A';
+    struct Row {
+        std::string name;
+        std::string note;
+        std::string err;
+    };
+    std::vector<Row> const rows {
+        { "size changed", e2e::replace_once(note, "\n2\n", "\n1\n"),
+          prefix + "signature does not verify under the local key\n" },
+        { "hash changed", hash_changed, prefix + "signature does not verify under the local key\n" },
+        { "another key's note", theirs.out,
+          prefix + "origin \"" + origin_of(e2e::read_file(other / e2e::key_file)) + "\" is not this key's (" + origin
+              + ")\n" },
+        { "signature line removed", note.substr(0, note.find("\n\n") + 2),
+          prefix + "is not a signed note: its signature lines must end with a line feed\n" },
+        { "not a note", "hello\n", prefix + "is not a signed note: no blank line after its text\n" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.name);
+        e2e::write_file(directory / "given.note", row.note);
+        e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "given.note" }, { .err = row.err });
+    }
+    e2e::expect_outcome(directory.path(), { "audit", "verify", "--checkpoint", "missing.note" },
+                        { .err = "Error: io error: No such file or directory\n" });
+}
+
+TEST(Checkpoint, WrittenOnlyOverAChainThatVerifiesAndNeverOverADataFile)
+{
+    ScratchDirectory directory;
+    failed_attempts(directory, 2);
+    std::string const refused = "Error: --output must not be the state, key or audit file: ";
+    for (std::string const& path : { std::string(e2e::audit_file), "./" + std::string(e2e::state_file),
+                                     std::string(e2e::key_file), std::string("other.json") }) {
+        SCOPED_TRACE(path);
+        std::vector<std::string> arguments { "audit", "checkpoint", "--output", path };
+        if (path == "other.json") // a data file that does not exist yet
+            arguments.insert(arguments.end(), { "--audit", "other.json" });
+        e2e::expect_outcome(directory.path(), arguments, { .err = refused + path + "\n" });
+    }
+
+    auto entries = split_entries(e2e::read_file(directory / e2e::audit_file));
+    entries.erase(entries.begin());
+    e2e::write_file(directory / e2e::audit_file, join_entries(entries));
+    e2e::expect_outcome(directory.path(), { "audit", "checkpoint", "--output", "kept.note" },
+                        { .err = "Error: audit chain verification failed: validation failed: audit chain broken at "
+                                 "sequence 2: previous-hash link does not match the preceding event\n" });
 }
 
 } // namespace

@@ -154,6 +154,25 @@ inline Names changed_files(Snapshot const& before, Snapshot const& after)
     return names;
 }
 
+// What a run must print, its exit status and which files it may change.
+struct Outcome {
+    std::string out {};
+    std::string err {};
+    int status { 1 };
+    Names changed {};
+};
+
+inline void expect_outcome(std::filesystem::path const& directory, std::vector<std::string> const& arguments,
+                           Outcome const& expected)
+{
+    auto const before = snapshot(directory);
+    auto const result = run(directory, arguments);
+    EXPECT_EQ(result.out, expected.out);
+    EXPECT_EQ(result.err, expected.err);
+    EXPECT_EQ(result.status, expected.status);
+    EXPECT_EQ(changed_files(before, snapshot(directory)), expected.changed);
+}
+
 // A data file read back as JSON; members are looked up by JSON pointer. A
 // missing member or one of the wrong type fails the test and reads as empty.
 class JsonFile {

@@ -73,10 +73,27 @@ struct Certificate {
 issue_certificate(quenmark::SigningKey const& key, CompletionRecord const& record, AssessmentDefinition const& assessment,
                   quenmark::Timestamp issued_at, std::int64_t validity_seconds);
 
+// A revocation made at `revoked_at` for the given reason, stored unchanged.
+// Refuses a blank reason (EmptyField "reason") and one that holds a control
+// character or a line or paragraph separator (ControlCharacter "reason"),
+// since the reason is printed inside one-line results.
+[[nodiscard]] quenmark::Expected<Revocation, TrainingValidationError> build_revocation(quenmark::Timestamp revoked_at,
+                                                                                       std::string reason);
+
+// The certificate with the revocation recorded; its payload and signature
+// stay as issued. AlreadyRevoked, naming the earlier revocation, when it
+// carries one.
+[[nodiscard]] quenmark::Expected<Certificate, TrainingError> revoke_certificate(Certificate certificate,
+                                                                                Revocation revocation);
+
 // Checks, in order: the signature holds over the payload's signing input
-// (SignatureInvalid), then the certificate has not expired as of `as_of`
-// (CertificateExpired). A certificate is valid at the very instant of its
-// expiry; the issue instant is not checked.
+// (SignatureInvalid), then the certificate was not revoked at or before
+// `as_of` (CertificateRevoked), then it has not expired as of `as_of`
+// (CertificateExpired). A forged certificate is reported as such whatever
+// else is true of it, and a revoked one as revoked even once it has also
+// expired, since the revocation is the more telling fact. A certificate is
+// valid at the very instant of its expiry and up to the second before its
+// revocation; the issue instant is not checked.
 [[nodiscard]] quenmark::Expected<void, TrainingError> check_certificate(Certificate const& certificate,
                                                                         quenmark::VerifyingKey const& key,
                                                                         quenmark::Timestamp as_of);

@@ -16,7 +16,7 @@
 namespace corvella {
 
 // The text fields that must not be blank.
-enum class TextField : std::uint8_t { Prompt, Choice, Title };
+enum class TextField : std::uint8_t { Prompt, Choice, Title, Reason };
 
 std::string_view field_name(TextField field);
 
@@ -35,6 +35,7 @@ public:
         NoLearnerView,
         AttemptNotPassed,
         EvidenceRefLength,
+        ControlCharacter,
     };
 
     static TrainingValidationError empty_field(TextField field);
@@ -49,6 +50,9 @@ public:
     static TrainingValidationError no_learner_view(AssessmentId assessment, AssessmentStatus status);
     static TrainingValidationError attempt_not_passed(AttemptId attempt);
     static TrainingValidationError evidence_ref_length(std::uint64_t length);
+    // A one-line text (a revocation reason) holding a control character, such
+    // as a line break, that would split the lines it is printed in.
+    static TrainingValidationError control_character(TextField field);
 
     Kind kind() const { return m_kind; }
     std::string text() const;
@@ -87,6 +91,8 @@ public:
         NonPositiveValidity,
         CertificateExpired,
         SignatureInvalid,
+        CertificateRevoked,
+        AlreadyRevoked,
     };
 
     static TrainingError contract(quenmark::ContractError error);
@@ -101,6 +107,12 @@ public:
     static TrainingError non_positive_validity(std::int64_t seconds);
     static TrainingError certificate_expired(CertificationId certificate, quenmark::Timestamp expires_at);
     static TrainingError signature_invalid(CertificationId certificate);
+    // Checked at or after its revocation instant.
+    static TrainingError certificate_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
+                                             std::string reason);
+    // Revoking a certificate a second time.
+    static TrainingError already_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
+                                         std::string reason);
 
     Kind kind() const { return m_kind; }
     // The carried platform error of a Contract error.
@@ -119,6 +131,7 @@ private:
     std::uint64_t m_second { 0 };
     std::int64_t m_seconds { 0 };
     quenmark::Timestamp m_instant {};
+    std::string m_reason_text; // the revocation reason
     std::optional<quenmark::ContractError> m_contract;
 };
 

@@ -56,24 +56,41 @@ struct ChainHead {
 // returns the reader's message with its line and column.
 [[nodiscard]] Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text);
 
+// One entry as a checkpoint names it: its sequence number and the content
+// hash of its event.
+struct EntryMark {
+    std::uint64_t sequence { 0 };
+    ContentHash hash;
+
+    friend bool operator==(EntryMark const&, EntryMark const&) = default;
+};
+
 // A chain file's text that reads as a chain: how many entries it holds and
-// what verify_chain says of them.
+// what verify_chain says of them. Once the chain verified, also its last
+// entry (absent when empty) and the entry at the position the caller asked
+// about (absent when not asked or when the chain is shorter).
 struct ChainCheck {
     std::size_t entries { 0 };
     Expected<void, ContractError> verified;
+    std::optional<EntryMark> last;
+    std::optional<EntryMark> marked;
 };
 
 // parse_chain followed by verify_chain, with the signatures of the entries
 // already read checked on the other cores while the rest is still being read.
 // Fails with parse_chain's message when the text does not read as a chain,
 // whatever the entries read before the fault; otherwise returns the number of
-// entries and exactly what verify_chain returns for them.
-[[nodiscard]] Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key);
+// entries and exactly what verify_chain returns for them. `marked_position`
+// is the zero-based position of an entry to report as `marked`.
+[[nodiscard]] Expected<ChainCheck, std::string>
+read_and_verify_chain(std::string_view text, VerifyingKey const& key,
+                      std::optional<std::size_t> marked_position = std::nullopt);
 // The same over a buffer with the JSON reader's padding after its `size`
 // bytes (capacity at least size + json::read_padding), which the text is then
 // read from without a copy.
-[[nodiscard]] Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
-                                                                             VerifyingKey const& key);
+[[nodiscard]] Expected<ChainCheck, std::string>
+read_and_verify_padded_chain(char const* data, std::size_t size, VerifyingKey const& key,
+                             std::optional<std::size_t> marked_position = std::nullopt);
 
 // Appends the chain file's pretty form (no final line feed) to `out`.
 void write_chain(std::span<SignedAuditEvent const> entries, std::string& out);

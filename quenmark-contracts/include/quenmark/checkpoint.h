@@ -8,6 +8,7 @@
 // least that many entries and the same entry at that position, which a
 // chain alone cannot show once entries are cut from its end.
 
+#include "quenmark/audit_chain.h"
 #include "quenmark/audit_event.h"
 #include "quenmark/content_hash.h"
 #include "quenmark/expected.h"
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,6 +42,9 @@ std::string checkpoint_origin(VerifyingKey const& key);
 // The checkpoint of a chain as it stands.
 [[nodiscard]] Expected<Checkpoint, ContractError> checkpoint_of(std::span<SignedAuditEvent const> entries,
                                                                 VerifyingKey const& key);
+// The same from what a reading of the chain found: its number of entries and
+// its last entry (absent for an empty chain).
+Checkpoint checkpoint_at(std::uint64_t size, std::optional<EntryMark> const& last, VerifyingKey const& key);
 
 // The note's text, signed under the origin's name; ends with a line feed.
 std::string sign_checkpoint(Checkpoint const& checkpoint, SigningKey const& key);
@@ -54,6 +59,12 @@ std::string sign_checkpoint(Checkpoint const& checkpoint, SigningKey const& key)
 // restored ("truncated or rolled back"), or a different entry at that
 // position ("forked").
 [[nodiscard]] Expected<void, ContractError> check_checkpoint(std::span<SignedAuditEvent const> entries,
+                                                             Checkpoint const& checkpoint);
+// The same from what a reading of the chain found: its number of entries and
+// its entry at the checkpoint's last position (zero-based size - 1; absent
+// when the chain is shorter or the checkpoint empty).
+[[nodiscard]] Expected<void, ContractError> check_checkpoint(std::uint64_t chain_size,
+                                                             std::optional<EntryMark> const& entry_at_size,
                                                              Checkpoint const& checkpoint);
 
 } // namespace quenmark
