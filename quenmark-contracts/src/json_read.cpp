@@ -1,5 +1,7 @@
 #include "quenmark/json_read.h"
 
+#include "quenmark/json.h"
+
 #include "json_syntax.h"
 
 #include "quenmark/text.h"
@@ -698,6 +700,86 @@ Read<void> ValueReader::variant(std::span<std::string_view const> names,
     return {};
 }
 
+Read<void> ValueReader::any(Value& out)
+{
+    ondemand::json_type type {};
+    if (auto const code = ValueReaderAccess::value(*this).type().get(type))
+        return unexpected(Reading(*this).syntax(code));
+    switch (type) {
+    case ondemand::json_type::null:
+        TRY(is_null());
+        out = Value(nullptr);
+        return {};
+    case ondemand::json_type::boolean:
+        out = Value(TRY(boolean()));
+        return {};
+    case ondemand::json_type::string:
+        out = Value(TRY(string()));
+        return {};
+    case ondemand::json_type::number: {
+        m_consumed = true;
+        auto& value = ValueReaderAccess::value(*this);
+        auto const offset = start_offset(*m_state, *this);
+        std::string_view const token = token_of(value);
+        if (is_integer_text(token)) {
+            std::uint64_t unsigned_value = 0;
+            if (value.get_uint64().get(unsigned_value) == simdjson::SUCCESS) {
+                out = Value(unsigned_value);
+                return {};
+            }
+            std::int64_t signed_value = 0;
+            if (value.get_int64().get(signed_value) == simdjson::SUCCESS) {
+                out = Value(signed_value);
+                return {};
+            }
+        }
+        double number = 0;
+        if (auto const failed = value.get_double().get(number))
+            return unexpected(number_failure(*m_state, failed, offset, token.size()));
+        out = Value(number);
+        return {};
+    }
+    case ondemand::json_type::array: {
+        Array elements;
+        TRY(array([&](ValueReader& element) -> Read<void> {
+            elements.emplace_back();
+            return element.any(elements.back());
+        }));
+        out = Value(std::move(elements));
+        return {};
+    }
+    case ondemand::json_type::object: {
+        m_consumed = true;
+        DepthGuard const depth(*m_state);
+        auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
+        Object members;
+        std::vector<std::size_t> offsets;
+        TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+            members.emplace_back(std::string(key.name), Value());
+            offsets.push_back(key.offset);
+            return member.any(members.back().second);
+        }));
+        // A name given twice: the first repetition in document order, found
+        // by sorting so that no object costs more than n log n.
+        std::vector<std::size_t> order(members.size());
+        for (std::size_t index = 0; index < order.size(); ++index)
+            order[index] = index;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t left, std::size_t right) { return members[left].first < members[right].first; });
+        std::optional<std::size_t> repeated;
+        for (std::size_t index = 1; index < order.size(); ++index) {
+            if (members[order[index - 1]].first == members[order[index]].first && (!repeated || order[index] < *repeated))
+                repeated = order[index];
+        }
+        if (repeated)
+            return unexpected(ReadError { "duplicate field `" + members[*repeated].first + '`', offsets[*repeated] });
+        out = Value(std::move(members));
+        return {};
+    }
+    }
+    return unexpected(Reading(*this).syntax(simdjson::INCORRECT_TYPE));
+}
+
 Read<void> ValueReader::skip()
 {
     m_consumed = true;
@@ -786,6 +868,13 @@ Expected<void, std::string> read_document(std::string_view text, FunctionRef<Rea
 {
     simdjson::padded_string padded(text);
     return read_padded_document(padded.data(), padded.size(), read_root);
+}
+
+Expected<Value, std::string> parse_value(std::string_view text)
+{
+    Value value;
+    TRY(read_document(text, [&](ValueReader& root) { return root.any(value); }));
+    return value;
 }
 
 } // namespace quenmark::json

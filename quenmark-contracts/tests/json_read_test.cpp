@@ -1,5 +1,7 @@
 #include "quenmark/json_read.h"
 
+#include "quenmark/json.h"
+
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -511,6 +513,41 @@ TEST(JsonRead, PaddedBufferIsReadInPlace)
 
     auto const empty = quenmark::json::read_padded_document(buffer.data(), 0, [](ValueReader& root) { return root.skip(); });
     EXPECT_EQ(test_support::error_text(empty), "EOF while parsing a value at line 1 column 1");
+}
+
+} // namespace
+
+namespace {
+
+// Any document into the value model: member order as written, integers kept
+// exact, every other number a double; the positioned messages of the reader.
+TEST(JsonRead, AnyValueKeepsOrderAndExactIntegers)
+{
+    using quenmark::json::Array;
+    using quenmark::json::Object;
+    using quenmark::json::Value;
+    Object expected_object;
+    expected_object.emplace_back("z", Value(std::uint64_t { 18446744073709551615ULL }));
+    expected_object.emplace_back("a", Value(std::int64_t { -9223372036854775807LL - 1 }));
+    expected_object.emplace_back("m", Value(Array { Value(nullptr), Value(true), Value(1.5), Value("\u00e9\n") }));
+    expected_object.emplace_back("", Value(Object {}));
+    auto const read = quenmark::json::parse_value(
+        R"({"z": 18446744073709551615, "a": -9223372036854775808, "m": [null, true, 1.5, "\u00e9\n"], "": {}})");
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(*read, Value(expected_object));
+    EXPECT_EQ(*quenmark::json::parse_value("18446744073709551616"), Value(18446744073709551616.0));
+    EXPECT_EQ(*quenmark::json::parse_value("\"x\""), Value("x"));
+
+    std::vector<std::pair<std::string, std::string>> const failures {
+        { R"({"a": 1, "b": 2, "a": 3})", "duplicate field `a` at line 1 column 18" },
+        { "{\"b\": 1, \"a\": 2, \"b\\u0000\": 3, \"a\": [\n{\"b\": 1, \"b\": 2}]}", "duplicate field `b` at line 2 column 10" },
+        { "[1, 2", "EOF while parsing a list at line 1 column 6" },
+        { "", "EOF while parsing a value at line 1 column 1" },
+    };
+    for (auto const& [text, message] : failures) {
+        auto const result = quenmark::json::parse_value(text);
+        EXPECT_EQ(result ? std::string("<value>") : result.error(), message) << text;
+    }
 }
 
 } // namespace

@@ -58,6 +58,7 @@ private:
 };
 
 class DocumentState;
+struct Value;
 struct ValueReaderAccess;
 
 // Arrays and objects nested deeper than this fail with "recursion limit exceeded".
@@ -100,6 +101,10 @@ public:
                                      FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant);
     // Validates the whole value and discards it.
     [[nodiscard]] Read<void> skip();
+    // Reads any value into the value model: objects keep their members in
+    // document order (a name given twice fails with "duplicate field `x`"),
+    // integers that fit 64 bits stay integers, every other number is a double.
+    [[nodiscard]] Read<void> any(Value& out);
 
     // An error at this value's position.
     [[nodiscard]] ReadError error(std::string message) const;
@@ -135,5 +140,9 @@ private:
 [[nodiscard]] Expected<void, std::string> read_padded_document(char const* data, std::size_t size,
                                                                FunctionRef<Read<void>(ValueReader&)> read_root);
 inline constexpr std::size_t read_padding = 64;
+
+// Reads a whole document into the value model (ValueReader::any); on failure
+// the message with " at line L column C", as read_document gives it.
+[[nodiscard]] Expected<Value, std::string> parse_value(std::string_view text);
 
 } // namespace quenmark::json
