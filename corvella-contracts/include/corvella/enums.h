@@ -3,6 +3,8 @@
 // The training records' enumerations. Each value has a stored name (its JSON
 // string) and, where commands print it, a display name.
 
+#include "quenmark/stored_name.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,12 +41,7 @@ constexpr std::span<std::string_view const> stored_names(AttemptStatus) { return
 constexpr std::span<std::string_view const> stored_names(ScoreBand) { return score_band_names; }
 constexpr std::span<std::string_view const> stored_names(SafeFeedback) { return safe_feedback_names; }
 
-template<typename E>
-    requires requires(E value) { stored_names(value); }
-constexpr std::string_view stored_name(E value)
-{
-    return stored_names(value)[static_cast<std::size_t>(value)];
-}
+using quenmark::stored_name;
 
 // Display names as commands print them ("Published", "ReviewRecommended").
 std::string_view display_name(AssessmentStatus value);

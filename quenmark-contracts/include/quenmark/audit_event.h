@@ -11,6 +11,7 @@
 #include "quenmark/json.h"
 #include "quenmark/json_read.h"
 #include "quenmark/signing.h"
+#include "quenmark/stored_name.h"
 #include "quenmark/time/timestamp.h"
 #include "quenmark/uuid.h"
 
@@ -95,12 +96,6 @@ constexpr std::span<std::string_view const> stored_names(AuditCategory) { return
 constexpr std::span<std::string_view const> stored_names(RetentionClass) { return retention_class_names; }
 constexpr std::span<std::string_view const> stored_names(RedactionReason) { return redaction_reason_names; }
 
-template<typename E>
-    requires requires(E value) { stored_names(value); }
-constexpr std::string_view stored_name(E value)
-{
-    return stored_names(value)[static_cast<std::size_t>(value)];
-}
 
 // An opaque byte string, written in JSON as an array of integers 0 to 255.
 using Bytes = std::vector<std::uint8_t>;
