@@ -123,10 +123,16 @@ inline Command command_from_help(std::string const& help)
             section = Section::Subcommands;
         else if (line.empty() || line[0] != ' ')
             section = Section::None;
-        // Entries start after two blanks; a description continued on the
-        // next line starts much further in.
-        if (section == Section::None || line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] == ' ')
+        if (section == Section::None || line.size() < 3 || line.compare(0, 2, "  ") != 0)
             continue;
+        // Entries start after two blanks; a description that does not fit
+        // beside its entry goes on the next line, much further in.
+        if (line[2] == ' ') {
+            auto& entries = section == Section::Options ? command.options : command.positionals;
+            if (section != Section::Subcommands && !entries.empty())
+                entries.back().text += " " + line.substr(line.find_first_not_of(' '));
+            continue;
+        }
         std::string_view const entry = std::string_view(line).substr(2);
         switch (section) {
         case Section::Options:
@@ -322,6 +328,31 @@ inline Grammar grammar_from_manual(std::filesystem::path const& page)
 inline std::filesystem::path manual_page()
 {
     return std::filesystem::path(CORVELLA_SOURCE_DIR) / "man" / "corvellactl.1";
+}
+
+// The grammar the program declares, with the commands documented ahead taken
+// from the manual until the program has them: what the completions offer.
+inline Grammar declared_grammar()
+{
+    Grammar grammar = grammar_from_help();
+    Grammar const manual = grammar_from_manual(manual_page());
+    for (auto const& path : documented_ahead) {
+        if (grammar.count(path) > 0 || manual.count(path) == 0)
+            continue;
+        Command command = manual.at(path);
+        Argument help;
+        help.name = "--help";
+        command.options.insert(command.options.begin(), help);
+        grammar[path] = command;
+        std::string parent;
+        for (auto const& word : split_words(path)) {
+            auto& subcommands = grammar[parent].subcommands;
+            if (std::find(subcommands.begin(), subcommands.end(), word) == subcommands.end())
+                subcommands.push_back(word);
+            parent = join_path(parent, word);
+        }
+    }
+    return grammar;
 }
 
 } // namespace e2e
