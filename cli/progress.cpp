@@ -56,8 +56,20 @@ std::size_t terminal_columns(int descriptor)
     return 0;
 }
 
+// A job in the background does not draw on its terminal: it would scribble
+// over the foreground's output, and with the terminal's tostop setting the
+// write would stop the job. A terminal that is not the controlling one has no
+// foreground to respect.
+bool may_draw_on(int descriptor)
+{
+    pid_t const foreground = ::tcgetpgrp(descriptor);
+    return foreground < 0 || foreground == ::getpgrp();
+}
+
 void write_all(int descriptor, std::string_view text)
 {
+    if (!may_draw_on(descriptor))
+        return;
     // A terminal that cannot take the line only loses the line.
     while (!text.empty()) {
         ssize_t const written = ::write(descriptor, text.data(), text.size());

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -116,6 +119,46 @@ TEST(ProgressLine, OffUnlessStandardErrorIsATerminal)
     EXPECT_FALSE(line.active());
     ::close(pipe_ends[0]);
     ::close(pipe_ends[1]);
+}
+
+// Draws the first line of a big piece of work on standard error, then erases it.
+void draw_on_standard_error(std::string_view task)
+{
+    ProgressLine const line(task, "events", 16 * mebibyte, ProgressSettings { .descriptor = STDERR_FILENO });
+}
+
+TEST(ProgressLine, ABackgroundJobDrawsNothingOnItsTerminal)
+{
+    int terminal = -1;
+    pid_t const child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The child leads a session on the pseudo-terminal and its process
+        // group is the foreground one; a group of its own child's is not.
+        draw_on_standard_error("in the foreground");
+        pid_t const job = ::fork();
+        if (job == 0) {
+            ::setpgid(0, 0);
+            draw_on_standard_error("in the background");
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(job, &status, 0);
+        ::_exit(0);
+    }
+    std::string seen;
+    for (;;) {
+        char buffer[256];
+        ssize_t const count = ::read(terminal, buffer, sizeof buffer);
+        if (count > 0)
+            seen.append(buffer, static_cast<std::size_t>(count));
+        else if (count == 0 || errno != EINTR)
+            break; // EIO once the session has ended
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_EQ(seen, "\rin the foreground (16.0 MiB)...\033[K\r\033[K");
 }
 
 } // namespace
