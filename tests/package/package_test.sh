@@ -103,7 +103,7 @@ check_program "$scratch/root/usr"
 # The manual page opens with its name, and man reads it where man is found.
 zcat "$scratch/root/usr/share/man/man1/corvellactl.1.gz" | grep -q '^\.TH CORVELLACTL 1 ' || fail "manual page"
 if command -v man >/dev/null; then
-    man -l "$scratch/root/usr/share/man/man1/corvellactl.1.gz" 2>/dev/null | grep -q 'corvellactl - training' ||
+    man -l "$scratch/root/usr/share/man/man1/corvellactl.1.gz" 2>/dev/null | grep -q 'training assessments, graded attempts' ||
         fail "man -l cannot render the installed page"
 fi
 
