@@ -1,11 +1,13 @@
 // corvellactl: parse the command line, run one command, report its outcome.
 
 #include "cli.h"
+#include "progress.h"
 
 #include <cstdio>
 #include <iostream>
 #include <span>
 #include <string>
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -15,6 +17,8 @@ int main(int argc, char** argv)
     if (!cli)
         return cli.error().status;
 
+    // Long work shows its progress on standard error, and only on a terminal.
+    enable_progress_on_terminal(STDERR_FILENO);
     auto const result = run_command(*cli);
     std::cout.flush();
     std::fflush(stdout);

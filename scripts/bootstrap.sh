@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian packages and only when missing, everything needed to
-# build, test and benchmark corvellactl. Safe to run again.
+# build, test, package and benchmark corvellactl. Safe to run again.
+# (dpkg-dev builds and checks the Debian package; groff and man-db render the
+# manual page; bash-completion and zsh run the completion tests.)
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   b3sum python3
   nlohmann-json3-dev
+  dpkg-dev groff-base man-db bash-completion zsh
 )
 
 missing=()

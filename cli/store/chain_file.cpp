@@ -1,5 +1,6 @@
 #include "store/chain_file.h"
 
+#include "progress.h"
 #include "store/files.h"
 
 #include "quenmark/audit_chain.h"
@@ -138,8 +139,13 @@ CommandResult<VerifiedChain> verify_chain_file_marking(std::string const& path, 
 {
     if (!path_exists(path))
         return VerifiedChain {};
+    ProgressLine progress("verifying audit chain", "events", size_for_progress(path));
     auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
-    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, marked_position);
+    quenmark::ReadProgress report;
+    if (progress.active())
+        report = [&progress](std::size_t entries, std::size_t offset) { progress.update(entries, offset); };
+    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, marked_position, report);
+    progress.finish();
     if (!check)
         return quenmark::unexpected(CommandError::json(std::move(check).error()));
     if (!check->verified)

@@ -1,5 +1,6 @@
 #include "store/state.h"
 
+#include "progress.h"
 #include "store/files.h"
 
 #include "quenmark/json.h"
@@ -60,8 +61,23 @@ void reserve_for_list(std::vector<Record>& list, std::size_t first_offset, quenm
     list.reserve(list.size() + std::min(estimate, size / sizeof(Record)));
 }
 
+// The records read so far from all lists, told to the progress line every
+// few hundred records.
+struct RecordCount {
+    ProgressLine& line;
+    std::size_t records { 0 };
+
+    void add(quenmark::json::ValueReader const& element)
+    {
+        constexpr std::size_t records_between_updates = 256;
+        if (++records % records_between_updates == 0)
+            line.update(records, element.offset());
+    }
+};
+
 template<typename Record>
-quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::vector<Record>& list)
+quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::vector<Record>& list,
+                                     RecordCount* count)
 {
     std::size_t first_offset = 0;
     return reader.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
@@ -69,6 +85,8 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             first_offset = element.offset();
         else if (list.size() == 1)
             reserve_for_list(list, first_offset, element);
+        if (count != nullptr)
+            count->add(element);
         return read_json(element, list.emplace_back());
     });
 }
@@ -106,16 +124,15 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
     return {};
 }
 
-} // namespace
-
-quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size)
+quenmark::Expected<Store, std::string> parse_store_counting(char const* data, std::size_t size, RecordCount* count)
 {
     Store store;
-    auto const read_root = [&store](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
-        auto const on_member = [&store](std::size_t index,
-                                        quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
+    auto const read_root = [&store, count](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
+        auto const on_member = [&store, count](std::size_t index,
+                                               quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
             // The index is that of the member's name in list_names.
-            return visit_list(store, all_lists[index], [&value](auto& records) { return read_list(value, records); });
+            return visit_list(store, all_lists[index],
+                              [&value, count](auto& records) { return read_list(value, records, count); });
         };
         TRY(root.object(list_names, /*required=*/0, on_member));
         return {};
@@ -126,12 +143,22 @@ quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t
     return store;
 }
 
+} // namespace
+
+quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size)
+{
+    return parse_store_counting(data, size, /*count=*/nullptr);
+}
+
 CommandResult<Store> load_store(std::string const& path)
 {
     if (!path_exists(path))
         return Store {};
+    ProgressLine progress("loading state file", "records", size_for_progress(path));
     auto const text = TRY(read_padded_text(path, quenmark::json::read_padding));
-    auto store = parse_store(text.data(), text.size());
+    RecordCount count { progress };
+    auto store = parse_store_counting(text.data(), text.size(), progress.active() ? &count : nullptr);
+    progress.finish();
     if (!store)
         return quenmark::unexpected(CommandError::json(std::move(store).error()));
     return std::move(*store);

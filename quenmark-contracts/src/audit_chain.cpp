@@ -212,7 +212,7 @@ void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& f
 template<typename ReadDocument>
 Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, VerifyingKey const& key,
                                                              std::optional<std::size_t> marked_position,
-                                                             ReadDocument read_document)
+                                                             ReadProgress const& progress, ReadDocument read_document)
 {
     // The calling thread reads and hands out each block as soon as it is
     // full. The other threads seal blocks meanwhile; when the blocks waiting
@@ -271,6 +271,8 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
                 if (current->size == seal_block_size) {
                     queue.push(std::exchange(current, nullptr));
                     seal_while(buffer, [&] { return queue.try_pop(most_waiting); });
+                    if (progress)
+                        progress(count, element.offset());
                 }
                 return {};
             });
@@ -377,26 +379,28 @@ Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> ent
 }
 
 Expected<ChainCheck, std::string> read_and_verify_chain(std::string_view text, VerifyingKey const& key,
-                                                        std::optional<std::size_t> marked_position)
+                                                        std::optional<std::size_t> marked_position,
+                                                        ReadProgress const& progress)
 {
     if (text.size() <= parallel_threshold * typical_entry_size) {
         auto entries = TRY(parse_chain(text));
         return check_entries(entries, key, marked_position);
     }
-    return read_and_verify_overlapped(text.size(), key, marked_position, [&](auto const& read_root) {
+    return read_and_verify_overlapped(text.size(), key, marked_position, progress, [&](auto const& read_root) {
         return json::read_document(text, read_root);
     });
 }
 
 Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
                                                                 VerifyingKey const& key,
-                                                                std::optional<std::size_t> marked_position)
+                                                                std::optional<std::size_t> marked_position,
+                                                                ReadProgress const& progress)
 {
     if (size <= parallel_threshold * typical_entry_size) {
         auto entries = TRY(parse_chain(std::string_view(data, size)));
         return check_entries(entries, key, marked_position);
     }
-    return read_and_verify_overlapped(size, key, marked_position, [&](auto const& read_root) {
+    return read_and_verify_overlapped(size, key, marked_position, progress, [&](auto const& read_root) {
         return json::read_padded_document(data, size, read_root);
     });
 }

@@ -493,5 +493,42 @@ TEST(AuditChainFile, RefusesDocumentsThatAreNotArraysOfSignedEvents)
     }
 }
 
+// The reader tells how far it has come, in order and within the text, and
+// hearing about it changes nothing in the result; a short chain, read at
+// once, is not worth a word.
+TEST(AuditChainFile, ProgressOfALongChainComesInOrderAndChangesNothing)
+{
+    SigningKey const key = test_key();
+    struct Heard {
+        std::size_t entries;
+        std::size_t offset;
+    };
+    for (std::size_t const length : { std::size_t { 3 }, std::size_t { 600 } }) {
+        SCOPED_TRACE(length);
+        std::string text;
+        write_chain(chain_of(length, key), text);
+        std::string const buffer = padded(text);
+        std::vector<Heard> heard;
+        auto const check = read_and_verify_padded_chain(buffer.data(), text.size(), key.verifying_key(), std::nullopt,
+            [&heard](std::size_t entries, std::size_t offset) { heard.push_back({ entries, offset }); });
+        ASSERT_TRUE(test_support::has_value(check));
+        EXPECT_TRUE(test_support::has_value(check->verified));
+        EXPECT_EQ(check->entries, length);
+        if (length == 3) {
+            EXPECT_TRUE(heard.empty());
+            continue;
+        }
+        ASSERT_FALSE(heard.empty());
+        for (std::size_t index = 0; index < heard.size(); ++index) {
+            EXPECT_LE(heard[index].entries, length);
+            EXPECT_LT(heard[index].offset, text.size());
+            if (index > 0) {
+                EXPECT_GT(heard[index].entries, heard[index - 1].entries);
+                EXPECT_GT(heard[index].offset, heard[index - 1].offset);
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace quenmark

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -76,21 +77,28 @@ struct ChainCheck {
     std::optional<EntryMark> marked;
 };
 
+// Told how far the reading of a long chain has come, on the reading thread,
+// after each few dozen entries: the entries read so far and the offset in the
+// text reached. The signatures of those entries are being checked meanwhile.
+using ReadProgress = std::function<void(std::size_t entries, std::size_t offset)>;
+
 // parse_chain followed by verify_chain, with the signatures of the entries
 // already read checked on the other cores while the rest is still being read.
 // Fails with parse_chain's message when the text does not read as a chain,
 // whatever the entries read before the fault; otherwise returns the number of
 // entries and exactly what verify_chain returns for them. `marked_position`
-// is the zero-based position of an entry to report as `marked`.
+// is the zero-based position of an entry to report as `marked`. `progress`,
+// when given, hears about long chains only (a short one is read at once).
 [[nodiscard]] Expected<ChainCheck, std::string>
 read_and_verify_chain(std::string_view text, VerifyingKey const& key,
-                      std::optional<std::size_t> marked_position = std::nullopt);
+                      std::optional<std::size_t> marked_position = std::nullopt, ReadProgress const& progress = {});
 // The same over a buffer with the JSON reader's padding after its `size`
 // bytes (capacity at least size + json::read_padding), which the text is then
 // read from without a copy.
 [[nodiscard]] Expected<ChainCheck, std::string>
 read_and_verify_padded_chain(char const* data, std::size_t size, VerifyingKey const& key,
-                             std::optional<std::size_t> marked_position = std::nullopt);
+                             std::optional<std::size_t> marked_position = std::nullopt,
+                             ReadProgress const& progress = {});
 
 // Appends the chain file's pretty form (no final line feed) to `out`.
 void write_chain(std::span<SignedAuditEvent const> entries, std::string& out);

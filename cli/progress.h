@@ -1,0 +1,89 @@
+#pragma once
+
+// A progress line for the work that can take a while: verifying a long
+// audit chain and loading a big state file. It is drawn on standard error
+// only when that is a terminal and the input is big, redrawn in place a few
+// times a second, and erased when the work ends, so that pipes, files and
+// scripts see exactly the bytes they would see without it.
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace corvellactl {
+
+// Inputs smaller than this are read too quickly to be worth a line.
+inline constexpr std::size_t progress_minimum_bytes = std::size_t { 16 } << 20U;
+
+// Turns progress lines on for this process, drawn on `descriptor`, when it is
+// a terminal. Only main() calls it, for standard error: tests and benchmarks
+// that call the file layer in-process never draw a line.
+void enable_progress_on_terminal(int descriptor);
+
+// The size of the file at `path` when progress lines are on and it is a
+// regular file; 0 otherwise (which draws nothing), without a system call
+// when they are off.
+std::size_t size_for_progress(std::string const& path);
+
+// How a progress line is drawn: where, from what size on, how often, and the
+// clock it reads. The defaults are the program's; tests choose their own.
+struct ProgressSettings {
+    int descriptor { -1 };
+    std::size_t minimum_bytes { progress_minimum_bytes };
+    std::chrono::milliseconds interval { 250 };
+    // Columns of the terminal; 0 asks the terminal itself.
+    std::size_t columns { 0 };
+    std::function<std::chrono::steady_clock::time_point()> now { [] { return std::chrono::steady_clock::now(); } };
+};
+
+// The line of one piece of work: "<task>: <done> of ~<total> <unit>
+// (<percent>%), <rate> <unit>/s". The total is estimated from how far into
+// the input the work has come, since only the size of the input is known
+// beforehand. The first line, drawn at once, names the task and the size;
+// the line is erased when the value goes away.
+class ProgressLine {
+public:
+    // A line on the descriptor enable_progress_on_terminal() accepted, or an
+    // inactive one that draws nothing.
+    ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes);
+    ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes, ProgressSettings settings);
+    ProgressLine(ProgressLine const&) = delete;
+    ProgressLine& operator=(ProgressLine const&) = delete;
+    ~ProgressLine();
+
+    // Whether anything is drawn: callers can skip their counting otherwise.
+    bool active() const { return m_active; }
+
+    // `done` items handled, `bytes` of the input behind them. Redraws only
+    // when the interval has passed since the last drawing; the first call
+    // only starts the count the rate is measured from.
+    void update(std::size_t done, std::size_t bytes)
+    {
+        if (m_active)
+            redraw_if_due(done, bytes);
+    }
+
+    // Erases the line now (the destructor does nothing more afterwards).
+    void finish();
+
+private:
+    void redraw_if_due(std::size_t done, std::size_t bytes);
+    void draw(std::string text);
+
+    ProgressSettings m_settings;
+    std::string m_task;
+    std::string m_unit;
+    std::size_t m_total_bytes { 0 };
+    bool m_active { false };
+    bool m_drawn { false };
+    std::chrono::steady_clock::time_point m_last_drawn;
+    // The rate counts from the first update, once reading the input has
+    // given way to the work itself.
+    bool m_counting { false };
+    std::chrono::steady_clock::time_point m_counting_since;
+    std::size_t m_done_before { 0 };
+};
+
+} // namespace corvellactl
