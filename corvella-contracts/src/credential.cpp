@@ -139,7 +139,7 @@ Value const* carried_certificate(Object const& credential)
 // Reads the carried certificate with the state file's own reader. The value
 // is written out and read back; the reader's position refers to that text,
 // which the user never saw, so it is dropped from the message.
-quenmark::Expected<Certificate, CredentialError> read_certificate(Value const& value)
+[[nodiscard]] quenmark::Expected<Certificate, CredentialError> read_certificate(Value const& value)
 {
     std::string text;
     quenmark::json::PrettyWriter writer(text);

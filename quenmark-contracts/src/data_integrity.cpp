@@ -56,7 +56,7 @@ std::vector<Value> context_values(Value const* context)
 
 // SHA-256(JCS(proof configuration)) followed by SHA-256(JCS(document)): the
 // 64 bytes that are signed.
-Expected<std::array<std::uint8_t, 64>, ContractError> hash_data(Object const& configuration, Object const& document)
+[[nodiscard]] Expected<std::array<std::uint8_t, 64>, ContractError> hash_data(Object const& configuration, Object const& document)
 {
     std::string const configuration_bytes = TRY(json::jcs_bytes(Value(configuration)));
     std::string const document_bytes = TRY(json::jcs_bytes(Value(document)));

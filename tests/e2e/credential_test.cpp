@@ -152,7 +152,8 @@ TEST(KeyPublic, PrintsTheKeyThreeWaysAndCreatesItOnce)
 
     e2e::expect_outcome(directory.path(), { "key", "public" }, { .out = first.out, .status = 0 });
 
-    // The golden seed: the multikey the published encoding gives it.
+    // The golden seed: its multikey as computed outside this code (PyNaCl's
+    // public key, base58btc written separately).
     ScratchDirectory golden;
     write_golden(golden);
     auto const known = run(golden.path(), { "key", "public" });
