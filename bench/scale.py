@@ -189,6 +189,11 @@ def build_cases(tool, bins, size, pristine, work):
     def command(label, args, mutating=False, expect=None):
         return Case(label, size, [tool] + args, mutate if mutating else read_only, mutating, expect)
 
+    # The credential that `credential verify` checks, exported once beforehand.
+    credential = os.path.join(work, "credential-%d.json" % size)
+    run_process([tool, "credential", "export", "--certificate-id", ids["certificate_id"], "--output", credential],
+                read_only, floor_out, expect="wrote credential ")
+
     return [
         command("assessment list", ["assessment", "list"], expect="[Published]"),
         command("assign", ["assign", "--assessment-id", ids["assessment_id"]], True, "created assignment "),
@@ -200,7 +205,11 @@ def build_cases(tool, bins, size, pristine, work):
         ),
         command("certify", ["certify", "--completion-id", ids["completion_id"]], True, "issued certificate "),
         command("verify", ["verify", "--certificate-id", ids["certificate_id"]], expect="VALID"),
+        command("credential export", ["credential", "export", "--certificate-id", ids["certificate_id"]],
+                expect='"proofValue"'),
+        command("credential verify", ["credential", "verify", credential], expect="VALID"),
         command("audit verify", ["audit", "verify"], expect="audit chain verifies: %d event(s)" % size),
+        command("audit checkpoint", ["audit", "checkpoint"], expect="corvellactl-audit/"),
         command("report readiness", ["report", "readiness"], expect="Completions   : "),
         command("doctor", ["doctor"], expect="all checks passed"),
         Case("ref_sodium_verify", size, [bins["ref_sodium_verify"], audit, key], read_only, inner=True),
@@ -337,6 +346,15 @@ def main():
         print("INFO mutate_vs_floor_with_fsync %.3f" % (
             attempt.median() / find("ref_dom_floor + fsync", large).median()))
         print("INFO startup_wall %.3f" % (startup.median() / noop.median()))
+        # The credential commands beside the command that reads the same
+        # files today: export reads the state and the key as verify does;
+        # credential verify reads only the credential.
+        for label in ("credential export", "credential verify"):
+            print("INFO %s_vs_verify %.3f" % (label.replace(" ", "_"),
+                                              find(label, large).median() / find("verify", large).median()))
+        # A checkpoint reads and verifies the key and the chain, as audit verify does.
+        print("INFO audit_checkpoint_vs_audit_verify %.3f" % (
+            find("audit checkpoint", large).median() / find("audit verify", large).median()))
         # On a machine busy with other work the reference's threads do not
         # get every core; its CPU time spread over all cores estimates what it
         # would take with the cores free.

@@ -66,6 +66,8 @@ struct Bindings {
     std::string at;
     std::string output;
     std::string checkpoint;
+    std::string credential_output;
+    std::string credential_at;
 };
 
 struct Tree {
@@ -78,6 +80,8 @@ struct Tree {
     CLI::Option* at { nullptr };
     CLI::Option* output { nullptr };
     CLI::Option* checkpoint { nullptr };
+    CLI::Option* credential_output { nullptr };
+    CLI::Option* credential_at { nullptr };
 };
 
 CLI::App* add_group(Tree& tree, std::string name, std::string description)
@@ -209,6 +213,35 @@ void setup_learner_commands(Tree& tree, Bindings& bindings)
         ->required();
 }
 
+void setup_credentials(Tree& tree, Bindings& bindings)
+{
+    auto* credential = add_group(tree, "credential",
+                                 "Certificates as verifiable credentials that anyone can check (export / verify)");
+    auto& export_args = bindings.cli.credential_export;
+    auto* exporter = add_command(
+        tree, *credential, "export",
+        "Export a certificate as a signed Open Badges 3.0 credential (W3C Verifiable Credential 2.0)",
+        [](Cli const& cli) { return run_credential_export(cli.context, cli.credential_export); });
+    exporter->add_option("--certificate-id", export_args.certificate_id)->type_name("CERTIFICATE_ID")->required();
+    tree.credential_output
+        = exporter
+              ->add_option("--output", bindings.credential_output,
+                           "Write the credential to FILE (replaced atomically) instead of standard output")
+              ->type_name("FILE");
+
+    auto& verify_args = bindings.cli.credential_verify;
+    auto* verifier = add_command(
+        tree, *credential, "verify",
+        "Check a credential file on its own: proof, issuer, certificate and validity; reads no state, key or audit file",
+        [](Cli const& cli) { return run_credential_verify(cli.credential_verify); });
+    verifier->add_option("FILE", verify_args.file, "The credential, as `credential export` wrote it")
+        ->type_name("FILE")
+        ->required();
+    tree.credential_at
+        = verifier->add_option("--at", bindings.credential_at, "RFC 3339 instant to check as of. Defaults to now")
+              ->type_name("AT");
+}
+
 void setup_reports(Tree& tree, Bindings& bindings)
 {
     auto* audit = add_group(tree, "audit", "Inspect the local signed audit chain");
@@ -232,6 +265,11 @@ void setup_reports(Tree& tree, Bindings& bindings)
     add_command(tree, *report, "readiness", "Readiness counts across assessments, assignments, and certificates",
                 [](Cli const& cli) { return run_report_readiness(cli.context); });
 
+    auto* key = add_group(tree, "key", "The local signing key");
+    add_command(tree, *key, "public",
+                "Print the local verifying key: hex, multibase and did:key, one per line (creates the key if missing)",
+                [](Cli const& cli) { return run_key_public(cli.context); });
+
     add_command(tree, tree.app, "doctor", "Sanity-check the local state file, signing key, and audit chain",
                 [](Cli const& cli) { return run_doctor(cli.context); });
 }
@@ -246,6 +284,7 @@ void setup(Tree& tree, Bindings& bindings)
     setup_global_options(tree.app, bindings.cli.context);
     setup_assessment(tree, bindings);
     setup_learner_commands(tree, bindings);
+    setup_credentials(tree, bindings);
     setup_reports(tree, bindings);
     constexpr char const* footer = "The global options --state, --key and --audit are accepted here too.";
     for (auto* group : tree.groups)
@@ -343,6 +382,10 @@ quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* cons
         cli.audit_checkpoint.output = bindings.output;
     if (tree.checkpoint->count() > 0)
         cli.audit_verify.checkpoint = bindings.checkpoint;
+    if (tree.credential_output->count() > 0)
+        cli.credential_export.output = bindings.credential_output;
+    if (tree.credential_at->count() > 0)
+        cli.credential_verify.at = bindings.credential_at;
     return cli;
 }
 

@@ -29,6 +29,8 @@ struct Cli {
     CertifyArgs certify;
     VerifyArgs verify;
     RevokeArgs revoke;
+    CredentialExportArgs credential_export;
+    CredentialVerifyArgs credential_verify;
     AuditCheckpointArgs audit_checkpoint;
     AuditVerifyArgs audit_verify;
 };

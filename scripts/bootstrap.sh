@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   libcli11-dev libsimdjson-dev libsodium-dev librust-blake3-dev libjemalloc-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  b3sum python3
+  b3sum python3 python3-nacl
   nlohmann-json3-dev
   dpkg-dev groff-base man-db bash-completion zsh
 )

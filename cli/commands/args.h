@@ -59,6 +59,18 @@ struct AuditCheckpointArgs {
     std::optional<std::string> output;
 };
 
+struct CredentialExportArgs {
+    std::string certificate_id;
+    // Where the credential goes; standard output when absent.
+    std::optional<std::string> output;
+};
+
+struct CredentialVerifyArgs {
+    // The credential file; nothing else is read.
+    std::string file;
+    std::optional<std::string> at;
+};
+
 struct AuditVerifyArgs {
     // A note written by `audit checkpoint` that the chain must still hold.
     std::optional<std::string> checkpoint;

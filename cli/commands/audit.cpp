@@ -9,40 +9,11 @@
 #include "quenmark/text.h"
 
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <system_error>
 
 namespace corvellactl {
 namespace {
-
-// Whether two paths name the same file: the same file on disk when both
-// exist, otherwise the same path once made absolute and normal.
-bool same_file(std::string const& first, std::string const& second)
-{
-    struct stat first_status {};
-    struct stat second_status {};
-    if (::stat(first.c_str(), &first_status) == 0 && ::stat(second.c_str(), &second_status) == 0)
-        return first_status.st_dev == second_status.st_dev && first_status.st_ino == second_status.st_ino;
-    std::error_code first_error;
-    std::error_code second_error;
-    auto const first_path = std::filesystem::weakly_canonical(first, first_error);
-    auto const second_path = std::filesystem::weakly_canonical(second, second_error);
-    return !first_error && !second_error && first_path == second_path;
-}
-
-// A checkpoint written over one of the data files would destroy it.
-CommandResult<void> refuse_data_file(CommandContext const& context, std::string const& output)
-{
-    for (std::string const* data_file : { &context.state_path, &context.key_path, &context.audit_path }) {
-        if (same_file(output, *data_file))
-            return quenmark::unexpected(
-                CommandError::message("--output must not be the state, key or audit file: " + output));
-    }
-    return {};
-}
 
 std::string verified_line(std::uint64_t count)
 {
@@ -81,7 +52,7 @@ CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyA
 CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditCheckpointArgs const& args)
 {
     if (args.output)
-        TRY(refuse_data_file(context, *args.output));
+        TRY(refuse_data_file_as_output(context, *args.output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));

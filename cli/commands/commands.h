@@ -18,6 +18,9 @@ namespace corvellactl {
 [[nodiscard]] CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const& args);
 [[nodiscard]] CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& args);
 [[nodiscard]] CommandResult<void> run_revoke(CommandContext const& context, RevokeArgs const& args);
+[[nodiscard]] CommandResult<void> run_credential_export(CommandContext const& context, CredentialExportArgs const& args);
+[[nodiscard]] CommandResult<void> run_credential_verify(CredentialVerifyArgs const& args);
+[[nodiscard]] CommandResult<void> run_key_public(CommandContext const& context);
 [[nodiscard]] CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyArgs const& args);
 [[nodiscard]] CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditCheckpointArgs const& args);
 [[nodiscard]] CommandResult<void> run_report_readiness(CommandContext const& context);

@@ -12,12 +12,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <random>
 #include <span>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -592,6 +594,35 @@ void set_fault_hook(FaultHook hook) { fault_hook = hook; }
 CommandResult<DirectoryLock> lock_data_files(CommandContext const& context)
 {
     return DirectoryLock::acquire({ context.state_path, context.key_path, context.audit_path });
+}
+
+namespace {
+
+// Whether two paths name the same file: the same file on disk when both
+// exist, otherwise the same path once made absolute and normal.
+bool same_file(std::string const& first, std::string const& second)
+{
+    struct stat first_status {};
+    struct stat second_status {};
+    if (::stat(first.c_str(), &first_status) == 0 && ::stat(second.c_str(), &second_status) == 0)
+        return first_status.st_dev == second_status.st_dev && first_status.st_ino == second_status.st_ino;
+    std::error_code first_error;
+    std::error_code second_error;
+    auto const first_path = std::filesystem::weakly_canonical(first, first_error);
+    auto const second_path = std::filesystem::weakly_canonical(second, second_error);
+    return !first_error && !second_error && first_path == second_path;
+}
+
+} // namespace
+
+CommandResult<void> refuse_data_file_as_output(CommandContext const& context, std::string const& output)
+{
+    for (std::string const* data_file : { &context.state_path, &context.key_path, &context.audit_path }) {
+        if (same_file(output, *data_file))
+            return quenmark::unexpected(
+                CommandError::message("--output must not be the state, key or audit file: " + output));
+    }
+    return {};
 }
 
 } // namespace corvellactl

@@ -188,6 +188,12 @@ private:
 // may write any of them.
 [[nodiscard]] CommandResult<DirectoryLock> lock_data_files(CommandContext const& context);
 
+// Refuses an --output that names one of the three data files (the same file
+// on disk, or the same path once made absolute and normal), which writing
+// the output would destroy: Message "--output must not be the state, key or
+// audit file: <path>".
+[[nodiscard]] CommandResult<void> refuse_data_file_as_output(CommandContext const& context, std::string const& output);
+
 // The directory that holds `path` ("." for a bare file name), after
 // following a symbolic link at `path` itself.
 std::string directory_of(std::string const& path);

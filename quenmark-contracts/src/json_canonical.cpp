@@ -1,5 +1,5 @@
-// The canonical writer, with the string escaping and the key composition it
-// applies (the pretty writer escapes strings the same way).
+// The canonical writer in its two forms, with the string escaping and the key
+// composition it applies (the pretty writer escapes strings the same way).
 
 #include "quenmark/json.h"
 
@@ -164,6 +164,31 @@ void append_string(std::string& out, std::string_view text)
     out.push_back('"');
 }
 
+// UTF-8 byte order is code point order, and so is UTF-16 order, except where
+// a character past U+FFFF (a surrogate pair, D800..DBFF first) meets one of
+// U+E000..U+FFFF: in UTF-16 the pair sorts first. The texts differ first
+// inside a character that both share the lead byte of (then both are of one
+// length, and bytes and code units agree), or at two lead bytes; only there
+// can a four-byte sequence (lead F0..F4) meet a three-byte one of
+// U+E000..U+FFFF (lead EE or EF).
+bool utf16_less(std::string_view left, std::string_view right)
+{
+    auto const [left_at, right_at] = std::mismatch(left.begin(), left.end(), right.begin(), right.end());
+    if (right_at == right.end())
+        return false;
+    if (left_at == left.end())
+        return true;
+    auto const left_byte = static_cast<unsigned char>(*left_at);
+    auto const right_byte = static_cast<unsigned char>(*right_at);
+    auto const beyond_bmp = [](unsigned char lead) { return lead >= 0xF0U; };
+    auto const private_use_or_later = [](unsigned char lead) { return lead == 0xEEU || lead == 0xEFU; };
+    if (beyond_bmp(left_byte) && private_use_or_later(right_byte))
+        return true;
+    if (private_use_or_later(left_byte) && beyond_bmp(right_byte))
+        return false;
+    return left_byte < right_byte;
+}
+
 std::string compose(std::string_view text)
 {
     if (detail::is_ascii(text))
@@ -209,11 +234,18 @@ void CanonicalWriter::begin_object()
     m_comma = false;
 }
 
+bool CanonicalWriter::key_less(std::string_view left, std::string_view right) const
+{
+    if (m_form == CanonicalForm::Jcs)
+        return utf16_less(left, right);
+    return left < right;
+}
+
 void CanonicalWriter::key(std::string_view name)
 {
     std::string composed_text;
     std::string_view composed = name;
-    if (!detail::is_ascii(name)) {
+    if (m_form == CanonicalForm::Signing && !detail::is_ascii(name)) {
         composed_text = compose(name);
         composed = composed_text;
     }
@@ -223,7 +255,7 @@ void CanonicalWriter::key(std::string_view name)
     if (m_members.size() > object.first_member) {
         Member& previous = m_members.back();
         previous.end = m_out.size();
-        if (!(key_text(m_keys, previous.key_start, previous.key_size) < composed))
+        if (!key_less(key_text(m_keys, previous.key_start, previous.key_size), composed))
             object.in_order = false;
     }
     separate();
@@ -272,12 +304,14 @@ void CanonicalWriter::sort_members(OpenObject const& object)
     auto const key_of = [this](Member const& member) { return key_text(m_keys, member.key_start, member.key_size); };
     std::size_t const region = first->start;
     std::stable_sort(first, m_members.end(),
-        [&](Member const& left, Member const& right) { return key_of(left) < key_of(right); });
+        [&](Member const& left, Member const& right) { return key_less(key_of(left), key_of(right)); });
     auto const equal = std::adjacent_find(first, m_members.end(),
         [&](Member const& left, Member const& right) { return key_of(left) == key_of(right); });
     if (equal != m_members.end() && !m_error) {
-        m_error = ContractError::canonical_serialization(
-            "duplicate object key " + quoted(key_of(*equal)) + " after Unicode normalisation");
+        std::string message = "duplicate object key " + quoted(key_of(*equal));
+        if (m_form == CanonicalForm::Signing)
+            message += " after Unicode normalisation";
+        m_error = ContractError::canonical_serialization(std::move(message));
     }
     std::string const written = m_out.substr(region);
     m_out.resize(region);
@@ -334,7 +368,7 @@ void CanonicalWriter::signed_integer(std::int64_t value)
 void CanonicalWriter::string(std::string_view value)
 {
     separate();
-    if (detail::is_ascii(value))
+    if (m_form == CanonicalForm::Jcs || detail::is_ascii(value))
         append_string(m_out, value);
     else
         append_string(m_out, compose(value));

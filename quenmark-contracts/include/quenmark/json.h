@@ -45,6 +45,10 @@ struct Value {
 // Inserts or replaces a member, keeping the object's keys in byte order.
 void set_member(Object& object, std::string key, Value value);
 
+// The value of the first member called `name`, searched in the object's own
+// order; null when there is none.
+Value const* find_member(Object const& object, std::string_view name);
+
 // Receives a document as a stream of events, in the order of the text.
 class Sink {
 public:
@@ -92,16 +96,36 @@ private:
     bool m_after_key { false };
 };
 
+// The two canonical forms of the one canonical writer. They share the
+// escapes, the integers and the layout, and differ in two points only.
+enum class CanonicalForm : std::uint8_t {
+    // The form records are signed and hashed in: strings and keys composed
+    // (the fixed table of pairs), members in byte order of their keys.
+    Signing,
+    // RFC 8785, the JSON Canonicalization Scheme, for exported credentials:
+    // nothing composed, members in the order of their keys' UTF-16 code
+    // units. Its numbers are IEEE doubles written as ECMAScript writes them;
+    // this system writes no floating-point numbers, so the form is written
+    // for integers alone, which ECMAScript writes as plain decimal up to
+    // 2^53 in magnitude (jcs_bytes refuses the others).
+    Jcs,
+};
+
 // Writes canonical bytes straight into a caller's buffer: no white space,
-// strings and keys composed and escaped, integers in plain decimal, each
-// object's members in ascending byte order of their composed keys (unsigned
-// bytes, a prefix first). Members that come out of order are sorted when
-// their object ends; two keys of one object that are equal after composition
-// make status() fail. The writer takes no floating-point numbers: the value
-// model refuses them before they reach it.
+// strings and keys escaped (and, in the signing form, composed), integers in
+// plain decimal, each object's members in ascending order of their keys
+// (composed keys in byte order, unsigned bytes, a prefix first; in the JCS
+// form the keys as UTF-16 code units). Members that come out of order are
+// sorted when their object ends; two equal keys in one object make status()
+// fail. The writer takes no floating-point numbers: the value model refuses
+// them before they reach it.
 class CanonicalWriter final : public Sink {
 public:
-    explicit CanonicalWriter(std::string& out) : m_out(out) { }
+    explicit CanonicalWriter(std::string& out, CanonicalForm form = CanonicalForm::Signing)
+        : m_out(out)
+        , m_form(form)
+    {
+    }
     void begin_object() override;
     void key(std::string_view name) override;
     void end_object() override;
@@ -119,8 +143,9 @@ public:
     // through key_in_order or all through key.
     void key_in_order(std::string_view name);
     // CanonicalSerialization "duplicate object key <quoted key> after Unicode
-    // normalisation" for the first object that ended with two equal keys
-    // (the bytes written are then not canonical); otherwise nothing.
+    // normalisation" (in the JCS form "duplicate object key <quoted key>")
+    // for the first object that ended with two equal keys (the bytes written
+    // are then not canonical); otherwise nothing.
     [[nodiscard]] Expected<void, ContractError> status() const;
 
 private:
@@ -139,8 +164,10 @@ private:
     };
     void separate();
     void sort_members(OpenObject const& object);
+    bool key_less(std::string_view left, std::string_view right) const;
 
     std::string& m_out;
+    CanonicalForm m_form;
     std::vector<OpenObject> m_objects; // objects open now that took a key(), innermost last
     std::vector<Member> m_members;     // their members so far
     std::string m_keys;                // their members' composed keys
@@ -156,6 +183,10 @@ void append_string(std::string& out, std::string_view text);
 // Key composition: the fixed table of 57 base letter + combining mark pairs.
 std::string compose(std::string_view text);
 
+// Whether `left` sorts before `right` as sequences of UTF-16 code units, the
+// order of RFC 8785's keys. Both must be valid UTF-8.
+bool utf16_less(std::string_view left, std::string_view right);
+
 // The value's canonical bytes through CanonicalWriter. A floating-point
 // number fails with CanonicalSerialization "floating-point number at <path>
 // cannot be canonicalised; ..." (the path of composed keys and indices joined
@@ -163,5 +194,22 @@ std::string compose(std::string_view text);
 // Whichever comes first in the document is reported, a member's value before
 // its object's keys.
 [[nodiscard]] Expected<std::string, ContractError> canonical_bytes(Value const& value);
+
+// The value's RFC 8785 (JCS) bytes through CanonicalWriter in the JCS form:
+// the exported credentials' canonical form. Nothing is composed; keys equal
+// as given fail with CanonicalSerialization "duplicate object key <quoted
+// key>". A floating-point number fails with CanonicalSerialization
+// "floating-point number at <path> is not supported in RFC 8785 form; this
+// tool writes none", and an integer beyond 2^53 - 1 in magnitude, which an
+// RFC 8785 writer cannot hold exactly, with "integer at <path> is beyond
+// 2^53 - 1 in magnitude, which RFC 8785 cannot write exactly" (the path of
+// keys and indices joined by ".", or "<root>").
+[[nodiscard]] Expected<std::string, ContractError> jcs_bytes(Value const& value);
+
+// Writes the value to any sink (the pretty writer, say), objects' members in
+// their given order. A floating-point number fails with CanonicalSerialization
+// "floating-point number at <path> cannot be written; this tool writes none",
+// before anything after it is written.
+[[nodiscard]] Expected<void, ContractError> write_tree(Sink& sink, Value const& value);
 
 } // namespace quenmark::json
