@@ -3,7 +3,9 @@
 # and what it printed: create an assessment from the example questions,
 # publish, list and inspect it, assign it to a new learner, fail and then pass
 # an attempt, issue a certificate, verify it (valid now, expired in 2100),
-# verify the audit chain, and finish with the readiness report and doctor.
+# export it as a credential and check that, write a checkpoint of the audit
+# chain and verify against it, revoke the certificate, verify the audit chain,
+# and finish with the readiness report and doctor.
 #
 # Usage: scripts/demo.sh [path-to-corvellactl]   (default: build/cli/corvellactl)
 set -euo pipefail
@@ -65,6 +67,18 @@ certificate=$(sed -n 's/^issued certificate \([0-9a-f-]*\) .*/\1/p' <<<"$output"
 
 show verify --certificate-id "$certificate"
 show verify --certificate-id "$certificate" --at 2100-01-01T00:00:00Z
+
+# The certificate as a credential that anyone can check with the file alone.
+show key public
+show credential export --certificate-id "$certificate" --output credential.json
+show credential verify credential.json
+show credential verify credential.json --at 2100-01-01T00:00:00Z
+
+# A checkpoint kept elsewhere later shows whether the chain was cut.
+show audit checkpoint --output checkpoint.txt
+show audit verify --checkpoint checkpoint.txt
+show revoke --certificate-id "$certificate" --reason "issued in error"
+show verify --certificate-id "$certificate"
 show audit verify
 show report readiness
 show doctor
