@@ -9,6 +9,7 @@
 #include "quenmark/json.h"
 #include "quenmark/json_read.h"
 
+#include "json_agreement.h"
 #include "json_syntax.h"
 
 #include <algorithm>
@@ -91,6 +92,18 @@ inline bool names_a_position(std::string_view message, std::string_view text)
     }
     auto const line_end = std::min(text.find('\n', line_start), text.size());
     return column <= line_end - line_start + 1;
+}
+
+// The syntax scanner, simdjson's full parser and the document reader agree
+// on whether the text is JSON, and the reader words a syntax error as the
+// scanner does.
+inline void require_agreement(std::string_view text)
+{
+    static test_support::JsonAgreement agreement;
+    if (auto const disagreement = agreement.disagreement(text)) {
+        std::fprintf(stderr, "%s\n", disagreement->c_str());
+        require(false, "the scanner, simdjson and the reader agree on what is JSON");
+    }
 }
 
 // A text that a reader accepted is JSON as the syntax scanner sees it.

@@ -35,7 +35,9 @@ for target in "${targets[@]}"; do
   corpus=$build/corpus/$target
   artifacts=$build/artifacts/$target
   mkdir -p "$corpus" "$artifacts"
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+  # No input of a few kilobytes may take memory out of proportion: one
+  # allocation over 256 MB counts as a failure.
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 -print_final_stats=1
            -artifact_prefix="$artifacts/")
   if ((max_runs > 0)); then options+=(-runs="$max_runs"); fi
   if [[ $json_targets == *" $target "* ]]; then options+=(-dict="$root/fuzz/json.dict"); fi

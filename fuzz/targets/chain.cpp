@@ -1,7 +1,7 @@
-// The audit chain file: whatever parse_chain accepts is JSON, is written back
-// in a form that reads as the same entries and is written again byte for
-// byte, and each event's signed and hashed bytes are those of the one
-// canonicaliser. Verification never fails to answer, and a chain that
+// The audit chain file: the JSON checks agree on it (see canonical_json.cpp);
+// whatever parse_chain accepts is JSON, is written back in a form that reads
+// as the same entries and is written again byte for byte, and each event's
+// signed and hashed bytes are those of the one canonicaliser. Verification never fails to answer, and a chain that
 // verifies still verifies once an event is appended and the file rewritten.
 // The key is the one the golden chain was signed with, so its seeds verify.
 
@@ -51,6 +51,7 @@ quenmark::AuditEvent appended_event()
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     auto const text = fuzz::text_of(data, size);
+    fuzz::require_agreement(text);
     auto const entries = quenmark::parse_chain(text);
     if (!entries) {
         fuzz::require(fuzz::names_a_position(entries.error(), text), "a refused chain file names a place in it");

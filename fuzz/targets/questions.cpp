@@ -1,7 +1,8 @@
-// The questions file of `assessment create`: whatever parse_questions accepts
-// is JSON, and the questions written back as a questions file read as the
-// same questions and are written again byte for byte. A refusal names a line
-// and column inside the input.
+// The questions file of `assessment create`: the JSON checks agree on it
+// (see canonical_json.cpp); whatever parse_questions accepts is JSON, and
+// the questions written back as a questions file read as the same questions
+// and are written again byte for byte. A refusal names a line and column
+// inside the input.
 
 #include "fuzz_support.h"
 
@@ -33,6 +34,7 @@ std::string questions_file(std::vector<corvella::RawQuestion> const& questions)
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     auto const text = fuzz::text_of(data, size);
+    fuzz::require_agreement(text);
     fuzz::Padded const input(text);
     auto const questions = corvellactl::parse_questions(input.data(), input.size());
     if (!questions) {

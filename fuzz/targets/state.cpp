@@ -1,7 +1,8 @@
-// The state file: whatever parse_store accepts is JSON, is written back in a
-// form that reads as the same store and is written again byte for byte, and
-// each certificate's signed bytes are those of the one canonicaliser. A
-// refusal names a line and column inside the input.
+// The state file: the JSON checks agree on it (see canonical_json.cpp);
+// whatever parse_store accepts is JSON, is written back in a form that reads
+// as the same store and is written again byte for byte, and each
+// certificate's signed bytes are those of the one canonicaliser. A refusal
+// names a line and column inside the input.
 
 #include "fuzz_support.h"
 
@@ -16,6 +17,7 @@
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     auto const text = fuzz::text_of(data, size);
+    fuzz::require_agreement(text);
     fuzz::Padded const input(text);
     auto const store = corvellactl::parse_store(input.data(), input.size());
     if (!store) {
