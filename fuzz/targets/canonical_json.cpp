@@ -8,7 +8,7 @@
 // exactly when the canonicaliser does. A value without floating-point numbers
 // is written in the pretty form and read back as the same value.
 
-#include "fuzz_support.h"
+#include "json_checks.h"
 
 #include "quenmark/json.h"
 #include "quenmark/json_read.h"

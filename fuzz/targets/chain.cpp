@@ -5,7 +5,7 @@
 // verifies still verifies once an event is appended and the file rewritten.
 // The key is the one the golden chain was signed with, so its seeds verify.
 
-#include "fuzz_support.h"
+#include "json_checks.h"
 
 #include "quenmark/audit_chain.h"
 #include "quenmark/audit_event.h"

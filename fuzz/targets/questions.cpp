@@ -4,7 +4,7 @@
 // and are written again byte for byte. A refusal names a line and column
 // inside the input.
 
-#include "fuzz_support.h"
+#include "json_checks.h"
 
 #include "commands/questions.h"
 

@@ -4,7 +4,7 @@
 // certificate's signed bytes are those of the one canonicaliser. A refusal
 // names a line and column inside the input.
 
-#include "fuzz_support.h"
+#include "json_checks.h"
 
 #include "store/state.h"
 
