@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: GCC (warnings as errors),
 # clang (build only: it serves fuzzing and clang-tidy), then GCC with
-# AddressSanitizer and UndefinedBehaviorSanitizer running the whole suite.
+# AddressSanitizer and UndefinedBehaviorSanitizer running the whole suite
+# (each fuzz target's seed corpus replayed among it), and last every fuzz
+# target for a few seconds (scripts/fuzz.sh runs them longer).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -17,3 +19,5 @@ echo "== tests (sanitizers)"
 (cd build-asan && ctest --output-on-failure --parallel "$(nproc)")
 echo "== tests (GCC)"
 (cd build && ctest --output-on-failure --parallel "$(nproc)")
+echo "== fuzz (bounded: 8 s or a million runs per target)"
+FUZZ_MAX_RUNS=1000000 scripts/fuzz.sh 8

@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 
+#include "commands/questions.h"
 #include "output.h"
 #include "store/files.h"
 #include "store/state.h"
@@ -22,16 +23,10 @@ namespace {
 CommandResult<std::vector<corvella::RawQuestion>> read_questions(std::string const& path)
 {
     auto const text = TRY(read_padded_text(path, quenmark::json::read_padding));
-    std::vector<corvella::RawQuestion> questions;
-    auto const read_root = [&questions](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
-        return root.array([&questions](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
-            return read_json(element, questions.emplace_back());
-        });
-    };
-    auto const result = quenmark::json::read_padded_document(text.data(), text.size(), read_root);
-    if (!result)
-        return quenmark::unexpected(CommandError::json(result.error()));
-    return questions;
+    auto questions = parse_questions(text.data(), text.size());
+    if (!questions)
+        return quenmark::unexpected(CommandError::json(std::move(questions).error()));
+    return std::move(*questions);
 }
 
 // The number of questions as the passing rule counts them. A count beyond

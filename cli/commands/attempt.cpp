@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 
+#include "commands/answers.h"
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
@@ -12,12 +13,9 @@
 #include "corvella/grading.h"
 #include "corvella/ids/ids.h"
 #include "corvella/records.h"
-#include "quenmark/text.h"
 
-#include <charconv>
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,41 +23,6 @@
 
 namespace corvellactl {
 namespace {
-
-constexpr std::string_view answers_message = "--answers must be comma-separated choice indices, e.g. 1,0,1";
-
-// One index: Unicode white space around it, at most one leading "+", then
-// decimal digits within the unsigned 64-bit range.
-std::optional<std::uint64_t> parse_index(std::string_view piece)
-{
-    piece = quenmark::trim_white_space(piece);
-    if (!piece.empty() && piece.front() == '+')
-        piece.remove_prefix(1);
-    if (piece.empty() || piece.find_first_not_of("0123456789") != std::string_view::npos)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    auto const [end, error] = std::from_chars(piece.data(), piece.data() + piece.size(), value);
-    if (error != std::errc {} || end != piece.data() + piece.size())
-        return std::nullopt;
-    return value;
-}
-
-// The choice indices of the --answers text, split at every comma. Any piece
-// that is not an index fails the whole text.
-CommandResult<std::vector<std::uint64_t>> parse_answers(std::string_view text)
-{
-    std::vector<std::uint64_t> indices;
-    for (;;) {
-        auto const comma = text.find(',');
-        auto const index = parse_index(text.substr(0, comma));
-        if (!index)
-            return quenmark::unexpected(CommandError::message(std::string(answers_message)));
-        indices.push_back(*index);
-        if (comma == std::string_view::npos)
-            return indices;
-        text.remove_prefix(comma + 1);
-    }
-}
 
 // The number the next attempt at the assignment gets: its stored attempts
 // plus one. Beyond the counter's range it stays at the largest number, which
@@ -98,16 +61,18 @@ CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const
     auto const assignment = *TRY(find(store, assignment_id));
     auto const* assessment = TRY(find(store, assignment.assessment_id));
 
-    auto const indices = TRY(parse_answers(args.answers));
-    if (indices.size() != assessment->questions.size()) {
+    auto const indices = parse_answers(args.answers);
+    if (!indices)
+        return quenmark::unexpected(CommandError::message(std::string(answers_message)));
+    if (indices->size() != assessment->questions.size()) {
         return quenmark::unexpected(CommandError::message(concat("assessment ", assessment->id, " has ",
                                                                  assessment->questions.size(), " questions, but ",
-                                                                 indices.size(), " answers were given")));
+                                                                 indices->size(), " answers were given")));
     }
     std::vector<corvella::Answer> answers;
-    answers.reserve(indices.size());
-    for (std::size_t position = 0; position < indices.size(); ++position)
-        answers.push_back({ .question_id = assessment->questions[position].id, .choice_index = indices[position] });
+    answers.reserve(indices->size());
+    for (std::size_t position = 0; position < indices->size(); ++position)
+        answers.push_back({ .question_id = assessment->questions[position].id, .choice_index = (*indices)[position] });
 
     auto const attempt_number = next_attempt_number(store, assignment.id);
     auto const now = quenmark::Timestamp::now();

@@ -10,9 +10,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <type_traits>
 #include <vector>
 
@@ -736,6 +738,14 @@ Read<void> ValueReader::any(Value& out)
         double number = 0;
         if (auto const failed = value.get_double().get(number))
             return unexpected(number_failure(*m_state, failed, offset, token.size()));
+        // simdjson 3.0.1's On-Demand reader gets numbers of twenty or more
+        // significant digits wrong (0.95000000000000000000 reads as 0.0277),
+        // so the token it validated is read again, to the nearest double.
+        // An underflow keeps simdjson's reading, zero or a subnormal.
+        double nearest = 0;
+        auto const [end, error] = std::from_chars(token.data(), token.data() + token.size(), nearest);
+        if (error == std::errc {} && end == token.data() + token.size())
+            number = nearest;
         out = Value(number);
         return {};
     }

@@ -550,4 +550,33 @@ TEST(JsonRead, AnyValueKeepsOrderAndExactIntegers)
     }
 }
 
+// Numbers with twenty significant digits or more read as the nearest double,
+// whatever simdjson's On-Demand reader makes of them (its version 3.0.1 got
+// most of those below one wrong: 0.95000000000000000000 read as 0.0277). The
+// expected values are the compiler's reading of the same literals.
+TEST(JsonRead, LongNumbersReadAsTheNearestDouble)
+{
+    using quenmark::json::Value;
+    std::vector<std::pair<std::string, double>> const numbers {
+        { "0.95000000000000000000", 0.95000000000000000000 },
+        { "-0.67440151537260548775809", -0.67440151537260548775809 },
+        { "0.10000000000000000000001", 0.10000000000000000000001 },
+        { "0.99999999999999999999", 0.99999999999999999999 },
+        { "1000000000.000000001", 1000000000.000000001 },
+        { "12345678901234567890.5", 12345678901234567890.5 },
+        { "0.0000000000000000000000000000123456789012345678901e-3", 0.0000000000000000000000000000123456789012345678901e-3 },
+        { "-1.5E+2", -1.5E+2 },
+        { "1e-400", 0.0 },
+    };
+    for (auto const& [text, number] : numbers) {
+        for (std::string const& document : { text, "[" + text + "]" }) {
+            auto const read = quenmark::json::parse_value(document);
+            ASSERT_TRUE(read) << document << ": " << read.error();
+            Value const& value = document.starts_with('[') ? std::get<quenmark::json::Array>(read->data).at(0) : *read;
+            ASSERT_TRUE(std::holds_alternative<double>(value.data)) << document;
+            EXPECT_EQ(std::get<double>(value.data), number) << document;
+        }
+    }
+}
+
 } // namespace

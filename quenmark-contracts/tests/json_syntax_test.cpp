@@ -1,8 +1,8 @@
 #include "json_syntax.h"
 
-#include "quenmark/json_read.h"
+#include "json_agreement.h"
 
-#include <simdjson.h>
+#include "quenmark/json_read.h"
 
 #include <gtest/gtest.h>
 
@@ -129,131 +129,18 @@ std::vector<std::string> deep_documents()
     return documents;
 }
 
-// The input as a C string literal, so that a failure can be pasted into a test.
-std::string literal(std::string_view text)
-{
-    constexpr std::string_view digits = "0123456789ABCDEF";
-    std::string out = "\"";
-    for (char const character : text) {
-        auto const byte = static_cast<unsigned char>(character);
-        if (byte == '"' || byte == '\\') {
-            out += '\\';
-            out += character;
-        } else if (byte >= 0x20 && byte < 0x7F) {
-            out += character;
-        } else {
-            // Closed and reopened so that a following hex digit is not read into the escape.
-            out += "\\x";
-            out += digits[byte >> 4U];
-            out += digits[byte & 0x0FU];
-            out += "\" \"";
-        }
-    }
-    return out + "\"";
-}
-
-std::string with_position(ReadError const& error, std::string_view text)
-{
-    std::size_t line = 1;
-    std::size_t line_start = 0;
-    for (std::size_t index = 0; index < error.offset; ++index) {
-        if (text[index] == '\n') {
-            ++line;
-            line_start = index + 1;
-        }
-    }
-    std::size_t const column = error.offset - line_start + 1;
-    return error.message + " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
-
-// simdjson refuses some well-formed numbers: its full parser integers past
-// 64 bits and values beyond a double's range, its On-Demand reader (and so
-// the document reader, with "number out of range") also exponents of twenty
-// digits or more, even where the value rounds to zero. An input may hold
-// such a number when it has a run of twenty digits or an exponent of three.
-bool may_hold_number_beyond_range(std::string_view text)
-{
-    auto const is_digit = [](char byte) { return byte >= '0' && byte <= '9'; };
-    std::size_t run = 0;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        run = is_digit(text[index]) ? run + 1 : 0;
-        if (run == 20)
-            return true;
-        if (text[index] != 'e' && text[index] != 'E')
-            continue;
-        std::size_t digit = index + 1;
-        if (digit < text.size() && (text[digit] == '+' || text[digit] == '-'))
-            ++digit;
-        if (digit + 3 <= text.size() && is_digit(text[digit]) && is_digit(text[digit + 1]) && is_digit(text[digit + 2]))
-            return true;
-    }
-    return false;
-}
-
-enum class Reading { Skip, Members };
-
-// "valid", or the reader's error for the document read as `how` says.
-std::string read(std::string_view text, Reading how)
-{
-    using quenmark::json::Read;
-    using quenmark::json::ValueReader;
-    auto const skip = [](ValueReader& value) { return value.skip(); };
-    auto const result = quenmark::json::read_document(text, [&](ValueReader& root) -> Read<void> {
-        if (how == Reading::Skip)
-            return root.skip();
-        std::string_view const rest = text.substr(quenmark::json::first_non_white_space(text));
-        if (rest.starts_with('['))
-            return root.array(skip);
-        if (!rest.starts_with('{'))
-            return root.skip();
-        TRY(root.object({}, /*required=*/0, [&](std::size_t, ValueReader& value) { return skip(value); }));
-        return {};
-    });
-    return result ? std::string("valid") : result.error();
-}
-
+// Checks each text with the shared agreement of the scanner, simdjson and
+// the document reader, and reports what they said when they disagree.
 class Agreement {
 public:
-    Agreement()
-    {
-        // Deep enough that only the scanner's limit applies.
-        if (m_parser.allocate(1 << 16, 4 * quenmark::json::read_max_depth) != simdjson::SUCCESS)
-            ADD_FAILURE() << "cannot allocate the simdjson parser";
-    }
-
-    // Checks that the scanner, simdjson's full parser and the document reader
-    // agree on whether `text` is JSON, and that the reader words a syntax
-    // error as the scanner does.
     void check(std::string_view text)
     {
-        std::optional<ReadError> const fault = find_syntax_error(text);
-        simdjson::dom::element element;
-        simdjson::error_code const parsed = m_parser.parse(text.data(), text.size()).get(element);
-
-        std::string const scanner_says = fault ? with_position(*fault, text) : std::string("valid");
-        // The full parser here nests deeper than the reader allows, and
-        // refuses numbers that the grammar allows (see above).
-        bool const too_deep = fault && fault->message == "recursion limit exceeded";
-        bool const refused_number = !fault && parsed == simdjson::NUMBER_ERROR;
-        if (!too_deep && fault.has_value() == (parsed == simdjson::SUCCESS)
-            && !(refused_number && may_hold_number_beyond_range(text))) {
-            ADD_FAILURE() << "the scanner says " << scanner_says << ", simdjson says "
-                          << simdjson::error_message(parsed) << "\ninput: " << literal(text);
-        }
-        // The reader validates a root it skips, and the members and elements
-        // that an object or array reader skips, the same way.
-        for (auto const how : { Reading::Skip, Reading::Members }) {
-            std::string const reader_says = read(text, how);
-            if (reader_says != scanner_says
-                && !(reader_says.starts_with("number out of range at ") && may_hold_number_beyond_range(text))) {
-                ADD_FAILURE() << "the scanner says " << scanner_says << ", the reader says " << reader_says
-                              << "\ninput: " << literal(text);
-            }
-        }
+        if (auto const disagreement = m_agreement.disagreement(text))
+            ADD_FAILURE() << *disagreement;
     }
 
 private:
-    simdjson::dom::parser m_parser;
+    test_support::JsonAgreement m_agreement;
 };
 
 TEST(JsonSyntax, ScannerAndSimdjsonAgreeOnGeneratedInputs)
@@ -261,7 +148,7 @@ TEST(JsonSyntax, ScannerAndSimdjsonAgreeOnGeneratedInputs)
     Random random(fixed_seed);
     Agreement agreement;
     for (std::string_view const document : valid_documents) {
-        EXPECT_FALSE(find_syntax_error(document).has_value()) << literal(document);
+        EXPECT_FALSE(find_syntax_error(document).has_value()) << test_support::literal(document);
         agreement.check(document);
     }
     for (int round = 0; round < mutated_inputs && !::testing::Test::HasFailure(); ++round) {
