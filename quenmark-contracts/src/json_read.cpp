@@ -231,6 +231,12 @@ public:
     {
     }
 
+    // The document's root is always an array or an object, opened through the
+    // document. simdjson's scalar accessors must not be used on it (its debug
+    // build asserts, and its optimised build assumes they never are), so a
+    // scalar wanted there is a type mismatch decided here.
+    bool at_root() const { return ValueReaderAccess::is_root(m_reader); }
+
     std::size_t offset() const { return start_offset(m_state, m_reader); }
     ReadError syntax(simdjson::error_code code) const { return syntax_failure(m_state, code, offset()); }
 
@@ -282,6 +288,8 @@ public:
 
     Read<std::uint64_t> unsigned_integer(std::uint64_t maximum, std::string_view expected)
     {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch(expected, Wanted::Integer));
         std::uint64_t value = 0;
         if (m_value.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
             return value;
@@ -294,6 +302,8 @@ public:
 
     Read<std::int64_t> signed_integer(std::string_view expected)
     {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch(expected, Wanted::Integer));
         std::int64_t value = 0;
         if (m_value.get_int64().get(value) == simdjson::SUCCESS) [[likely]]
             return value;
@@ -302,6 +312,8 @@ public:
 
     Read<std::string_view> string()
     {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch("a string", Wanted::Any));
         if (auto const plain = plain_string(m_value)) [[likely]]
             return *plain;
         std::string_view text;
@@ -312,6 +324,8 @@ public:
 
     Read<bool> boolean()
     {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch("a boolean", Wanted::Any));
         bool flag = false;
         if (auto const code = m_value.get_bool().get(flag)) [[unlikely]]
             return unexpected(failure(code, "a boolean"));
@@ -615,6 +629,9 @@ Read<bool> ValueReader::boolean()
 
 Read<bool> ValueReader::is_null()
 {
+    // The root is an array or an object (see Reading::at_root).
+    if (m_root)
+        return false;
     bool null = false;
     if (auto const code = ValueReaderAccess::value(*this).is_null().get(null))
         return unexpected(syntax_failure(*m_state, code, start_offset(*m_state, *this)));
