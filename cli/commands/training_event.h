@@ -27,7 +27,8 @@ struct TrainingEventSpec {
     corvella::WorkspaceId workspace_id;
 };
 
-// A fresh event built by the audit event builder from the spec.
+// A fresh event from the platform's audit event builder, with the members
+// that differ between training events taken from the argument.
 quenmark::AuditEvent build_training_event(TrainingEventSpec spec);
 
 } // namespace corvellactl
