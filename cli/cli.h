@@ -1,38 +1,22 @@
 #pragma once
 
-// The command-line grammar of corvellactl: the global file options, the
-// command tree and each command's arguments, parsed into one Cli value.
+// The command line of corvellactl: the global file options and the command
+// tree of commands/table.cpp, parsed into the one command to run.
 
-#include "commands/args.h"
+#include "command.h"
 #include "context.h"
 
-#include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <span>
-#include <string>
+#include <string_view>
 
 namespace corvellactl {
 
-struct Cli;
-
-// Runs one command with the arguments the command line gave it.
-using CommandHandler = CommandResult<void> (*)(Cli const& cli);
-
+// The command a command line selected, with its arguments filled in.
 struct Cli {
     CommandContext context;
-    // The handler of the command the line selected.
-    CommandHandler handler { nullptr };
-    AssessmentCreateArgs create;
-    AssessmentIdArgs assessment_id;
-    AssignArgs assign;
-    AttemptArgs attempt;
-    CertifyArgs certify;
-    VerifyArgs verify;
-    RevokeArgs revoke;
-    CredentialExportArgs credential_export;
-    CredentialVerifyArgs credential_verify;
-    AuditCheckpointArgs audit_checkpoint;
-    AuditVerifyArgs audit_verify;
+    std::unique_ptr<Command> command;
 };
 
 inline constexpr std::string_view program_name = "corvellactl";
@@ -55,7 +39,7 @@ struct ParseExit {
 [[nodiscard]] quenmark::Expected<Cli, ParseExit> parse_command_line(std::span<char const* const> arguments,
                                                                    std::ostream& out, std::ostream& err);
 
-// Calls the handler of the selected command.
+// Runs the selected command.
 [[nodiscard]] CommandResult<void> run_command(Cli const& cli);
 
 } // namespace corvellactl

@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "commands/questions.h"
 #include "output.h"
 #include "store/files.h"
@@ -12,6 +11,7 @@
 #include "quenmark/text.h"
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,15 +37,61 @@ std::uint32_t question_total(std::size_t count)
                                                              : static_cast<std::uint32_t>(count);
 }
 
-} // namespace
+class AssessmentCreate final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--title", m_title, { .value_name = "TITLE", .required = true });
+        declaration.text("--course-id", m_course_id,
+                         { .value_name = "COURSE_ID", .help = "Existing course id, or `new` to mint one",
+                           .default_value = "new" });
+        declaration.integer("--min-correct", m_min_correct, { .value_name = "MIN_CORRECT", .required = true });
+        declaration.integer("--attempt-limit", m_attempt_limit, { .value_name = "ATTEMPT_LIMIT", .default_value = "3" });
+        declaration.text("--questions", m_questions,
+                         { .value_name = "QUESTIONS",
+                           .help = "Path to a JSON file: `[{\"prompt\": \"...\", \"choices\": [\"a\",\"b\"], "
+                                   "\"correct_index\": 0}]`",
+                           .required = true });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
 
-CommandResult<void> run_assessment_create(CommandContext const& context, AssessmentCreateArgs const& args)
+private:
+    std::string m_title;
+    std::string m_course_id;
+    std::uint32_t m_min_correct { 0 };
+    std::uint32_t m_attempt_limit { 3 };
+    std::string m_questions;
+};
+
+// `assessment publish` and `assessment inspect`: the one positional identifier.
+class AssessmentById : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("ID", m_id, { .value_name = "ID", .required = true });
+    }
+
+protected:
+    std::string m_id;
+};
+
+class AssessmentPublish final : public AssessmentById {
+public:
+    CommandResult<void> run(CommandContext const& context) override;
+};
+
+class AssessmentInspect final : public AssessmentById {
+public:
+    CommandResult<void> run(CommandContext const& context) override;
+};
+
+CommandResult<void> AssessmentCreate::run(CommandContext const& context)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
     auto store = TRY(load_store(context.state_path));
-    auto const course_id = TRY(corvella::mint_or_parse<corvella::CourseId>(args.course_id));
+    auto const course_id = TRY(corvella::mint_or_parse<corvella::CourseId>(m_course_id));
 
-    auto raw_questions = TRY(read_questions(args.questions));
+    auto raw_questions = TRY(read_questions(m_questions));
     if (raw_questions.empty())
         return quenmark::unexpected(CommandError::message("questions file must contain at least one question"));
     std::vector<corvella::Question> questions;
@@ -54,15 +100,15 @@ CommandResult<void> run_assessment_create(CommandContext const& context, Assessm
         questions.push_back(TRY(corvella::build_question(std::move(raw))));
 
     std::uint32_t const total = question_total(questions.size());
-    TRY(corvella::build_passing_rule(args.min_correct, total));
+    TRY(corvella::build_passing_rule(m_min_correct, total));
     auto definition = TRY(corvella::build_assessment(corvella::NewAssessment {
-        .title = args.title,
+        .title = m_title,
         .course_id = course_id,
         .version = 1,
-        .min_correct = args.min_correct,
+        .min_correct = m_min_correct,
         .total_questions = total,
         .questions = std::move(questions),
-        .attempt_limit = args.attempt_limit,
+        .attempt_limit = m_attempt_limit,
     }));
 
     // Stored first, announced after: the line names a record the file holds.
@@ -74,11 +120,11 @@ CommandResult<void> run_assessment_create(CommandContext const& context, Assessm
     return print(line);
 }
 
-CommandResult<void> run_assessment_publish(CommandContext const& context, AssessmentIdArgs const& args)
+CommandResult<void> AssessmentPublish::run(CommandContext const& context)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
     auto store = TRY(load_store(context.state_path));
-    auto const id = TRY(corvella::AssessmentId::parse(args.id));
+    auto const id = TRY(corvella::AssessmentId::parse(m_id));
     auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
 
@@ -102,10 +148,10 @@ CommandResult<void> run_assessment_list(CommandContext const& context)
     return print(out);
 }
 
-CommandResult<void> run_assessment_inspect(CommandContext const& context, AssessmentIdArgs const& args)
+CommandResult<void> AssessmentInspect::run(CommandContext const& context)
 {
     auto const store = TRY(load_store(context.state_path));
-    auto const id = TRY(corvella::AssessmentId::parse(args.id));
+    auto const id = TRY(corvella::AssessmentId::parse(m_id));
     auto const* definition = TRY(find(store, id));
 
     std::string out = concat("id:            ", definition->id, "\ntitle:         ", definition->title,
@@ -131,5 +177,12 @@ CommandResult<void> run_assessment_inspect(CommandContext const& context, Assess
     }
     return print(out);
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_assessment_create() { return std::make_unique<AssessmentCreate>(); }
+std::unique_ptr<Command> make_assessment_publish() { return std::make_unique<AssessmentPublish>(); }
+std::unique_ptr<Command> make_assessment_list() { return std::make_unique<PlainCommand<run_assessment_list>>(); }
+std::unique_ptr<Command> make_assessment_inspect() { return std::make_unique<AssessmentInspect>(); }
 
 } // namespace corvellactl

@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "commands/answers.h"
 #include "commands/training_event.h"
 #include "output.h"
@@ -10,39 +9,16 @@
 #include "store/state.h"
 
 #include "corvella/enums.h"
-#include "corvella/grading.h"
 #include "corvella/ids/ids.h"
+#include "corvella/lifecycle.h"
 #include "corvella/records.h"
 
-#include <cstdint>
-#include <limits>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
 
 namespace corvellactl {
 namespace {
-
-// The number the next attempt at the assignment gets: its stored attempts
-// plus one. Beyond the counter's range it stays at the largest number, which
-// no attempt limit admits.
-std::uint32_t next_attempt_number(Store const& store, corvella::AssignmentId const& assignment_id)
-{
-    std::uint64_t count = 0;
-    for (auto const& attempt : store.attempts) {
-        if (attempt.assignment_id && *attempt.assignment_id == assignment_id)
-            ++count;
-    }
-    if (count >= std::numeric_limits<std::uint32_t>::max())
-        return std::numeric_limits<std::uint32_t>::max();
-    return static_cast<std::uint32_t>(count + 1);
-}
-
-bool is_terminal(corvella::AssignmentStatus status)
-{
-    return status == corvella::AssignmentStatus::Completed || status == corvella::AssignmentStatus::Cancelled;
-}
 
 std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
 {
@@ -51,87 +27,80 @@ std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
                   ", feedback ", corvella::display_name(attempt.safe_feedback), '\n');
 }
 
-} // namespace
-
-CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const& args)
-{
-    auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
-    auto const assignment_id = TRY(corvella::AssignmentId::parse(args.assignment_id));
-    auto const assignment = *TRY(find(store, assignment_id));
-    auto const* assessment = TRY(find(store, assignment.assessment_id));
-
-    auto const indices = parse_answers(args.answers);
-    if (!indices)
-        return quenmark::unexpected(CommandError::message(std::string(answers_message)));
-    if (indices->size() != assessment->questions.size()) {
-        return quenmark::unexpected(CommandError::message(concat("assessment ", assessment->id, " has ",
-                                                                 assessment->questions.size(), " questions, but ",
-                                                                 indices->size(), " answers were given")));
+class Attempt final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--assignment-id", m_assignment_id, { .value_name = "ASSIGNMENT_ID", .required = true });
+        declaration.text("--answers", m_answers,
+                         { .value_name = "ANSWERS",
+                           .help = "Comma-separated choice indices, in the assessment's question order, e.g. `1,0,1`",
+                           .required = true });
     }
-    std::vector<corvella::Answer> answers;
-    answers.reserve(indices->size());
-    for (std::size_t position = 0; position < indices->size(); ++position)
-        answers.push_back({ .question_id = assessment->questions[position].id, .choice_index = (*indices)[position] });
 
-    auto const attempt_number = next_attempt_number(store, assignment.id);
-    auto const now = quenmark::Timestamp::now();
-    if (is_terminal(assignment.status))
-        return quenmark::unexpected(
-            CommandError::message(concat("assignment ", assignment.id, " has already reached a terminal state")));
+    CommandResult<void> run(CommandContext const& context) override
+    {
+        auto const lock = TRY(lock_data_files(context));
+        auto store = TRY(load_store(context.state_path));
+        auto const assignment_id = TRY(corvella::AssignmentId::parse(m_assignment_id));
+        auto const* assignment = TRY(find(store, assignment_id));
+        auto const* assessment = TRY(find(store, assignment->assessment_id));
+        auto const indices = parse_answers(m_answers);
+        if (!indices)
+            return quenmark::unexpected(CommandError::message(std::string(answers_message)));
+        auto const attempt_number = corvella::next_attempt_number(corvella::attempts_at(store.attempts, assignment_id));
+        auto submission = TRY(corvella::submit(*assignment, *assessment, *indices, attempt_number,
+                                               quenmark::Timestamp::now()));
 
-    auto attempt = TRY(corvella::grade(*assessment, corvella::GradingRequest {
-                                                        .tenant_id = assignment.tenant_id,
-                                                        .workspace_id = assignment.workspace_id,
-                                                        .principal_id = assignment.principal_id,
-                                                        .assignment_id = assignment.id,
-                                                        .attempt_number = attempt_number,
-                                                        .answers = answers,
-                                                        .started_at = now,
-                                                        .completed_at = now,
-                                                    }));
-    auto const key = TRY(load_or_create_key(context.key_path));
-    bool const passed = attempt.status == corvella::AttemptStatus::Passed;
-    ChainAppender chain(context.audit_path);
-    TRY(chain.append(key,
-                     build_training_event({
-                         .action = "training.knowledge_check.attempted",
-                         .learner = attempt.principal_id,
-                         .target_type = "knowledge_check_attempt",
-                         .target_id = attempt.id.to_string(),
-                         .result = passed ? quenmark::AuditResult::Success : quenmark::AuditResult::Denied,
-                         .category = quenmark::AuditCategory::Privacy,
-                         .occurred_at = attempt.completed_at,
-                         .tenant_id = attempt.tenant_id,
-                         .workspace_id = attempt.workspace_id,
-                     })));
-
-    // The lines are printed only once both files hold what they name.
-    std::string lines = attempt_line(attempt);
-    store.attempts.push_back(attempt);
-    replace_assignment(store, corvella::mark_in_progress(assignment, now));
-
-    if (passed) {
-        auto record = TRY(corvella::build_completion_record(attempt, /*evidence_ref=*/std::nullopt));
-        TRY(corvella::check_completion_for_assignment(record, assignment));
-        auto completed = corvella::mark_completed(assignment, now);
+        auto const key = TRY(load_or_create_key(context.key_path));
+        auto const& attempt = submission.attempt;
+        ChainAppender chain(context.audit_path);
         TRY(chain.append(key,
                          build_training_event({
-                             .action = "training.assignment.completed",
-                             .learner = completed.principal_id,
-                             .target_type = "training_assignment",
-                             .target_id = completed.id.to_string(),
-                             .occurred_at = now,
-                             .tenant_id = completed.tenant_id,
-                             .workspace_id = completed.workspace_id,
+                             .action = "training.knowledge_check.attempted",
+                             .learner = attempt.principal_id,
+                             .target_type = "knowledge_check_attempt",
+                             .target_id = attempt.id.to_string(),
+                             .result = submission.completion ? quenmark::AuditResult::Success
+                                                             : quenmark::AuditResult::Denied,
+                             .category = quenmark::AuditCategory::Privacy,
+                             .occurred_at = attempt.completed_at,
+                             .tenant_id = attempt.tenant_id,
+                             .workspace_id = attempt.workspace_id,
                          })));
-        append_parts(lines, "completion recorded: ", record.id, " (use this id with `certify --completion-id`)\n");
-        replace_assignment(store, std::move(completed));
-        store.completions.push_back(std::move(record));
+        // The lines are printed only once both files hold what they name.
+        std::string lines = attempt_line(attempt);
+        if (auto const& record = submission.completion) {
+            auto const& completed = submission.assignment;
+            TRY(chain.append(key,
+                             build_training_event({
+                                 .action = "training.assignment.completed",
+                                 .learner = completed.principal_id,
+                                 .target_type = "training_assignment",
+                                 .target_id = completed.id.to_string(),
+                                 .occurred_at = attempt.completed_at,
+                                 .tenant_id = completed.tenant_id,
+                                 .workspace_id = completed.workspace_id,
+                             })));
+            append_parts(lines, "completion recorded: ", record->id,
+                         " (use this id with `certify --completion-id`)\n");
+        }
+
+        store.attempts.push_back(std::move(submission.attempt));
+        replace_assignment(store, std::move(submission.assignment));
+        if (submission.completion)
+            store.completions.push_back(std::move(*submission.completion));
+        TRY(commit_chain_and_store(chain, context.state_path, store));
+        return print(lines);
     }
 
-    TRY(commit_chain_and_store(chain, context.state_path, store));
-    return print(lines);
-}
+private:
+    std::string m_assignment_id;
+    std::string m_answers;
+};
+
+} // namespace
+
+std::unique_ptr<Command> make_attempt() { return std::make_unique<Attempt>(); }
 
 } // namespace corvellactl

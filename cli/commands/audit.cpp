@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
@@ -8,6 +7,7 @@
 #include "quenmark/checkpoint.h"
 #include "quenmark/text.h"
 
+#include <memory>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -20,19 +20,47 @@ std::string verified_line(std::uint64_t count)
     return concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n");
 }
 
-} // namespace
+class AuditVerify final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--checkpoint", m_checkpoint,
+                         { .value_name = "FILE",
+                           .help = "Also prove that the chain still holds a checkpoint written by `audit checkpoint`" });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
 
-CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyArgs const& args)
+private:
+    // A note written by `audit checkpoint` that the chain must still hold.
+    std::optional<std::string> m_checkpoint;
+};
+
+class AuditCheckpoint final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--output", m_output,
+                         { .value_name = "FILE",
+                           .help = "Write the checkpoint to FILE (replaced atomically) instead of standard output" });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
+
+private:
+    // Where the signed note goes; standard output when absent.
+    std::optional<std::string> m_output;
+};
+
+CommandResult<void> AuditVerify::run(CommandContext const& context)
 {
     auto const key = TRY(load_or_create_key_locking(context.key_path));
-    if (!args.checkpoint) {
+    if (!m_checkpoint) {
         auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
         return print(verified_line(count));
     }
 
     // The note is read before the chain so that a path given wrongly fails
     // at once; the chain's own integrity is then checked before the note's.
-    auto const note = TRY(read_text(*args.checkpoint));
+    auto const note = TRY(read_text(*m_checkpoint));
     // Only the chain's entry at the note's size is needed; the size is known
     // from the note's text before its signature is checked.
     auto const claimed = quenmark::open_checkpoint(note, key.verifying_key());
@@ -49,20 +77,25 @@ CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyA
                         " event(s) of ", claimed->origin, '\n'));
 }
 
-CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditCheckpointArgs const& args)
+CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
 {
-    if (args.output)
-        TRY(refuse_data_file_as_output(context, *args.output));
+    if (m_output)
+        TRY(refuse_data_file_as_output(context, *m_output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));
     auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
-    if (!args.output)
+    if (!m_output)
         return print(note);
-    TRY(replace_file(*args.output, note));
-    return print(concat("wrote checkpoint to ", *args.output, " \u2014 ", checkpoint.size, " event(s) of ",
+    TRY(replace_file(*m_output, note));
+    return print(concat("wrote checkpoint to ", *m_output, " \u2014 ", checkpoint.size, " event(s) of ",
                         checkpoint.origin, '\n'));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_audit_verify() { return std::make_unique<AuditVerify>(); }
+std::unique_ptr<Command> make_audit_checkpoint() { return std::make_unique<AuditCheckpoint>(); }
 
 } // namespace corvellactl

@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
@@ -12,6 +11,7 @@
 #include "corvella/ids/ids.h"
 #include "quenmark/text.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -25,13 +25,25 @@ std::string issued_line(corvella::CertificatePayload const& payload)
                   payload.expires_at, '\n');
 }
 
-} // namespace
+class Certify final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--completion-id", m_completion_id, { .value_name = "COMPLETION_ID", .required = true });
+        declaration.integer("--validity-days", m_validity_days, { .value_name = "VALIDITY_DAYS", .default_value = "365" });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
 
-CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const& args)
+private:
+    std::string m_completion_id;
+    std::int64_t m_validity_days { 365 };
+};
+
+CommandResult<void> Certify::run(CommandContext const& context)
 {
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
-    auto const completion_id = TRY(corvella::CompletionRecordId::parse(args.completion_id));
+    auto const completion_id = TRY(corvella::CompletionRecordId::parse(m_completion_id));
     auto const* record = TRY(find(store, completion_id));
     auto const* assessment = TRY(find(store, record->assessment_id));
 
@@ -39,7 +51,7 @@ CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const now = quenmark::Timestamp::now();
     auto certificate = TRY(
-        corvella::issue_certificate(key, *record, *assessment, now, quenmark::days_to_seconds(args.validity_days)));
+        corvella::issue_certificate(key, *record, *assessment, now, quenmark::days_to_seconds(m_validity_days)));
     auto const& payload = certificate.payload;
     ChainAppender chain(context.audit_path);
     TRY(chain.append(key,
@@ -60,5 +72,9 @@ CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const
     TRY(commit_chain_and_store(chain, context.state_path, store));
     return print(line);
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_certify() { return std::make_unique<Certify>(); }
 
 } // namespace corvellactl

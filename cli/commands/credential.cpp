@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "output.h"
 #include "store/files.h"
 #include "store/key_file.h"
@@ -12,6 +11,7 @@
 #include "quenmark/json_read.h"
 #include "quenmark/text.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -30,17 +30,48 @@ std::string shown_id(std::string const& id)
     return quoted;
 }
 
-} // namespace
+class CredentialExport final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--certificate-id", m_certificate_id, { .value_name = "CERTIFICATE_ID", .required = true });
+        declaration.text("--output", m_output,
+                         { .value_name = "FILE",
+                           .help = "Write the credential to FILE (replaced atomically) instead of standard output" });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
 
-CommandResult<void> run_credential_export(CommandContext const& context, CredentialExportArgs const& args)
+private:
+    std::string m_certificate_id;
+    // Where the credential goes; standard output when absent.
+    std::optional<std::string> m_output;
+};
+
+class CredentialVerify final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("FILE", m_file,
+                         { .value_name = "FILE", .help = "The credential, as `credential export` wrote it", .required = true });
+        declaration.text("--at", m_at, { .value_name = "AT", .help = "RFC 3339 instant to check as of. Defaults to now" });
+    }
+    // Reads the credential file and nothing else.
+    CommandResult<void> run(CommandContext const& context) override;
+
+private:
+    std::string m_file;
+    std::optional<std::string> m_at;
+};
+
+CommandResult<void> CredentialExport::run(CommandContext const& context)
 {
-    if (args.output)
-        TRY(refuse_data_file_as_output(context, *args.output));
+    if (m_output)
+        TRY(refuse_data_file_as_output(context, *m_output));
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
     auto const store = TRY(load_store(context.state_path));
-    auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
+    auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));
     auto const key = TRY(load_or_create_key(context.key_path));
@@ -54,25 +85,25 @@ CommandResult<void> run_credential_export(CommandContext const& context, Credent
     quenmark::json::PrettyWriter writer(text);
     TRY(quenmark::json::write_tree(writer, quenmark::json::Value(*credential)));
     text.push_back('\n');
-    if (!args.output)
+    if (!m_output)
         return print(text);
-    TRY(replace_file(*args.output, text));
+    TRY(replace_file(*m_output, text));
     auto const& payload = certificate->payload;
-    return print(concat("wrote credential urn:uuid:", certificate_id, " to ", *args.output, " \u2014 issuer ",
+    return print(concat("wrote credential urn:uuid:", certificate_id, " to ", *m_output, " \u2014 issuer ",
                         quenmark::did_key(key.verifying_key()), ", valid from ", payload.issued_at, " until ",
                         payload.expires_at, '\n'));
 }
 
-CommandResult<void> run_credential_verify(CredentialVerifyArgs const& args)
+CommandResult<void> CredentialVerify::run(CommandContext const&)
 {
-    auto const as_of = args.at ? TRY(quenmark::Timestamp::parse(*args.at)) : quenmark::Timestamp::now();
-    auto const text = TRY(read_text(args.file));
+    auto const as_of = m_at ? TRY(quenmark::Timestamp::parse(*m_at)) : quenmark::Timestamp::now();
+    auto const text = TRY(read_text(m_file));
     auto const document = quenmark::json::parse_value(text);
     if (!document)
         return quenmark::unexpected(CommandError::json(document.error()));
     auto const id = corvella::credential_id(*document);
     if (!id)
-        return quenmark::unexpected(CommandError::message(concat(args.file, " is not a verifiable credential: ", id.error())));
+        return quenmark::unexpected(CommandError::message(concat(m_file, " is not a verifiable credential: ", id.error())));
     std::string const shown = shown_id(*id);
 
     auto const checked = corvella::check_credential(std::get<quenmark::json::Object>(document->data), as_of);
@@ -84,5 +115,10 @@ CommandResult<void> run_credential_verify(CredentialVerifyArgs const& args)
     TRY(print(concat("INVALID \u2014 credential ", shown, " does not verify: ", reason, '\n')));
     return quenmark::unexpected(CommandError::message(concat("credential ", shown, " failed verification: ", reason)));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_credential_export() { return std::make_unique<CredentialExport>(); }
+std::unique_ptr<Command> make_credential_verify() { return std::make_unique<CredentialVerify>(); }
 
 } // namespace corvellactl

@@ -1,11 +1,11 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "output.h"
 #include "store/chain_file.h"
 #include "store/files.h"
 #include "store/key_file.h"
 #include "store/state.h"
 
+#include <memory>
 #include <cstdint>
 #include <string>
 
@@ -51,8 +51,6 @@ Check check_audit(CommandContext const& context)
     return concat("audit chain   : ok (", *count, " events verified)\n");
 }
 
-} // namespace
-
 // Each passing check prints its line at once; the problems are reported
 // together after the last check.
 CommandResult<void> run_doctor(CommandContext const& context)
@@ -73,5 +71,9 @@ CommandResult<void> run_doctor(CommandContext const& context)
     TRY(print_to_stderr(problems));
     return quenmark::unexpected(CommandError::message(concat(problem_count, " problem(s) found")));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_doctor() { return std::make_unique<PlainCommand<run_doctor>>(); }
 
 } // namespace corvellactl

@@ -1,14 +1,15 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "output.h"
 #include "store/key_file.h"
 
 #include "quenmark/encoding.h"
 #include "quenmark/text.h"
 
+#include <memory>
 #include <string>
 
 namespace corvellactl {
+namespace {
 
 CommandResult<void> run_key_public(CommandContext const& context)
 {
@@ -18,5 +19,9 @@ CommandResult<void> run_key_public(CommandContext const& context)
     quenmark::append_hex(hex, verifying_key.bytes);
     return print(concat(hex, '\n', quenmark::multikey(verifying_key), '\n', quenmark::did_key(verifying_key), '\n'));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_key_public() { return std::make_unique<PlainCommand<run_key_public>>(); }
 
 } // namespace corvellactl

@@ -1,13 +1,14 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "output.h"
 #include "store/state.h"
 
+#include "corvella/certificate.h"
 #include "corvella/enums.h"
 #include "corvella/records.h"
 #include "quenmark/text.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace corvellactl {
@@ -63,16 +64,16 @@ Readiness count(Store const& store, quenmark::Timestamp now)
             ++counts.overdue;
     }
     counts.completions = store.completions.size();
+    // Counted by their dates: a revoked certificate that has not expired
+    // still counts as valid here.
     for (auto const& certificate : store.certificates) {
-        if (certificate.payload.expires_at.is_before(now))
+        if (corvella::standing_as_of(certificate.payload, now) == corvella::Standing::Expired)
             ++counts.expired;
         else
             ++counts.valid;
     }
     return counts;
 }
-
-} // namespace
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
@@ -85,5 +86,9 @@ CommandResult<void> run_report_readiness(CommandContext const& context)
                         counts.overdue, " overdue)\nCompletions   : ", counts.completions,
                         "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired\n"));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_report_readiness() { return std::make_unique<PlainCommand<run_report_readiness>>(); }
 
 } // namespace corvellactl

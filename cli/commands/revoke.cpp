@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
@@ -11,18 +10,37 @@
 #include "corvella/certificate.h"
 #include "corvella/ids/ids.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 
 namespace corvellactl {
+namespace {
 
-CommandResult<void> run_revoke(CommandContext const& context, RevokeArgs const& args)
+class Revoke final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--certificate-id", m_certificate_id, { .value_name = "CERTIFICATE_ID", .required = true });
+        declaration.text("--reason", m_reason,
+                         { .value_name = "REASON",
+                           .help = "Why it is revoked, one line; shown whenever the certificate fails verification",
+                           .required = true });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
+
+private:
+    std::string m_certificate_id;
+    std::string m_reason;
+};
+
+CommandResult<void> Revoke::run(CommandContext const& context)
 {
     auto const lock = TRY(lock_data_files(context));
     auto store = TRY(load_store(context.state_path));
-    auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
+    auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto* stored = TRY(find(store, certificate_id));
-    auto revocation = TRY(corvella::build_revocation(quenmark::Timestamp::now(), args.reason));
+    auto revocation = TRY(corvella::build_revocation(quenmark::Timestamp::now(), m_reason));
     auto revoked = TRY(corvella::revoke_certificate(*stored, std::move(revocation)));
 
     auto const key = TRY(load_or_create_key(context.key_path));
@@ -46,5 +64,9 @@ CommandResult<void> run_revoke(CommandContext const& context, RevokeArgs const& 
     TRY(commit_chain_and_store(chain, context.state_path, store));
     return print(line);
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_revoke() { return std::make_unique<Revoke>(); }
 
 } // namespace corvellactl

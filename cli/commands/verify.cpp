@@ -1,5 +1,4 @@
-#include "commands/commands.h"
-
+#include "command.h"
 #include "commands/training_event.h"
 #include "output.h"
 #include "store/chain_file.h"
@@ -10,6 +9,7 @@
 #include "corvella/certificate.h"
 #include "corvella/ids/ids.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,18 +30,30 @@ CommandResult<quenmark::Timestamp> as_of_instant(std::optional<std::string> cons
     return instant;
 }
 
-} // namespace
+class Verify final : public Command {
+public:
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--certificate-id", m_certificate_id, { .value_name = "CERTIFICATE_ID", .required = true });
+        declaration.text("--at", m_at, { .value_name = "AT", .help = "RFC 3339 instant to verify as-of. Defaults to now" });
+    }
+    CommandResult<void> run(CommandContext const& context) override;
 
-CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& args)
+private:
+    std::string m_certificate_id;
+    std::optional<std::string> m_at;
+};
+
+CommandResult<void> Verify::run(CommandContext const& context)
 {
     // Only the key and audit files may be written, but the state is read
     // under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
     auto const store = TRY(load_store(context.state_path));
-    auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
+    auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));
-    auto const as_of = TRY(as_of_instant(args.at));
+    auto const as_of = TRY(as_of_instant(m_at));
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
     if (checked) {
@@ -68,5 +80,9 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
     return quenmark::unexpected(
         CommandError::message(concat("certificate ", certificate_id, " failed verification: ", reason)));
 }
+
+} // namespace
+
+std::unique_ptr<Command> make_verify() { return std::make_unique<Verify>(); }
 
 } // namespace corvellactl

@@ -114,13 +114,33 @@ quenmark::Expected<void, TrainingError> check_certificate(Certificate const& cer
     auto bytes = signing_input(payload);
     if (!bytes || !quenmark::verify_bytes(key, *bytes, certificate.signature))
         return quenmark::unexpected(TrainingError::signature_invalid(payload.certificate_id));
-    if (auto const& revocation = certificate.revocation; revocation && revocation->revoked_at <= as_of) {
-        return quenmark::unexpected(
-            TrainingError::certificate_revoked(payload.certificate_id, revocation->revoked_at, revocation->reason));
-    }
-    if (payload.expires_at < as_of)
+    switch (standing_as_of(certificate, as_of)) {
+    case Standing::Revoked:
+        return quenmark::unexpected(TrainingError::certificate_revoked(
+            payload.certificate_id, certificate.revocation->revoked_at, certificate.revocation->reason));
+    case Standing::Expired:
         return quenmark::unexpected(TrainingError::certificate_expired(payload.certificate_id, payload.expires_at));
-    return {};
+    case Standing::NotYetValid:
+    case Standing::Valid:
+        return {};
+    }
+    __builtin_unreachable();
+}
+
+Standing standing_as_of(CertificatePayload const& payload, quenmark::Timestamp as_of)
+{
+    if (as_of < payload.issued_at)
+        return Standing::NotYetValid;
+    if (payload.expires_at < as_of)
+        return Standing::Expired;
+    return Standing::Valid;
+}
+
+Standing standing_as_of(Certificate const& certificate, quenmark::Timestamp as_of)
+{
+    if (auto const& revocation = certificate.revocation; revocation && revocation->revoked_at <= as_of)
+        return Standing::Revoked;
+    return standing_as_of(certificate.payload, as_of);
 }
 
 quenmark::Expected<Revocation, TrainingValidationError> build_revocation(quenmark::Timestamp revoked_at,

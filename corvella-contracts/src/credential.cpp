@@ -354,10 +354,15 @@ quenmark::Expected<CheckedCredential, CredentialError> check_credential(Object c
             return fail(CredentialError::mismatch(std::string(member)));
     }
 
-    if (as_of < payload.issued_at)
+    switch (standing_as_of(payload, as_of)) {
+    case Standing::NotYetValid:
         return fail(CredentialError::not_yet_valid(payload.issued_at));
-    if (payload.expires_at < as_of)
+    case Standing::Expired:
         return fail(CredentialError::expired(payload.expires_at));
+    case Standing::Revoked: // by the dates alone, never
+    case Standing::Valid:
+        break;
+    }
     return CheckedCredential { issuer, std::move(certificate) };
 }
 

@@ -309,6 +309,31 @@ TrainingError TrainingError::already_revoked(CertificationId certificate, quenma
     return error;
 }
 
+TrainingError TrainingError::assessment_not_published(AssessmentId assessment, AssessmentStatus status)
+{
+    TrainingError error(Kind::AssessmentNotPublished);
+    error.m_id = assessment.uuid();
+    error.m_status = status;
+    return error;
+}
+
+TrainingError TrainingError::answers_for_questions(AssessmentId assessment, std::uint64_t question_count,
+                                                   std::uint64_t answer_count)
+{
+    TrainingError error(Kind::AnswersForQuestions);
+    error.m_id = assessment.uuid();
+    error.m_first = question_count;
+    error.m_second = answer_count;
+    return error;
+}
+
+TrainingError TrainingError::assignment_closed(AssignmentId assignment)
+{
+    TrainingError error(Kind::AssignmentClosed);
+    error.m_id = assignment.uuid();
+    return error;
+}
+
 std::string TrainingError::text() const
 {
     std::string out;
@@ -383,6 +408,29 @@ std::string TrainingError::text() const
         m_instant.append_text(out);
         out.append(": ");
         out.append(m_reason_text);
+        return out;
+    // The three below name their record by its canonical id, as the
+    // commands' own messages do.
+    case Kind::AssessmentNotPublished:
+        out.append("assessment ");
+        m_id.append_to(out);
+        out.append(" is ");
+        out.append(display_name(m_status));
+        out.append("; publish it before assigning");
+        return out;
+    case Kind::AnswersForQuestions:
+        out.append("assessment ");
+        m_id.append_to(out);
+        out.append(" has ");
+        quenmark::append_decimal(out, m_first);
+        out.append(" questions, but ");
+        quenmark::append_decimal(out, m_second);
+        out.append(" answers were given");
+        return out;
+    case Kind::AssignmentClosed:
+        out.append("assignment ");
+        m_id.append_to(out);
+        out.append(" has already reached a terminal state");
         return out;
     }
     __builtin_unreachable();

@@ -97,6 +97,12 @@ TEST(TrainingErrors, OperationErrorTexts)
           "revoked at 2026-12-08T04:00:09Z: issued in error" },
         { TrainingError::already_revoked(certificate, at("2026-12-08T04:00:09Z"), "issued in error").text(),
           "certificate CertificationId(a1b2c3d4\u2026) was already revoked at 2026-12-08T04:00:09Z: issued in error" },
+        { TrainingError::assessment_not_published(assessment, corvella::AssessmentStatus::Retired).text(),
+          "assessment " + full + " is Retired; publish it before assigning" },
+        { TrainingError::answers_for_questions(assessment, 3, 2).text(),
+          "assessment " + full + " has 3 questions, but 2 answers were given" },
+        { TrainingError::assignment_closed(id<AssignmentId>(uuid_text)).text(),
+          "assignment " + full + " has already reached a terminal state" },
     };
     for (auto const& row : rows)
         EXPECT_EQ(row.actual, row.expected);

@@ -86,6 +86,24 @@ issue_certificate(quenmark::SigningKey const& key, CompletionRecord const& recor
 [[nodiscard]] quenmark::Expected<Certificate, TrainingError> revoke_certificate(Certificate certificate,
                                                                                 Revocation revocation);
 
+// Where a certificate stands as of an instant, by its dates and revocation
+// alone (check_certificate() adds its signature).
+enum class Standing : std::uint8_t {
+    Valid,
+    // Before its issue instant: only a credential, which says from when it
+    // is valid, is refused then; a certificate is not checked against it.
+    NotYetValid,
+    // Strictly after its expiry instant; valid at that very instant.
+    Expired,
+    // Revoked at or before the instant; this outranks the dates.
+    Revoked,
+};
+
+// By the payload's dates only.
+Standing standing_as_of(CertificatePayload const& payload, quenmark::Timestamp as_of);
+// By the revocation, then the dates.
+Standing standing_as_of(Certificate const& certificate, quenmark::Timestamp as_of);
+
 // Checks, in order: the signature holds over the payload's signing input
 // (SignatureInvalid), then the certificate was not revoked at or before
 // `as_of` (CertificateRevoked), then it has not expired as of `as_of`

@@ -93,6 +93,9 @@ public:
         SignatureInvalid,
         CertificateRevoked,
         AlreadyRevoked,
+        AssessmentNotPublished,
+        AnswersForQuestions,
+        AssignmentClosed,
     };
 
     static TrainingError contract(quenmark::ContractError error);
@@ -113,6 +116,13 @@ public:
     // Revoking a certificate a second time.
     static TrainingError already_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
                                          std::string reason);
+    // Assigning an assessment that is a draft or retired.
+    static TrainingError assessment_not_published(AssessmentId assessment, AssessmentStatus status);
+    // An answer set whose length is not the assessment's number of questions.
+    static TrainingError answers_for_questions(AssessmentId assessment, std::uint64_t question_count,
+                                               std::uint64_t answer_count);
+    // An attempt at a completed or cancelled assignment.
+    static TrainingError assignment_closed(AssignmentId assignment);
 
     Kind kind() const { return m_kind; }
     // The carried platform error of a Contract error.
@@ -127,6 +137,7 @@ private:
     Kind m_kind;
     CompletionMismatch m_reason { CompletionMismatch::DifferentPrincipal };
     quenmark::Uuid m_id {}; // the assessment, question, assignment or certificate the message names
+    AssessmentStatus m_status { AssessmentStatus::Draft };
     std::uint64_t m_first { 0 };
     std::uint64_t m_second { 0 };
     std::int64_t m_seconds { 0 };
