@@ -1,0 +1,140 @@
+#include "csv_rows.h"
+
+#include <csv.h>
+
+#include <cstring>
+#include <utility>
+
+namespace corvellactl {
+namespace {
+
+// libcsv's parser state between rows: no field of a row has begun.
+constexpr int row_not_begun = 0;
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// What the callbacks gather while libcsv reads.
+struct Reading {
+    std::vector<CsvRow> rows;
+    CsvRow row;
+    bool row_open { false };
+    // The line the next row starts on, once the parser is between rows.
+    std::size_t next_row_line { 0 };
+    std::size_t row_bytes { 0 };
+    bool too_long { false };
+};
+
+void on_field(void* bytes, std::size_t size, void* data)
+{
+    auto& reading = *static_cast<Reading*>(data);
+    if (!reading.row_open) {
+        reading.row_open = true;
+        reading.row.line = reading.next_row_line;
+    }
+    reading.row_bytes += size + 1;
+    if (reading.row_bytes > csv_row_limit) {
+        reading.too_long = true;
+        return;
+    }
+    reading.row.fields.emplace_back(static_cast<char const*>(bytes), size);
+}
+
+void on_row_end(int, void* data)
+{
+    auto& reading = *static_cast<Reading*>(data);
+    reading.rows.push_back(std::exchange(reading.row, {}));
+    reading.row_open = false;
+    reading.row_bytes = 0;
+}
+
+// Spaces are part of their field.
+int no_space(unsigned char) { return 0; }
+
+// Why libcsv refused the byte it stopped at.
+std::string parse_fault(char stopped_at, std::size_t column)
+{
+    std::string reason = stopped_at == '"' ? "a double quote inside an unquoted field"
+                                           : "text after the closing quote of a field";
+    return reason + " (column " + std::to_string(column)
+        + "); a field with a comma, a quote or a line break goes in double quotes, its quotes doubled";
+}
+
+class Parser {
+public:
+    Parser()
+    {
+        csv_init(&m_parser, CSV_STRICT | CSV_STRICT_FINI);
+        csv_set_space_func(&m_parser, no_space);
+    }
+    Parser(Parser const&) = delete;
+    Parser& operator=(Parser const&) = delete;
+    ~Parser() { csv_free(&m_parser); }
+
+    csv_parser* get() { return &m_parser; }
+
+private:
+    csv_parser m_parser {};
+};
+
+} // namespace
+
+quenmark::Expected<std::vector<CsvRow>, CsvFault> read_csv(std::string_view text)
+{
+    if (text.starts_with(byte_order_mark))
+        text.remove_prefix(byte_order_mark.size());
+    Parser parser;
+    Reading reading;
+    auto const fault = [](std::size_t line, std::string reason) {
+        return quenmark::unexpected(CsvFault { line, std::move(reason) });
+    };
+    // A row's own faults are reported at the line it starts on.
+    auto const row_line = [&reading](std::size_t line) { return reading.row_open ? reading.row.line : line; };
+    auto const row_too_long = [] { return "a row of more than " + std::to_string(csv_row_limit) + " bytes"; };
+
+    // Fed a line at a time, so that each row learns the line it starts on.
+    std::size_t line = 1;
+    for (std::size_t start = 0; start < text.size(); ++line) {
+        std::size_t const newline = text.find('\n', start);
+        std::size_t const end = newline == std::string_view::npos ? text.size() : newline + 1;
+        std::string_view const chunk = text.substr(start, end - start);
+        if (parser.get()->pstate == row_not_begun)
+            reading.next_row_line = line;
+        std::size_t const parsed = csv_parse(parser.get(), chunk.data(), chunk.size(), on_field, on_row_end, &reading);
+        if (reading.too_long)
+            return fault(row_line(line), row_too_long());
+        if (parsed < chunk.size())
+            return fault(line, parse_fault(chunk[parsed], parsed + 1));
+        start = end;
+    }
+    // The last row may still be open, or its first field.
+    std::size_t const last_row_line = reading.row_open ? reading.row.line : reading.next_row_line;
+    if (csv_fini(parser.get(), on_field, on_row_end, &reading) != 0)
+        return fault(last_row_line, "a quoted field is not closed before the end of the file");
+    if (reading.too_long)
+        return fault(last_row_line, row_too_long());
+    return std::move(reading.rows);
+}
+
+void append_csv_row(std::string& out, std::span<std::string const> fields)
+{
+    for (std::size_t index = 0; index < fields.size(); ++index) {
+        if (index > 0)
+            out.push_back(',');
+        std::string const& field = fields[index];
+        bool const quoted = field.find_first_of(",\"\r\n") != std::string::npos || (fields.size() == 1 && field.empty());
+        if (!quoted) {
+            out.append(field);
+            continue;
+        }
+        out.push_back('"');
+        for (char const character : field) {
+            if (character == '"')
+                out.push_back('"');
+            out.push_back(character);
+        }
+        out.push_back('"');
+    }
+    out.push_back('\n');
+}
+
+} // namespace corvellactl
