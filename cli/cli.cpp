@@ -140,6 +140,9 @@ void setup_global_options(CLI::App& app, CommandContext& context)
     app.add_option("--audit", context.audit_path, "Path to the local signed audit chain")
         ->type_name("AUDIT")
         ->default_val("corvella-audit.json");
+    app.add_flag_function(
+        "--json", [&context](std::int64_t) { context.format = OutputFormat::JsonLines; },
+        "Write result lines as JSON Lines: one object per record or fact, its \"type\" member saying which");
 }
 
 void setup(Tree& tree, CommandContext& context)
@@ -151,7 +154,7 @@ void setup(Tree& tree, CommandContext& context)
     tree.app.fallthrough();
     setup_global_options(tree.app, context);
 
-    constexpr char const* footer = "The global options --state, --key and --audit are accepted here too.";
+    constexpr char const* footer = "The global options --state, --key, --audit and --json are accepted here too.";
     std::map<std::string_view, CLI::App*> by_path { { "", &tree.app } };
     for (auto const& entry : command_table()) {
         auto const space = entry.path.rfind(' ');

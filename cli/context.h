@@ -14,12 +14,18 @@
 
 namespace corvellactl {
 
-// The three local files a command works on, copied from the global options.
-// Holding paths only: each handler opens the files it needs itself.
+// Result lines as each command words them, or JSON Lines for scripts.
+enum class OutputFormat : std::uint8_t { Text, JsonLines };
+
+// The three local files a command works on and the form of its results,
+// copied from the global options. Holding paths only: each handler opens the
+// files it needs itself.
 struct CommandContext {
     std::string state_path;
     std::string key_path;
     std::string audit_path;
+    // How result lines are written (--json).
+    OutputFormat format { OutputFormat::Text };
 };
 
 // The failure of a command. Wrapped errors keep their own text; the others

@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "quenmark/json.h"
+
 #include <cerrno>
 #include <cstdio>
 
@@ -19,5 +21,76 @@ CommandResult<void> write_now(std::FILE* stream, std::string_view text)
 CommandResult<void> print(std::string_view text) { return write_now(stdout, text); }
 
 CommandResult<void> print_to_stderr(std::string_view text) { return write_now(stderr, text); }
+
+CommandResult<void> print(Results const& results) { return write_now(stdout, results.bytes()); }
+
+JsonObject::JsonObject(std::string& out)
+    : m_out(out)
+{
+    m_out.push_back('{');
+}
+
+void JsonObject::key(std::string_view name)
+{
+    if (!std::exchange(m_first, false))
+        m_out.push_back(',');
+    quenmark::json::append_string(m_out, name);
+    m_out.push_back(':');
+}
+
+JsonObject& JsonObject::text(std::string_view name, std::string_view value)
+{
+    key(name);
+    quenmark::json::append_string(m_out, value);
+    return *this;
+}
+
+JsonObject& JsonObject::texts(std::string_view name, std::span<std::string const> values)
+{
+    key(name);
+    m_out.push_back('[');
+    for (std::size_t index = 0; index < values.size(); ++index) {
+        if (index > 0)
+            m_out.push_back(',');
+        quenmark::json::append_string(m_out, values[index]);
+    }
+    m_out.push_back(']');
+    return *this;
+}
+
+JsonObject& JsonObject::number(std::string_view name, std::uint64_t value)
+{
+    key(name);
+    quenmark::append_decimal(m_out, value);
+    return *this;
+}
+
+JsonObject& JsonObject::number(std::string_view name, std::int64_t value)
+{
+    key(name);
+    quenmark::append_decimal(m_out, value);
+    return *this;
+}
+
+JsonObject& JsonObject::boolean(std::string_view name, bool value)
+{
+    key(name);
+    m_out.append(value ? "true" : "false");
+    return *this;
+}
+
+JsonObject& JsonObject::raw(std::string_view name, std::string_view json)
+{
+    key(name);
+    m_out.append(json);
+    return *this;
+}
+
+JsonObject& JsonObject::null(std::string_view name)
+{
+    key(name);
+    m_out.append("null");
+    return *this;
+}
 
 } // namespace corvellactl

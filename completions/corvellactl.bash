@@ -17,7 +17,7 @@ _corvellactl_subcommands()
     esac
 }
 
-# The options of a command. Every one of them takes a value.
+# The options of a command that take a value.
 _corvellactl_options()
 {
     case $1 in
@@ -45,6 +45,16 @@ _corvellactl_positionals()
 }
 
 _corvellactl_globals="--state --key --audit"
+# Global options that take no value.
+_corvellactl_global_flags="--json"
+
+# The options of a command that take no value.
+_corvellactl_flags()
+{
+    case $1 in
+        *) ;;
+    esac
+}
 
 # Whether the word is an option of the command, or a global one, that takes
 # a value.
@@ -134,7 +144,7 @@ _corvellactl()
 
     local subcommands options
     subcommands=$(_corvellactl_subcommands "$path")
-    options="-h --help $_corvellactl_globals $(_corvellactl_options "$path")"
+    options="-h --help $_corvellactl_globals $_corvellactl_global_flags $(_corvellactl_options "$path") $(_corvellactl_flags "$path")"
     [[ -z $path ]] && options+=" --version"
 
     if [[ $cur == -* ]]; then

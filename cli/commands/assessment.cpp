@@ -37,6 +37,19 @@ std::uint32_t question_total(std::size_t count)
                                                              : static_cast<std::uint32_t>(count);
 }
 
+// An assessment's members in the JSON results: never its answer key or
+// passing rule.
+void describe(JsonObject& object, corvella::AssessmentDefinition const& definition)
+{
+    object.text("id", definition.id)
+        .text("title", definition.title)
+        .text("course_id", definition.course_id)
+        .text("status", corvella::stored_name(definition.status))
+        .number("version", std::uint64_t { definition.version })
+        .number("questions", std::uint64_t { definition.questions.size() })
+        .number("attempt_limit", std::uint64_t { definition.attempt_limit });
+}
+
 class AssessmentCreate final : public Command {
 public:
     void declare(Declaration& declaration) override
@@ -112,12 +125,14 @@ CommandResult<void> AssessmentCreate::run(CommandContext const& context)
     }));
 
     // Stored first, announced after: the line names a record the file holds.
-    std::string const line = concat("created assessment ", definition.id, " \"", definition.title, "\" \u2014 ",
-                                    corvella::stored_name(definition.status), ", version ", definition.version, ", ",
-                                    definition.questions.size(), " questions, course ", definition.course_id, '\n');
+    Results results(context.format);
+    results.add(concat("created assessment ", definition.id, " \"", definition.title, "\" \u2014 ",
+                       corvella::stored_name(definition.status), ", version ", definition.version, ", ",
+                       definition.questions.size(), " questions, course ", definition.course_id, '\n'),
+                "assessment", [&definition](JsonObject& object) { describe(object, definition); });
     store.assessments.push_back(std::move(definition));
     TRY(save_store(context.state_path, store));
-    return print(line);
+    return print(results);
 }
 
 CommandResult<void> AssessmentPublish::run(CommandContext const& context)
@@ -129,23 +144,25 @@ CommandResult<void> AssessmentPublish::run(CommandContext const& context)
     *definition = corvella::publish(std::move(*definition));
 
     TRY(save_store(context.state_path, store));
-    return print(concat("published assessment ", id, '\n'));
+    Results results(context.format);
+    results.add(concat("published assessment ", id, '\n'), "assessment",
+                [definition](JsonObject& object) { describe(object, *definition); });
+    return print(results);
 }
 
 CommandResult<void> run_assessment_list(CommandContext const& context)
 {
     auto const store = TRY(load_store(context.state_path));
-    if (store.assessments.empty())
+    Results results(context.format);
+    if (store.assessments.empty() && !results.json())
         return print("no assessments yet\n");
-
-    std::string out;
-    out.reserve(store.assessments.size() * 128);
     for (auto const& definition : store.assessments) {
-        append_parts(out, definition.id, "  [", corvella::display_name(definition.status), "]  v", definition.version,
-                     "  \"", definition.title, "\"  (", definition.questions.size(), " questions, limit ",
-                     definition.attempt_limit, ")\n");
+        results.add(concat(definition.id, "  [", corvella::display_name(definition.status), "]  v", definition.version,
+                           "  \"", definition.title, "\"  (", definition.questions.size(), " questions, limit ",
+                           definition.attempt_limit, ")\n"),
+                    "assessment", [&definition](JsonObject& object) { describe(object, definition); });
     }
-    return print(out);
+    return print(results);
 }
 
 CommandResult<void> AssessmentInspect::run(CommandContext const& context)
@@ -160,22 +177,32 @@ CommandResult<void> AssessmentInspect::run(CommandContext const& context)
                              "\nversion:       ", definition->version,
                              "\nattempt_limit: ", definition->attempt_limit,
                              "\nquestions:     ", definition->questions.size(), '\n');
-
     // Only the learner view is printed: never the answer key, the passing
     // rule or the question ids.
     auto const view = corvella::learner_view(*definition);
     if (!view) {
         out += "(no learner-facing view: " + view.error().text() + ")\n";
-        return print(out);
+    } else {
+        std::uint64_t number = 1;
+        for (auto const& question : view->questions) {
+            append_parts(out, "  Q", number++, ": ", question.prompt, '\n');
+            std::uint64_t index = 0;
+            for (auto const& choice : question.choices)
+                append_parts(out, "      ", index++, ") ", choice, '\n');
+        }
     }
-    std::uint64_t number = 1;
-    for (auto const& question : view->questions) {
-        append_parts(out, "  Q", number++, ": ", question.prompt, '\n');
-        std::uint64_t index = 0;
-        for (auto const& choice : question.choices)
-            append_parts(out, "      ", index++, ") ", choice, '\n');
-    }
-    return print(out);
+    Results results(context.format);
+    results.add(out, "assessment", [&](JsonObject& object) {
+        describe(object, *definition);
+        if (!view) {
+            object.null("learner_view").text("no_learner_view", view.error().text());
+            return;
+        }
+        object.objects("learner_view", view->questions, [](JsonObject& question, auto const& shown) {
+            question.text("prompt", shown.prompt).texts("choices", shown.choices);
+        });
+    });
+    return print(results);
 }
 
 } // namespace

@@ -15,9 +15,10 @@
 namespace corvellactl {
 namespace {
 
-std::string verified_line(std::uint64_t count)
+void add_verified(Results& results, std::uint64_t count)
 {
-    return concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n");
+    results.add(concat("audit chain verifies: ", count, " event(s), all links and signatures intact\n"), "audit_chain",
+                [count](JsonObject& object) { object.number("events", count).boolean("valid", true); });
 }
 
 class AuditVerify final : public Command {
@@ -53,9 +54,11 @@ private:
 CommandResult<void> AuditVerify::run(CommandContext const& context)
 {
     auto const key = TRY(load_or_create_key_locking(context.key_path));
+    Results results(context.format);
     if (!m_checkpoint) {
         auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
-        return print(verified_line(count));
+        add_verified(results, count);
+        return print(results);
     }
 
     // The note is read before the chain so that a path given wrongly fails
@@ -73,8 +76,13 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
     auto const held = quenmark::check_checkpoint(chain.entries, chain.marked, *claimed);
     if (!held)
         return quenmark::unexpected(CommandError::message("checkpoint verification failed: " + held.error().text()));
-    return print(concat(verified_line(chain.entries), "checkpoint verifies: the chain still holds its ", claimed->size,
-                        " event(s) of ", claimed->origin, '\n'));
+    add_verified(results, chain.entries);
+    results.add(concat("checkpoint verifies: the chain still holds its ", claimed->size, " event(s) of ",
+                       claimed->origin, '\n'),
+                "checkpoint_check", [&](JsonObject& object) {
+                    object.text("origin", claimed->origin).number("size", claimed->size).boolean("holds", true);
+                });
+    return print(results);
 }
 
 CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
@@ -86,11 +94,23 @@ CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
     auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));
     auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
-    if (!m_output)
-        return print(note);
+    Results results(context.format);
+    auto const described = [&](JsonObject& object) {
+        object.text("origin", checkpoint.origin).number("size", checkpoint.size);
+        if (m_output)
+            object.text("path", *m_output);
+        else
+            object.text("note", note);
+    };
+    if (!m_output) {
+        results.add(note, "checkpoint", described);
+        return print(results);
+    }
     TRY(replace_file(*m_output, note));
-    return print(concat("wrote checkpoint to ", *m_output, " \u2014 ", checkpoint.size, " event(s) of ",
-                        checkpoint.origin, '\n'));
+    results.add(concat("wrote checkpoint to ", *m_output, " \u2014 ", checkpoint.size, " event(s) of ",
+                       checkpoint.origin, '\n'),
+                "checkpoint_file", described);
+    return print(results);
 }
 
 } // namespace

@@ -81,20 +81,38 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
         return quenmark::unexpected(
             CommandError::message(concat("certificate ", certificate_id, " cannot be exported: ", credential.error().text())));
     }
+    quenmark::json::Value const document(*credential);
+    Results results(context.format);
+    if (!m_output && results.json()) {
+        // One line: the credential in its RFC 8785 form.
+        auto const compact = TRY(quenmark::json::jcs_bytes(document));
+        results.add({}, "credential", [&](JsonObject& object) {
+            object.text("certificate_id", certificate_id).raw("credential", compact);
+        });
+        return print(results);
+    }
     std::string text;
     quenmark::json::PrettyWriter writer(text);
-    TRY(quenmark::json::write_tree(writer, quenmark::json::Value(*credential)));
+    TRY(quenmark::json::write_tree(writer, document));
     text.push_back('\n');
     if (!m_output)
         return print(text);
     TRY(replace_file(*m_output, text));
     auto const& payload = certificate->payload;
-    return print(concat("wrote credential urn:uuid:", certificate_id, " to ", *m_output, " \u2014 issuer ",
-                        quenmark::did_key(key.verifying_key()), ", valid from ", payload.issued_at, " until ",
-                        payload.expires_at, '\n'));
+    std::string const issuer = quenmark::did_key(key.verifying_key());
+    results.add(concat("wrote credential urn:uuid:", certificate_id, " to ", *m_output, " \u2014 issuer ", issuer,
+                       ", valid from ", payload.issued_at, " until ", payload.expires_at, '\n'),
+                "credential_file", [&](JsonObject& object) {
+                    object.text("path", *m_output)
+                        .text("certificate_id", certificate_id)
+                        .text("issuer", issuer)
+                        .text("valid_from", payload.issued_at)
+                        .text("valid_until", payload.expires_at);
+                });
+    return print(results);
 }
 
-CommandResult<void> CredentialVerify::run(CommandContext const&)
+CommandResult<void> CredentialVerify::run(CommandContext const& context)
 {
     auto const as_of = m_at ? TRY(quenmark::Timestamp::parse(*m_at)) : quenmark::Timestamp::now();
     auto const text = TRY(read_text(m_file));
@@ -107,12 +125,23 @@ CommandResult<void> CredentialVerify::run(CommandContext const&)
     std::string const shown = shown_id(*id);
 
     auto const checked = corvella::check_credential(std::get<quenmark::json::Object>(document->data), as_of);
+    Results results(context.format);
+    auto const verification = [&](JsonObject& object) {
+        object.text("id", *id).text("as_of", as_of).boolean("valid", checked.has_value());
+        if (checked)
+            object.text("issuer", checked->issuer);
+        else
+            object.text("reason", checked.error().text());
+    };
     if (checked) {
-        return print(
-            concat("VALID \u2014 credential ", shown, " verifies as of ", as_of, ", issuer ", checked->issuer, '\n'));
+        results.add(concat("VALID \u2014 credential ", shown, " verifies as of ", as_of, ", issuer ", checked->issuer, '\n'),
+                    "credential_verification", verification);
+        return print(results);
     }
     std::string const reason = checked.error().text();
-    TRY(print(concat("INVALID \u2014 credential ", shown, " does not verify: ", reason, '\n')));
+    results.add(concat("INVALID \u2014 credential ", shown, " does not verify: ", reason, '\n'),
+                "credential_verification", verification);
+    TRY(print(results));
     return quenmark::unexpected(CommandError::message(concat("credential ", shown, " failed verification: ", reason)));
 }
 

@@ -17,7 +17,13 @@ CommandResult<void> run_key_public(CommandContext const& context)
     quenmark::VerifyingKey const verifying_key = key.verifying_key();
     std::string hex;
     quenmark::append_hex(hex, verifying_key.bytes);
-    return print(concat(hex, '\n', quenmark::multikey(verifying_key), '\n', quenmark::did_key(verifying_key), '\n'));
+    std::string const multikey = quenmark::multikey(verifying_key);
+    std::string const did_key = quenmark::did_key(verifying_key);
+    Results results(context.format);
+    results.add(concat(hex, '\n', multikey, '\n', did_key, '\n'), "verifying_key", [&](JsonObject& object) {
+        object.text("hex", hex).text("multibase", multikey).text("did_key", did_key);
+    });
+    return print(results);
 }
 
 } // namespace

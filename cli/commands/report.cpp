@@ -80,11 +80,34 @@ CommandResult<void> run_report_readiness(CommandContext const& context)
     auto const store = TRY(load_store(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
-    return print(concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ", counts.retired,
-                        " retired\nAssignments   : ", counts.assigned, " assigned, ", counts.in_progress,
-                        " in progress, ", counts.completed, " completed, ", counts.cancelled, " cancelled (",
-                        counts.overdue, " overdue)\nCompletions   : ", counts.completions,
-                        "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired\n"));
+    Results results(context.format);
+    results.add(concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ", counts.retired,
+                       " retired\nAssignments   : ", counts.assigned, " assigned, ", counts.in_progress,
+                       " in progress, ", counts.completed, " completed, ", counts.cancelled, " cancelled (",
+                       counts.overdue, " overdue)\nCompletions   : ", counts.completions,
+                       "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired\n"),
+                "readiness", [&counts](JsonObject& object) {
+                    object
+                        .object("assessments",
+                                [&](JsonObject& assessments) {
+                                    assessments.number("published", counts.published)
+                                        .number("draft", counts.draft)
+                                        .number("retired", counts.retired);
+                                })
+                        .object("assignments",
+                                [&](JsonObject& assignments) {
+                                    assignments.number("assigned", counts.assigned)
+                                        .number("in_progress", counts.in_progress)
+                                        .number("completed", counts.completed)
+                                        .number("cancelled", counts.cancelled)
+                                        .number("overdue", counts.overdue);
+                                })
+                        .number("completions", counts.completions)
+                        .object("certificates", [&](JsonObject& certificates) {
+                            certificates.number("valid", counts.valid).number("expired", counts.expired);
+                        });
+                });
+    return print(results);
 }
 
 } // namespace

@@ -58,11 +58,17 @@ CommandResult<void> Revoke::run(CommandContext const& context)
                          .workspace_id = payload.workspace_id,
                      })));
     // Stored first, announced after: the line names a revocation the files hold.
-    std::string const line = concat("revoked certificate ", certificate_id, " at ", revoked.revocation->revoked_at,
-                                    " \u2014 ", revoked.revocation->reason, '\n');
+    auto const& made = *revoked.revocation;
+    Results results(context.format);
+    results.add(concat("revoked certificate ", certificate_id, " at ", made.revoked_at, " \u2014 ", made.reason, '\n'),
+                "revocation", [&](JsonObject& object) {
+                    object.text("certificate_id", certificate_id)
+                        .text("revoked_at", made.revoked_at)
+                        .text("reason", made.reason);
+                });
     *stored = std::move(revoked);
     TRY(commit_chain_and_store(chain, context.state_path, store));
-    return print(line);
+    return print(results);
 }
 
 } // namespace

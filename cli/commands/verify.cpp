@@ -56,8 +56,16 @@ CommandResult<void> Verify::run(CommandContext const& context)
     auto const as_of = TRY(as_of_instant(m_at));
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
+    Results results(context.format);
+    auto const verification = [&](JsonObject& object) {
+        object.text("certificate_id", certificate_id).text("as_of", as_of).boolean("valid", checked.has_value());
+        if (!checked)
+            object.text("reason", checked.error().text());
+    };
     if (checked) {
-        return print(concat("VALID \u2014 certificate ", certificate_id, " verifies as of ", as_of, '\n'));
+        results.add(concat("VALID \u2014 certificate ", certificate_id, " verifies as of ", as_of, '\n'),
+                    "verification", verification);
+        return print(results);
     }
 
     // The failure event is stored before the INVALID line is printed.
@@ -76,7 +84,9 @@ CommandResult<void> Verify::run(CommandContext const& context)
                          .workspace_id = payload.workspace_id,
                      })));
     TRY(chain.save());
-    TRY(print(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n')));
+    results.add(concat("INVALID \u2014 certificate ", certificate_id, " does not verify: ", reason, '\n'),
+                "verification", verification);
+    TRY(print(results));
     return quenmark::unexpected(
         CommandError::message(concat("certificate ", certificate_id, " failed verification: ", reason)));
 }
