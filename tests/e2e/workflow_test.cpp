@@ -726,3 +726,86 @@ TEST(Doctor, ReportsEveryProblemAndCreatesOnlyTheKeyItNeeds)
 }
 
 } // namespace
+
+namespace {
+
+// Each line of a --json run's output as its type and member names; a line
+// that is not one JSON object fails the test.
+std::vector<std::pair<std::string, Names>> json_lines(std::string const& out)
+{
+    std::vector<std::pair<std::string, Names>> lines;
+    simdjson::dom::parser parser;
+    for (std::size_t start = 0; start < out.size();) {
+        std::size_t const end = out.find('\n', start);
+        EXPECT_NE(end, std::string::npos) << "the last line has no line feed";
+        std::string const line = out.substr(start, end - start);
+        start = end == std::string::npos ? out.size() : end + 1;
+        simdjson::dom::object object;
+        if (parser.parse(line).get(object) != simdjson::SUCCESS) {
+            ADD_FAILURE() << "not a JSON object: " << line;
+            continue;
+        }
+        Names keys;
+        for (auto field : object)
+            keys.emplace_back(field.key);
+        std::string_view type;
+        EXPECT_EQ(object["type"].get(type), simdjson::SUCCESS) << line;
+        lines.emplace_back(std::string(type), keys);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(JsonOutput, EveryCommandWritesOneObjectPerRecordOrFact)
+{
+    ScratchDirectory directory;
+    e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+    auto const json = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "--json");
+        auto const result = run(directory.path(), arguments);
+        EXPECT_EQ(result.err, "") << arguments[1];
+        return json_lines(result.out);
+    };
+    using Lines = std::vector<std::pair<std::string, Names>>;
+    Names const assessment { "type", "id", "title", "course_id", "status", "version", "questions", "attempt_limit" };
+    EXPECT_EQ(json({ "assessment", "list" }), (Lines { { "assessment", assessment } }));
+    Names inspected = assessment;
+    inspected.push_back("learner_view");
+    EXPECT_EQ(json({ "assessment", "inspect", fixture_assessment }), (Lines { { "assessment", inspected } }));
+
+    auto const assigned = json({ "assign", "--assessment-id", fixture_assessment, "--due-in-days", "1" });
+    EXPECT_EQ(assigned, (Lines { { "assignment",
+                                   { "type", "id", "principal_id", "tenant_id", "workspace_id", "assessment_id",
+                                     "course_id", "reason", "status", "due_at", "created_at" } } }));
+    Names const attempt { "type", "id", "assignment_id", "principal_id", "assessment_id", "assessment_version",
+                          "attempt_number", "status", "score_band", "safe_feedback", "completed_at" };
+    EXPECT_EQ(json({ "attempt", "--assignment-id", fixture_assignment, "--answers", e2e::all_correct }),
+              (Lines { { "attempt", attempt },
+                       { "completion",
+                         { "type", "id", "assignment_id", "attempt_id", "principal_id", "assessment_id", "score_band",
+                           "completed_at" } } }));
+    EXPECT_EQ(json({ "certify", "--completion-id", fixture_completion }),
+              (Lines { { "certificate",
+                         { "type", "id", "principal_id", "tenant_id", "workspace_id", "assessment_id",
+                           "assessment_version", "completion_record_id", "score_band", "issued_at",
+                           "expires_at" } } }));
+    std::string const certificate = JsonFile(directory / e2e::state_file).text("/certificates/0/payload/certificate_id");
+    EXPECT_EQ(json({ "verify", "--certificate-id", certificate }),
+              (Lines { { "verification", { "type", "certificate_id", "as_of", "valid" } } }));
+    EXPECT_EQ(json({ "credential", "export", "--certificate-id", certificate }),
+              (Lines { { "credential", { "type", "certificate_id", "credential" } } }));
+    EXPECT_EQ(json({ "key", "public" }), (Lines { { "verifying_key", { "type", "hex", "multibase", "did_key" } } }));
+    EXPECT_EQ(json({ "audit", "verify" }), (Lines { { "audit_chain", { "type", "events", "valid" } } }));
+    EXPECT_EQ(json({ "report", "readiness" }),
+              (Lines { { "readiness", { "type", "assessments", "assignments", "completions", "certificates" } } }));
+    EXPECT_EQ(json({ "doctor" }).size(), 4U);
+    EXPECT_EQ(json({ "revoke", "--certificate-id", certificate, "--reason", "issued in error" }),
+              (Lines { { "revocation", { "type", "certificate_id", "revoked_at", "reason" } } }));
+    // A failure writes its object, then the same error line as without --json.
+    auto const invalid = run(directory.path(), { "verify", "--certificate-id", certificate, "--json" });
+    EXPECT_EQ(json_lines(invalid.out),
+              (Lines { { "verification", { "type", "certificate_id", "as_of", "valid", "reason" } } }));
+    EXPECT_EQ(invalid.status, 1);
+    EXPECT_TRUE(invalid.err.starts_with("Error: certificate " + certificate + " failed verification: revoked at "));
+}
