@@ -17,6 +17,9 @@ std::unique_ptr<Command> make_attempt();
 std::unique_ptr<Command> make_certify();
 std::unique_ptr<Command> make_verify();
 std::unique_ptr<Command> make_revoke();
+std::unique_ptr<Command> make_batch_assign();
+std::unique_ptr<Command> make_batch_attempt();
+std::unique_ptr<Command> make_batch_certify();
 std::unique_ptr<Command> make_credential_export();
 std::unique_ptr<Command> make_credential_verify();
 std::unique_ptr<Command> make_audit_verify();
@@ -40,6 +43,17 @@ CommandEntry const table[] = {
     { "certify", "Issue a certificate from a completion record", make_certify },
     { "verify", "Verify a certificate's signature and expiry", make_verify },
     { "revoke", "Revoke a certificate: from now on it no longer verifies", make_revoke },
+    { "batch", "Assign, grade and certify many learners from a CSV file, each batch stored in one commit" },
+    { "batch assign",
+      "Assign an assessment to every learner of a CSV file (columns principal_id, tenant_id, workspace_id, "
+      "due_in_days, reason)",
+      make_batch_assign },
+    { "batch attempt", "Grade every row of a CSV file of answers (columns assignment_id, answers)",
+      make_batch_attempt },
+    { "batch certify",
+      "Issue a certificate for every completion record of a CSV file (column completion_id), or for every one "
+      "not yet certified",
+      make_batch_certify },
     { "credential", "Certificates as verifiable credentials that anyone can check (export / verify)" },
     { "credential export",
       "Export a certificate as a signed Open Badges 3.0 credential (W3C Verifiable Credential 2.0)",

@@ -34,7 +34,7 @@ using test_support::write_file;
 // Starts the binary with the arguments in `directory`, with no input, and
 // returns its process id; its output goes to the two descriptors.
 inline pid_t start(std::filesystem::path const& directory, std::vector<std::string> const& arguments, int out_fd,
-                   int err_fd)
+                   int err_fd, int in_fd = -1)
 {
     std::vector<char*> argv;
     std::string binary = CORVELLACTL_BINARY;
@@ -46,8 +46,7 @@ inline pid_t start(std::filesystem::path const& directory, std::vector<std::stri
 
     pid_t const child = ::fork();
     if (child == 0) {
-        int const null_fd = ::open("/dev/null", O_RDONLY);
-        ::dup2(null_fd, 0);
+        ::dup2(in_fd >= 0 ? in_fd : ::open("/dev/null", O_RDONLY), 0);
         ::dup2(out_fd, 1);
         ::dup2(err_fd, 2);
         if (::chdir(directory.c_str()) != 0)
@@ -67,13 +66,27 @@ inline int wait_for(pid_t child)
 
 // Runs the binary with the arguments in `directory` and collects its
 // standard output, standard error and exit status.
-inline RunResult run(std::filesystem::path const& directory, std::vector<std::string> const& arguments)
+// Standard input is empty, or `input` when given.
+inline RunResult run(std::filesystem::path const& directory, std::vector<std::string> const& arguments,
+                     std::string const* input = nullptr)
 {
     int out_pipe[2];
     int err_pipe[2];
     if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0)
         std::abort();
-    pid_t const child = start(directory, arguments, out_pipe[1], err_pipe[1]);
+    int in_fd = -1;
+    if (input != nullptr) {
+        // Held in an unlinked file, so no pipe can fill up before the program reads.
+        char name[] = "/tmp/corvella-input.XXXXXX";
+        in_fd = ::mkstemp(name);
+        if (in_fd < 0 || ::write(in_fd, input->data(), input->size()) != static_cast<ssize_t>(input->size())
+            || ::lseek(in_fd, 0, SEEK_SET) != 0)
+            std::abort();
+        ::unlink(name);
+    }
+    pid_t const child = start(directory, arguments, out_pipe[1], err_pipe[1], in_fd);
+    if (in_fd >= 0)
+        ::close(in_fd);
     ::close(out_pipe[1]);
     ::close(err_pipe[1]);
 

@@ -809,3 +809,139 @@ TEST(JsonOutput, EveryCommandWritesOneObjectPerRecordOrFact)
     EXPECT_EQ(invalid.status, 1);
     EXPECT_TRUE(invalid.err.starts_with("Error: certificate " + certificate + " failed verification: revoked at "));
 }
+
+namespace {
+
+// How many events the audit chain holds.
+std::size_t events_in(ScratchDirectory const& directory)
+{
+    return JsonFile(directory / e2e::audit_file).size("");
+}
+
+} // namespace
+
+TEST(Batch, AssignsEveryRowInOneCommitWithTheSingleCommandsLines)
+{
+    ScratchDirectory directory;
+    e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+    std::string const principal = "12345678-1234-4234-8234-123456789abc";
+    // A spreadsheet's export: byte-order mark, CRLF, a quoted field, columns in any order.
+    e2e::write_file(directory / "cohort.csv", "\xEF\xBB\xBFreason,principal_id,due_in_days\r\n"
+                                              ",\"" + principal + "\",\r\n"
+                                              "security-remediation,new,-1\r\n"
+                                              "\r\n"
+                                              ",,\r\n");
+    auto const result = run(directory.path(), { "batch", "assign", "--assessment-id", fixture_assessment,
+                                                "cohort.csv", "--due-in-days", "7" });
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    JsonFile const state(directory / e2e::state_file);
+    ASSERT_EQ(state.size("/assignments"), 4U);
+    std::vector<std::string> expected;
+    for (std::size_t index = 1; index < 4; ++index) {
+        std::string const at = "/assignments/" + std::to_string(index);
+        expected.push_back("created assignment " + state.text(at + "/id") + dash + "principal "
+                           + state.text(at + "/principal_id") + ", tenant " + state.text(at + "/tenant_id")
+                           + ", workspace " + state.text(at + "/workspace_id") + ", assessment " + fixture_assessment);
+    }
+    EXPECT_EQ(e2e::lines(result.out), expected);
+    EXPECT_EQ(state.text("/assignments/1/principal_id"), principal);
+    EXPECT_EQ(state.text("/assignments/1/assignment_reason"), "role_requirement");
+    EXPECT_EQ(state.text("/assignments/2/assignment_reason"), "security_remediation");
+    // One instant for the batch; a row's due_in_days overrides the option.
+    EXPECT_EQ(state.text("/assignments/1/created_at"), state.text("/assignments/3/created_at"));
+    auto const created = e2e::unix_seconds(state.text("/assignments/1/created_at"));
+    EXPECT_EQ(e2e::unix_seconds(state.text("/assignments/1/due_at")), created + 7 * 86400);
+    EXPECT_EQ(e2e::unix_seconds(state.text("/assignments/2/due_at")), created - 86400);
+    EXPECT_EQ(events_in(directory), 3U);
+    EXPECT_EQ(run(directory.path(), { "audit", "verify" }).status, 0);
+}
+
+TEST(Batch, ARefusedRowStoresNothingAndEveryRefusalNamesItsLine)
+{
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string csv;
+        std::string err;
+        Names changed {};
+    };
+    std::string const unknown = "bbbbbbbb-bbbb-4bbb-8bbb-bbbbbbbbbbbb";
+    std::vector<Row> const rows {
+        { { "assign", "--assessment-id", fixture_assessment }, "principal_id,reason\nnew,\nabc,\n\"new\",bogus\nnew,x,y\n",
+          "in.csv:3: invalid IdentityId identifier: invalid length: found 3\n"
+          "in.csv:4: reason must be one of role-requirement, manual-assignment, compliance-control, "
+          "security-remediation, not \"bogus\"\n"
+          "in.csv:5: the row has 3 fields, the header 2\n"
+          "Error: 3 of 4 rows refused; nothing was stored\n" },
+        // Each row sees the rows before it: the pass completes the assignment.
+        { { "attempt" }, "assignment_id,answers\n" + fixture_assignment + ",\"1,0,2\"\n" + fixture_assignment
+              + ",\"1,0,2\"\n" + unknown + ",1\n" + fixture_assignment + ",\"1,x\"\n",
+          "in.csv:3: assignment " + fixture_assignment + " has already reached a terminal state\n"
+          "in.csv:4: not found: assignment " + unknown + "\n"
+          "in.csv:5: --answers must be comma-separated choice indices, e.g. 1,0,1\n"
+          "Error: 3 of 4 rows refused; nothing was stored\n" },
+        { { "certify", "--validity-days", "0" }, "completion_id\n" + fixture_completion + "\n",
+          "in.csv:2: certificate validity period must be positive, got 0 seconds\n"
+          "Error: 1 of 1 rows refused; nothing was stored\n",
+          // As certify does, the key is made before the first certificate
+          // is signed; a dry run checks with a key of its own.
+          { e2e::key_file } },
+        // The file itself.
+        { { "attempt" }, "assignment_id\n", "Error: in.csv:1: missing column \"answers\"\n" },
+        { { "certify" }, "completion_id,email\n", "Error: in.csv:1: unknown column \"email\"; the columns are "
+                                                  "completion_id\n" },
+        { { "certify" }, "\n\ncompletion_id,completion_id\n", "Error: in.csv:3: column \"completion_id\" appears "
+                                                              "twice\n" },
+        { { "certify" }, "", "Error: in.csv:1: no header row; the columns are completion_id\n" },
+        { { "certify" }, "completion_id\n\"x\"y\n",
+          "Error: in.csv:2: not CSV: text after the closing quote of a field (column 4); a field with a comma, a "
+          "quote or a line break goes in double quotes, its quotes doubled\n" },
+        { { "certify", "--pending" }, "completion_id\n", "Error: give either FILE or --pending, not both or neither\n" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.err);
+        ScratchDirectory directory;
+        e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+        e2e::write_file(directory / "in.csv", row.csv);
+        std::vector<std::string> arguments { "batch" };
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        arguments.push_back("in.csv");
+        auto dry_run = arguments;
+        dry_run.push_back("--dry-run");
+        e2e::expect_outcome(directory.path(), dry_run, { .err = row.err, .status = 1 });
+        e2e::expect_outcome(directory.path(), arguments, { .err = row.err, .status = 1, .changed = row.changed });
+    }
+}
+
+TEST(Batch, GradesInRowOrderAndCertifiesWhatIsPending)
+{
+    ScratchDirectory directory;
+    e2e::write_file(directory / e2e::state_file, e2e::standard_state(/*attempt_limit=*/3));
+    std::string const csv = "assignment_id,answers\n" + fixture_assignment + ",\"1,1,1\"\n" + fixture_assignment
+        + ",\"1 , 0,2\"\n";
+    e2e::write_file(directory / "answers.csv", csv);
+    e2e::expect_outcome(directory.path(), { "batch", "attempt", "answers.csv", "--dry-run" },
+                        { .out = "dry run: all 2 rows accepted; nothing was stored\n", .status = 0 });
+    auto const graded = run(directory.path(), { "batch", "attempt", "-" }, &csv);
+    ASSERT_EQ(graded.status, 0) << graded.err;
+    JsonFile const state(directory / e2e::state_file);
+    EXPECT_EQ(e2e::lines(graded.out),
+              (std::vector<std::string> { "attempt " + state.text("/attempts/0/id") + " (#1)" + dash
+                                              + "Failed, score band Fail, feedback ReviewRecommended",
+                                          "attempt " + state.text("/attempts/1/id") + " (#2)" + dash
+                                              + "Passed, score band Distinction, feedback None",
+                                          "completion recorded: " + state.text("/completions/1/id")
+                                              + " (use this id with `certify --completion-id`)" }));
+    EXPECT_EQ(state.text("/assignments/0/status"), "completed");
+    EXPECT_EQ(events_in(directory), 3U);
+
+    // Both completion records are pending; certified, none is.
+    auto const certified = run(directory.path(), { "batch", "certify", "--pending", "--validity-days", "30" });
+    ASSERT_EQ(certified.status, 0) << certified.err;
+    EXPECT_EQ(e2e::lines(certified.out).size(), 2U);
+    EXPECT_EQ(JsonFile(directory / e2e::state_file).size("/certificates"), 2U);
+    e2e::expect_outcome(directory.path(), { "batch", "certify", "--pending" }, { .status = 0 });
+    // A header alone changes nothing.
+    e2e::write_file(directory / "empty.csv", "completion_id\r\n");
+    e2e::expect_outcome(directory.path(), { "batch", "certify", "empty.csv" }, { .status = 0 });
+}
