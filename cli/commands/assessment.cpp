@@ -2,7 +2,9 @@
 
 #include "commands/questions.h"
 #include "output.h"
-#include "store/files.h"
+#include "progress.h"
+#include "store/lock.h"
+#include "store/read.h"
 #include "store/state.h"
 
 #include "corvella/assessment.h"
@@ -42,7 +44,7 @@ std::uint32_t question_total(std::size_t count)
 CommandResult<void> run_assessment_create(CommandContext const& context, AssessmentCreateArgs const& args)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const course_id = TRY(corvella::mint_or_parse<corvella::CourseId>(args.course_id));
 
     auto raw_questions = TRY(read_questions(args.questions));
@@ -77,7 +79,7 @@ CommandResult<void> run_assessment_create(CommandContext const& context, Assessm
 CommandResult<void> run_assessment_publish(CommandContext const& context, AssessmentIdArgs const& args)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
     auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
@@ -88,7 +90,7 @@ CommandResult<void> run_assessment_publish(CommandContext const& context, Assess
 
 CommandResult<void> run_assessment_list(CommandContext const& context)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     if (store.assessments.empty())
         return print("no assessments yet\n");
 
@@ -104,7 +106,7 @@ CommandResult<void> run_assessment_list(CommandContext const& context)
 
 CommandResult<void> run_assessment_inspect(CommandContext const& context, AssessmentIdArgs const& args)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(args.id));
     auto const* definition = TRY(find(store, id));
 

@@ -2,10 +2,11 @@
 
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
 #include "store/state.h"
 
 #include "corvella/enums.h"
@@ -31,7 +32,7 @@ std::string created_line(corvella::TrainingAssignment const& assignment)
 CommandResult<void> run_assign(CommandContext const& context, AssignArgs const& args)
 {
     auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const assessment_id = TRY(corvella::AssessmentId::parse(args.assessment_id));
     auto const* assessment = TRY(find(store, assessment_id));
     if (assessment->status != corvella::AssessmentStatus::Published)

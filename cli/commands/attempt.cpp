@@ -3,10 +3,11 @@
 #include "commands/answers.h"
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
 #include "store/state.h"
 
 #include "corvella/enums.h"
@@ -56,7 +57,7 @@ std::string attempt_line(corvella::KnowledgeCheckAttempt const& attempt)
 CommandResult<void> run_attempt(CommandContext const& context, AttemptArgs const& args)
 {
     auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const assignment_id = TRY(corvella::AssignmentId::parse(args.assignment_id));
     auto const assignment = *TRY(find(store, assignment_id));
     auto const* assessment = TRY(find(store, assignment.assessment_id));

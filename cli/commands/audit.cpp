@@ -1,9 +1,12 @@
 #include "commands/commands.h"
 
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
+#include "store/read.h"
+#include "store/replace.h"
 
 #include "quenmark/checkpoint.h"
 #include "quenmark/text.h"
@@ -26,7 +29,7 @@ CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyA
 {
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     if (!args.checkpoint) {
-        auto const count = TRY(verify_chain_file(context.audit_path, key.verifying_key()));
+        auto const count = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key()));
         return print(verified_line(count));
     }
 
@@ -39,7 +42,7 @@ CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyA
     std::optional<std::size_t> marked_position;
     if (claimed && claimed->size > 0)
         marked_position = static_cast<std::size_t>(claimed->size - 1);
-    auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key(), marked_position));
+    auto const chain = TRY(verify_chain_marking_with_progress(context.audit_path, key.verifying_key(), marked_position));
     if (!claimed)
         return quenmark::unexpected(CommandError::message("checkpoint verification failed: " + claimed.error().text()));
     auto const held = quenmark::check_checkpoint(chain.entries, chain.marked, *claimed);
@@ -55,7 +58,7 @@ CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditChe
         TRY(refuse_data_file_as_output(context, *args.output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
-    auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));
+    auto const chain = TRY(verify_chain_marking_with_progress(context.audit_path, key.verifying_key()));
     auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
     if (!args.output)

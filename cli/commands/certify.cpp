@@ -2,10 +2,11 @@
 
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
@@ -30,7 +31,7 @@ std::string issued_line(corvella::CertificatePayload const& payload)
 CommandResult<void> run_certify(CommandContext const& context, CertifyArgs const& args)
 {
     auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const completion_id = TRY(corvella::CompletionRecordId::parse(args.completion_id));
     auto const* record = TRY(find(store, completion_id));
     auto const* assessment = TRY(find(store, record->assessment_id));

@@ -1,8 +1,11 @@
 #include "commands/commands.h"
 
 #include "output.h"
-#include "store/files.h"
+#include "progress.h"
 #include "store/key_file.h"
+#include "store/lock.h"
+#include "store/read.h"
+#include "store/replace.h"
 #include "store/state.h"
 
 #include "corvella/credential.h"
@@ -39,7 +42,7 @@ CommandResult<void> run_credential_export(CommandContext const& context, Credent
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));

@@ -1,6 +1,7 @@
 #include "commands/commands.h"
 
 #include "output.h"
+#include "progress.h"
 #include "store/state.h"
 
 #include "corvella/enums.h"
@@ -76,7 +77,7 @@ Readiness count(Store const& store, quenmark::Timestamp now)
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
     return print(concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ", counts.retired,

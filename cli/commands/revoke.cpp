@@ -2,10 +2,11 @@
 
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
@@ -19,7 +20,7 @@ namespace corvellactl {
 CommandResult<void> run_revoke(CommandContext const& context, RevokeArgs const& args)
 {
     auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
     auto* stored = TRY(find(store, certificate_id));
     auto revocation = TRY(corvella::build_revocation(quenmark::Timestamp::now(), args.reason));

@@ -2,9 +2,10 @@
 
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/lock.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
@@ -37,7 +38,7 @@ CommandResult<void> run_verify(CommandContext const& context, VerifyArgs const& 
     // Only the key and audit files may be written, but the state is read
     // under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(args.certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));
