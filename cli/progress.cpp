@@ -1,10 +1,11 @@
 #include "progress.h"
 
+#include "quenmark/text.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -19,19 +20,12 @@ int terminal_descriptor = -1;
 constexpr std::string_view line_start = "\r";
 constexpr std::string_view erase_rest = "\033[K";
 
-void append_number(std::string& out, std::uint64_t value)
-{
-    char digits[20];
-    auto const end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
-    out.append(digits, end);
-}
-
 // "393.0 MiB", "12.5 KiB", "512 bytes".
 void append_size(std::string& out, std::size_t bytes)
 {
     constexpr std::string_view units[] = { "KiB", "MiB", "GiB", "TiB" };
     if (bytes < 1024) {
-        append_number(out, bytes);
+        quenmark::append_decimal(out, bytes);
         out += " bytes";
         return;
     }
@@ -89,16 +83,6 @@ void enable_progress_on_terminal(int descriptor)
         terminal_descriptor = descriptor;
 }
 
-std::size_t size_for_progress(std::string const& path)
-{
-    if (terminal_descriptor < 0)
-        return 0;
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
-        return 0;
-    return static_cast<std::size_t>(status.st_size);
-}
-
 ProgressLine::ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes)
     : ProgressLine(task, unit, total_bytes, ProgressSettings { .descriptor = terminal_descriptor })
 {
@@ -109,9 +93,14 @@ ProgressLine::ProgressLine(std::string_view task, std::string_view unit, std::si
     : m_settings(std::move(settings))
     , m_task(task)
     , m_unit(unit)
-    , m_total_bytes(total_bytes)
-    , m_active(m_settings.descriptor >= 0 && total_bytes >= m_settings.minimum_bytes && total_bytes > 0)
 {
+    started(total_bytes);
+}
+
+void ProgressLine::started(std::size_t total_bytes)
+{
+    m_total_bytes = total_bytes;
+    m_active = m_settings.descriptor >= 0 && total_bytes >= m_settings.minimum_bytes && total_bytes > 0;
     if (!m_active)
         return;
     if (m_settings.columns == 0)
@@ -124,9 +113,9 @@ ProgressLine::ProgressLine(std::string_view task, std::string_view unit, std::si
     draw(std::move(text));
 }
 
-ProgressLine::~ProgressLine() { finish(); }
+ProgressLine::~ProgressLine() { finished(); }
 
-void ProgressLine::finish()
+void ProgressLine::finished()
 {
     if (m_drawn) {
         std::string text(line_start);
@@ -152,16 +141,16 @@ void ProgressLine::redraw_if_due(std::size_t done, std::size_t bytes)
 
     std::string text = m_task;
     text += ": ";
-    append_number(text, done);
+    quenmark::append_decimal(text, done);
     if (bytes > 0 && bytes <= m_total_bytes) {
         // The items still to come are taken to be the size of those so far.
         double const share = static_cast<double>(bytes) / static_cast<double>(m_total_bytes);
         text += " of ~";
-        append_number(text, static_cast<std::uint64_t>(static_cast<double>(done) / share + 0.5));
+        quenmark::append_decimal(text, static_cast<std::uint64_t>(static_cast<double>(done) / share + 0.5));
         text += ' ';
         text += m_unit;
         text += " (";
-        append_number(text, static_cast<std::uint64_t>(share * 100.0));
+        quenmark::append_decimal(text, static_cast<std::uint64_t>(share * 100.0));
         text += "%)";
     } else {
         text += ' ';
@@ -170,7 +159,7 @@ void ProgressLine::redraw_if_due(std::size_t done, std::size_t bytes)
     double const seconds = std::chrono::duration<double>(now - m_counting_since).count();
     if (seconds > 0 && done >= m_done_before) {
         text += ", ";
-        append_number(text, static_cast<std::uint64_t>(static_cast<double>(done - m_done_before) / seconds));
+        quenmark::append_decimal(text, static_cast<std::uint64_t>(static_cast<double>(done - m_done_before) / seconds));
         text += ' ';
         text += m_unit;
         text += "/s";
@@ -189,6 +178,26 @@ void ProgressLine::draw(std::string text)
     line += erase_rest;
     write_all(m_settings.descriptor, line);
     m_drawn = true;
+}
+
+CommandResult<Store> load_store_with_progress(std::string const& path)
+{
+    ProgressLine progress("loading state file", "records");
+    return load_store(path, &progress);
+}
+
+CommandResult<std::uint64_t> verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key)
+{
+    ProgressLine progress("verifying audit chain", "events");
+    return verify_chain_file(path, key, &progress);
+}
+
+CommandResult<VerifiedChain> verify_chain_marking_with_progress(std::string const& path,
+                                                                quenmark::VerifyingKey const& key,
+                                                                std::optional<std::size_t> marked_position)
+{
+    ProgressLine progress("verifying audit chain", "events");
+    return verify_chain_file_marking(path, key, marked_position, &progress);
 }
 
 } // namespace corvellactl

@@ -4,11 +4,17 @@
 // audit chain and loading a big state file. It is drawn on standard error
 // only when that is a terminal and the input is big, redrawn in place a few
 // times a second, and erased when the work ends, so that pipes, files and
-// scripts see exactly the bytes they would see without it.
+// scripts see exactly the bytes they would see without it. The store tells
+// its progress through a callback; the line is what the commands make of it.
+
+#include "store/chain_file.h"
+#include "store/state.h"
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,11 +27,6 @@ inline constexpr std::size_t progress_minimum_bytes = std::size_t { 16 } << 20U;
 // a terminal. Only main() calls it, for standard error: tests and benchmarks
 // that call the file layer in-process never draw a line.
 void enable_progress_on_terminal(int descriptor);
-
-// The size of the file at `path` when progress lines are on and it is a
-// regular file; 0 otherwise (which draws nothing), without a system call
-// when they are off.
-std::size_t size_for_progress(std::string const& path);
 
 // How a progress line is drawn: where, from what size on, how often, and the
 // clock it reads. The defaults are the program's; tests choose their own.
@@ -41,32 +42,37 @@ struct ProgressSettings {
 // The line of one piece of work: "<task>: <done> of ~<total> <unit>
 // (<percent>%), <rate> <unit>/s". The total is estimated from how far into
 // the input the work has come, since only the size of the input is known
-// beforehand. The first line, drawn at once, names the task and the size;
-// the line is erased when the value goes away.
-class ProgressLine {
+// beforehand. The first line, drawn as soon as that size is known, names the
+// task and the size; the line is erased when the work finishes or the value
+// goes away. It is the store's Progress: a command hands it to the store.
+class ProgressLine final : public Progress {
 public:
     // A line on the descriptor enable_progress_on_terminal() accepted, or an
-    // inactive one that draws nothing.
-    ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes);
+    // inactive one that draws nothing. Given the input's size it starts at
+    // once; otherwise started() gives the size.
+    ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes = 0);
     ProgressLine(std::string_view task, std::string_view unit, std::size_t total_bytes, ProgressSettings settings);
     ProgressLine(ProgressLine const&) = delete;
     ProgressLine& operator=(ProgressLine const&) = delete;
     ~ProgressLine();
 
-    // Whether anything is drawn: callers can skip their counting otherwise.
+    // Whether anything is drawn.
     bool active() const { return m_active; }
+
+    // The input is `total_bytes` long: draws the first line when it is big.
+    void started(std::size_t total_bytes) override;
 
     // `done` items handled, `bytes` of the input behind them. Redraws only
     // when the interval has passed since the last drawing; the first call
     // only starts the count the rate is measured from.
-    void update(std::size_t done, std::size_t bytes)
+    void advanced(std::size_t done, std::size_t bytes) override
     {
         if (m_active)
             redraw_if_due(done, bytes);
     }
 
     // Erases the line now (the destructor does nothing more afterwards).
-    void finish();
+    void finished() override;
 
 private:
     void redraw_if_due(std::size_t done, std::size_t bytes);
@@ -85,5 +91,14 @@ private:
     std::chrono::steady_clock::time_point m_counting_since;
     std::size_t m_done_before { 0 };
 };
+
+// What the commands call to load the state file and to verify the audit
+// chain: the store's functions, with their progress drawn as a line.
+[[nodiscard]] CommandResult<Store> load_store_with_progress(std::string const& path);
+[[nodiscard]] CommandResult<std::uint64_t> verify_chain_with_progress(std::string const& path,
+                                                                      quenmark::VerifyingKey const& key);
+[[nodiscard]] CommandResult<VerifiedChain>
+verify_chain_marking_with_progress(std::string const& path, quenmark::VerifyingKey const& key,
+                                   std::optional<std::size_t> marked_position = std::nullopt);
 
 } // namespace corvellactl

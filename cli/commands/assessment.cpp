@@ -1,7 +1,9 @@
 #include "command.h"
 #include "commands/questions.h"
 #include "output.h"
-#include "store/files.h"
+#include "progress.h"
+#include "store/lock.h"
+#include "store/read.h"
 #include "store/state.h"
 
 #include "corvella/assessment.h"
@@ -101,7 +103,7 @@ public:
 CommandResult<void> AssessmentCreate::run(CommandContext const& context)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const course_id = TRY(corvella::mint_or_parse<corvella::CourseId>(m_course_id));
 
     auto raw_questions = TRY(read_questions(m_questions));
@@ -138,7 +140,7 @@ CommandResult<void> AssessmentCreate::run(CommandContext const& context)
 CommandResult<void> AssessmentPublish::run(CommandContext const& context)
 {
     auto const lock = TRY(DirectoryLock::acquire({ context.state_path }));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(m_id));
     auto* definition = TRY(find(store, id));
     *definition = corvella::publish(std::move(*definition));
@@ -152,7 +154,7 @@ CommandResult<void> AssessmentPublish::run(CommandContext const& context)
 
 CommandResult<void> run_assessment_list(CommandContext const& context)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     Results results(context.format);
     if (store.assessments.empty() && !results.json())
         return print("no assessments yet\n");
@@ -167,7 +169,7 @@ CommandResult<void> run_assessment_list(CommandContext const& context)
 
 CommandResult<void> AssessmentInspect::run(CommandContext const& context)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const id = TRY(corvella::AssessmentId::parse(m_id));
     auto const* definition = TRY(find(store, id));
 

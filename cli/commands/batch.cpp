@@ -9,9 +9,11 @@
 #include "commands/learner_changes.h"
 #include "csv_rows.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
+#include "store/lock.h"
+#include "store/read.h"
 #include "store/key_file.h"
 #include "store/records.h"
 
@@ -216,7 +218,7 @@ public:
         };
         auto const table = TRY(read_table(m_file, columns, {}));
         auto const lock = TRY(lock_data_files(context));
-        auto store = TRY(load_store(context.state_path));
+        auto store = TRY(load_store_with_progress(context.state_path));
         auto const assessment_id = TRY(corvella::AssessmentId::parse(m_assessment_id));
         auto const* assessment = TRY(find(store, assessment_id));
         TRY(corvella::check_assignable(*assessment));
@@ -297,7 +299,7 @@ public:
         static constexpr std::string_view columns[] = { "assignment_id", "answers" };
         auto const table = TRY(read_table(m_file, columns, columns));
         auto const lock = TRY(lock_data_files(context));
-        auto store = TRY(load_store(context.state_path));
+        auto store = TRY(load_store_with_progress(context.state_path));
         auto const now = quenmark::Timestamp::now();
 
         Records records(store);
@@ -341,7 +343,7 @@ public:
         if (m_file)
             table = TRY(read_table(*m_file, columns, columns));
         auto const lock = TRY(lock_data_files(context));
-        auto store = TRY(load_store(context.state_path));
+        auto store = TRY(load_store_with_progress(context.state_path));
         if (!table)
             table = pending(store);
         // Every certificate is signed as it is issued, so the key comes first;

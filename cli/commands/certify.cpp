@@ -2,9 +2,10 @@
 #include "commands/learner_changes.h"
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
+#include "store/lock.h"
 #include "store/key_file.h"
 #include "store/records.h"
 
@@ -29,7 +30,7 @@ public:
     CommandResult<void> run(CommandContext const& context) override
     {
         auto const lock = TRY(lock_data_files(context));
-        auto store = TRY(load_store(context.state_path));
+        auto store = TRY(load_store_with_progress(context.state_path));
         Records records(store);
         auto const source = TRY(certification_source(records, m_completion_id));
         // The key is needed to sign, so it is obtained before anything is printed.

@@ -1,6 +1,9 @@
 #include "command.h"
 #include "output.h"
-#include "store/files.h"
+#include "progress.h"
+#include "store/lock.h"
+#include "store/read.h"
+#include "store/replace.h"
 #include "store/key_file.h"
 #include "store/state.h"
 
@@ -70,7 +73,7 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));

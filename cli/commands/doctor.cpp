@@ -1,8 +1,9 @@
 #include "command.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
-#include "store/files.h"
 #include "store/key_file.h"
+#include "store/read.h"
 #include "store/state.h"
 
 #include <memory>
@@ -32,7 +33,7 @@ Results passed(CommandContext const& context, std::string_view line, std::string
 
 Check check_state(CommandContext const& context)
 {
-    auto const store = load_store(context.state_path);
+    auto const store = load_store_with_progress(context.state_path);
     if (!store)
         return quenmark::unexpected("state file: " + store.error().text());
     return passed(context,
@@ -72,7 +73,7 @@ Check check_audit(CommandContext const& context)
     auto const key = load_or_create_key_locking(context.key_path);
     if (!key)
         return quenmark::unexpected("audit chain: " + key.error().text());
-    auto const count = verify_chain_file(context.audit_path, key->verifying_key());
+    auto const count = verify_chain_with_progress(context.audit_path, key->verifying_key());
     if (!count)
         return quenmark::unexpected("audit chain: " + count.error().text());
     return passed(context, concat("audit chain   : ok (", *count, " events verified)\n"), "audit_chain", "ok",

@@ -1,5 +1,6 @@
 #include "command.h"
 #include "output.h"
+#include "progress.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
@@ -77,7 +78,7 @@ Readiness count(Store const& store, quenmark::Timestamp now)
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
     Results results(context.format);

@@ -1,9 +1,10 @@
 #include "command.h"
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
 #include "store/commit.h"
-#include "store/files.h"
+#include "store/lock.h"
 #include "store/key_file.h"
 #include "store/state.h"
 
@@ -37,7 +38,7 @@ private:
 CommandResult<void> Revoke::run(CommandContext const& context)
 {
     auto const lock = TRY(lock_data_files(context));
-    auto store = TRY(load_store(context.state_path));
+    auto store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto* stored = TRY(find(store, certificate_id));
     auto revocation = TRY(corvella::build_revocation(quenmark::Timestamp::now(), m_reason));

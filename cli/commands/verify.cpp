@@ -1,8 +1,9 @@
 #include "command.h"
 #include "commands/training_event.h"
 #include "output.h"
+#include "progress.h"
 #include "store/chain_file.h"
-#include "store/files.h"
+#include "store/lock.h"
 #include "store/key_file.h"
 #include "store/state.h"
 
@@ -49,7 +50,7 @@ CommandResult<void> Verify::run(CommandContext const& context)
     // Only the key and audit files may be written, but the state is read
     // under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
-    auto const store = TRY(load_store(context.state_path));
+    auto const store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));

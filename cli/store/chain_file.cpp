@@ -1,8 +1,5 @@
 #include "store/chain_file.h"
 
-#include "progress.h"
-#include "store/files.h"
-
 #include "quenmark/audit_chain.h"
 #include "quenmark/json.h"
 #include "quenmark/json_read.h"
@@ -33,7 +30,7 @@ constexpr std::string_view closing_bracket = "\n]";
 // Reads the chain file into the appender's form. Each entry is read and at
 // once written again in the file form, so the text is exactly what writing
 // the whole parsed list gives: members unknown to the event model are
-// dropped, as every rewrite of the file drops them. Errors as load_chain.
+// dropped, as every rewrite of the file drops them. Errors as append().
 CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(std::string const& path)
 {
     auto chain = std::make_unique<Chain>();
@@ -62,24 +59,6 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
     if (has_entries)
         chain->last = std::move(entry);
     return chain;
-}
-
-CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string const& path)
-{
-    if (!path_exists(path))
-        return std::vector<quenmark::SignedAuditEvent> {};
-    auto const text = TRY(read_padded_text(path, /*padding=*/0));
-    auto entries = quenmark::parse_chain(text.view());
-    if (!entries)
-        return quenmark::unexpected(CommandError::json(std::move(entries).error()));
-    return std::move(*entries);
-}
-
-CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key, quenmark::AuditEvent event)
-{
-    ChainAppender appender(path);
-    TRY(appender.append(key, std::move(event)));
-    return appender.save();
 }
 
 ChainAppender::ChainAppender(std::string path)
@@ -128,24 +107,25 @@ CommandResult<void> ChainAppender::save()
     return install_together(std::span(&file, 1));
 }
 
-CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key)
+CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
+                                               Progress* progress)
 {
-    auto const chain = TRY(verify_chain_file_marking(path, key));
+    auto const chain = TRY(verify_chain_file_marking(path, key, std::nullopt, progress));
     return chain.entries;
 }
 
 CommandResult<VerifiedChain> verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
-                                                       std::optional<std::size_t> marked_position)
+                                                       std::optional<std::size_t> marked_position, Progress* progress)
 {
     if (!path_exists(path))
         return VerifiedChain {};
-    ProgressLine progress("verifying audit chain", "events", size_for_progress(path));
-    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding, progress));
     quenmark::ReadProgress report;
-    if (progress.active())
-        report = [&progress](std::size_t entries, std::size_t offset) { progress.update(entries, offset); };
+    if (progress != nullptr)
+        report = [progress](std::size_t entries, std::size_t offset) { progress->advanced(entries, offset); };
     auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, marked_position, report);
-    progress.finish();
+    if (progress != nullptr)
+        progress->finished();
     if (!check)
         return quenmark::unexpected(CommandError::json(std::move(check).error()));
     if (!check->verified)

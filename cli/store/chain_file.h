@@ -3,7 +3,8 @@
 // The audit chain file: a JSON array of signed events, oldest first.
 
 #include "context.h"
-#include "store/files.h"
+#include "store/read.h"
+#include "store/replace.h"
 
 #include "quenmark/audit_chain.h"
 #include "quenmark/audit_event.h"
@@ -13,22 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace corvellactl {
-
-// Reads the chain. A path whose metadata cannot be read is an empty chain;
-// an unreadable file or one that is not UTF-8 is Io; text that is not an
-// array of signed events is Json.
-[[nodiscard]] CommandResult<std::vector<quenmark::SignedAuditEvent>> load_chain(std::string const& path);
-
-// Reads the chain, links the event to its last entry, signs and numbers it,
-// and replaces the file with the longer chain, atomically. Errors: as
-// load_chain; Message "could not hash last audit event: ..." or "could not
-// sign audit event: ..." with the platform error's text; Io when the file
-// cannot be written. The existing chain is not verified.
-[[nodiscard]] CommandResult<void> append_event(std::string const& path, quenmark::SigningKey const& key,
-                                              quenmark::AuditEvent event);
 
 // The longer chain a command builds before it writes anything: the chain
 // file is read by the first append, each append links, signs and numbers its
@@ -45,8 +32,12 @@ public:
     ChainAppender& operator=(ChainAppender&&) noexcept;
     ~ChainAppender();
 
-    // Errors: those of load_chain, and the Message errors of append_event.
-    // A failed append leaves the chain as it was.
+    // Errors: reading the chain, Io when it cannot be read or is not UTF-8 (a
+    // path whose metadata cannot be read is an empty chain) and Json when it
+    // is not an array of signed events; Message "could not hash last audit
+    // event: ..." or "could not sign audit event: ..." with the platform
+    // error's text. The existing chain is not verified. A failed append
+    // leaves the chain as it was.
     [[nodiscard]] CommandResult<void> append(quenmark::SigningKey const& key, quenmark::AuditEvent event);
     // The longer chain written and flushed beside the file, not yet in place
     // (read first if nothing was appended). Io when it cannot be written.
@@ -63,9 +54,9 @@ private:
 
 // Reads and verifies the whole chain and returns its number of entries.
 // A failed check is Message "audit chain verification failed: " + the
-// platform error's text.
-[[nodiscard]] CommandResult<std::uint64_t> verify_chain_file(std::string const& path,
-                                                             quenmark::VerifyingKey const& key);
+// platform error's text. A progress is told the events read.
+[[nodiscard]] CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
+                                                             Progress* progress = nullptr);
 
 // What a checkpoint needs of a chain file that verified: its number of
 // entries, its last entry (absent when empty) and the entry at the
@@ -80,6 +71,6 @@ struct VerifiedChain {
 // same errors, in the same single pass.
 [[nodiscard]] CommandResult<VerifiedChain>
 verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
-                          std::optional<std::size_t> marked_position = std::nullopt);
+                          std::optional<std::size_t> marked_position = std::nullopt, Progress* progress = nullptr);
 
 } // namespace corvellactl

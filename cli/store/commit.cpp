@@ -1,6 +1,6 @@
 #include "store/commit.h"
 
-#include "store/files.h"
+#include "store/replace.h"
 
 #include <array>
 #include <utility>

@@ -1,8 +1,5 @@
 #include "store/state.h"
 
-#include "progress.h"
-#include "store/files.h"
-
 #include "quenmark/json.h"
 #include "quenmark/json_read.h"
 
@@ -61,17 +58,17 @@ void reserve_for_list(std::vector<Record>& list, std::size_t first_offset, quenm
     list.reserve(list.size() + std::min(estimate, size / sizeof(Record)));
 }
 
-// The records read so far from all lists, told to the progress line every
-// few hundred records.
+// The records read so far from all lists, told to the progress every few
+// hundred records.
 struct RecordCount {
-    ProgressLine& line;
+    Progress* progress;
     std::size_t records { 0 };
 
     void add(quenmark::json::ValueReader const& element)
     {
         constexpr std::size_t records_between_updates = 256;
         if (++records % records_between_updates == 0)
-            line.update(records, element.offset());
+            progress->advanced(records, element.offset());
     }
 };
 
@@ -150,15 +147,15 @@ quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t
     return parse_store_counting(data, size, /*count=*/nullptr);
 }
 
-CommandResult<Store> load_store(std::string const& path)
+CommandResult<Store> load_store(std::string const& path, Progress* progress)
 {
     if (!path_exists(path))
         return Store {};
-    ProgressLine progress("loading state file", "records", size_for_progress(path));
-    auto const text = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const text = TRY(read_padded_text(path, quenmark::json::read_padding, progress));
     RecordCount count { progress };
-    auto store = parse_store_counting(text.data(), text.size(), progress.active() ? &count : nullptr);
-    progress.finish();
+    auto store = parse_store_counting(text.data(), text.size(), progress != nullptr ? &count : nullptr);
+    if (progress != nullptr)
+        progress->finished();
     if (!store)
         return quenmark::unexpected(CommandError::json(std::move(store).error()));
     return std::move(*store);

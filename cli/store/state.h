@@ -4,7 +4,8 @@
 // index; lookups scan in list order and take the first match.
 
 #include "context.h"
-#include "store/files.h"
+#include "store/read.h"
+#include "store/replace.h"
 
 #include "corvella/assessment.h"
 #include "corvella/certificate.h"
@@ -34,7 +35,8 @@ struct Store {
 // store (no file is created); an unreadable file or one that is not UTF-8 is
 // Io; text that is not a state object is Json. Members may come in any order,
 // missing ones are empty lists, unknown ones are skipped, a repeated one fails.
-[[nodiscard]] CommandResult<Store> load_store(std::string const& path);
+// A progress is told the records read.
+[[nodiscard]] CommandResult<Store> load_store(std::string const& path, Progress* progress = nullptr);
 
 // Parses state text that is followed by at least quenmark::json::read_padding
 // readable bytes; errors are the reader's message with line and column.

@@ -1,5 +1,6 @@
 #include "store/chain_file.h"
 
+#include "chain_reference.h"
 #include "scratch_files.h"
 #include "test_support.h"
 
@@ -58,7 +59,7 @@ TEST(ChainFile, MissingChainIsEmptyAndCreatesNothing)
 {
     ScratchDirectory directory;
     auto const path = (directory / "audit.json").string();
-    auto const entries = corvellactl::load_chain(path);
+    auto const entries = test_support::load_chain(path);
     ASSERT_TRUE(has_value(entries));
     EXPECT_TRUE(entries->empty());
     auto const count = corvellactl::verify_chain_file(path, fixed_key(1).verifying_key());
@@ -72,13 +73,13 @@ TEST(ChainFile, AppendsLinkAndNumberEntries)
     ScratchDirectory directory;
     auto const path = (directory / "audit.json").string();
     auto const key = fixed_key(1);
-    ASSERT_TRUE(has_value(corvellactl::append_event(path, key, first_event())));
-    ASSERT_TRUE(has_value(corvellactl::append_event(path, key, second_event())));
+    ASSERT_TRUE(has_value(test_support::append_event(path, key, first_event())));
+    ASSERT_TRUE(has_value(test_support::append_event(path, key, second_event())));
 
     auto const text = test_support::read_file(path);
     EXPECT_EQ(text.substr(0, 5), "[\n  {");
     EXPECT_EQ(text.back(), ']');
-    auto const entries = corvellactl::load_chain(path);
+    auto const entries = test_support::load_chain(path);
     ASSERT_TRUE(has_value(entries));
     ASSERT_EQ(entries->size(), 2u);
     EXPECT_EQ((*entries)[0].sequence, 1u);
@@ -101,7 +102,7 @@ TEST(ChainFile, UnreadableChainIsReportedAndKept)
     ScratchDirectory directory;
     auto const path = (directory / "audit.json").string();
     test_support::write_file(path, "{");
-    auto const appended = corvellactl::append_event(path, fixed_key(1), first_event());
+    auto const appended = test_support::append_event(path, fixed_key(1), first_event());
     EXPECT_EQ(error_text(appended).rfind("json error: ", 0), 0u) << error_text(appended);
     EXPECT_EQ(test_support::read_file(path), "{");
     EXPECT_EQ(error_text(corvellactl::verify_chain_file(path, fixed_key(1).verifying_key())), error_text(appended));
@@ -112,7 +113,7 @@ TEST(ChainFile, UnreadableChainIsReportedAndKept)
 // last entry, and write the whole list again.
 void plain_append(std::filesystem::path const& path, quenmark::AuditEvent event)
 {
-    auto entries = corvellactl::load_chain(path.string());
+    auto entries = test_support::load_chain(path.string());
     ASSERT_TRUE(has_value(entries));
     auto const head = quenmark::derive_head(*entries);
     ASSERT_TRUE(has_value(head));

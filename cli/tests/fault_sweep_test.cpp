@@ -11,6 +11,7 @@
 #include "store/key_file.h"
 #include "store/state.h"
 
+#include "chain_reference.h"
 #include "fault_plan.h"
 #include "scratch_files.h"
 #include "test_support.h"
@@ -218,7 +219,7 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
     }
 
     EXPECT_TRUE(!outcome.error || verify_reported) << *outcome.error;
-    auto const entries = corvellactl::load_chain(audit_path);
+    auto const entries = test_support::load_chain(audit_path);
     ASSERT_TRUE(test_support::has_value(entries));
     std::size_t const old_length = before.count(audit_file) != 0 ? quenmark::parse_chain(before.at(audit_file))->size()
                                                                    : 0;

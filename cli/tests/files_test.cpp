@@ -1,4 +1,6 @@
-#include "store/files.h"
+#include "store/lock.h"
+#include "store/read.h"
+#include "store/replace.h"
 
 #include "fault_plan.h"
 #include "scratch_files.h"

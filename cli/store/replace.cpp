@@ -1,83 +1,22 @@
-#include "store/files.h"
+#include "store/replace.h"
 
-#include "store/fault_injection.h"
-
-#include "quenmark/signing.h"
-#include "quenmark/text.h"
+#include "store/read.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
-#include <new>
 #include <optional>
 #include <random>
-#include <span>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace corvellactl {
 namespace {
-
-constexpr std::string_view not_utf8_text = "stream did not contain valid UTF-8";
-
-FaultHook fault_hook = nullptr;
-
-// Whether a test's hook fails this call; errno then holds its error.
-bool injected_fault(FileOperation operation)
-{
-    if (fault_hook == nullptr)
-        return false;
-    int const error = fault_hook(operation);
-    if (error == 0)
-        return false;
-    errno = error;
-    return true;
-}
-
-// The system calls below go through the test seam; each fails as the real
-// call would, with -1 and errno.
-int open_file(char const* path, int flags, mode_t mode = 0)
-{
-    return injected_fault(FileOperation::Open) ? -1 : ::open(path, flags, mode);
-}
-
-int make_temporary(std::string& pattern)
-{
-    return injected_fault(FileOperation::Open) ? -1 : ::mkostemp(pattern.data(), O_CLOEXEC);
-}
-
-ssize_t read_some(int descriptor, char* buffer, std::size_t size)
-{
-    return injected_fault(FileOperation::Read) ? -1 : ::read(descriptor, buffer, size);
-}
-
-ssize_t write_some(int descriptor, char const* bytes, std::size_t size)
-{
-    return injected_fault(FileOperation::Write) ? -1 : ::write(descriptor, bytes, size);
-}
-
-int flush_to_disk(int descriptor)
-{
-    return injected_fault(FileOperation::Flush) ? -1 : ::fsync(descriptor);
-}
-
-int rename_file(char const* from, char const* to)
-{
-    return injected_fault(FileOperation::Rename) ? -1 : ::rename(from, to);
-}
-
-int link_file(char const* existing, char const* name)
-{
-    return injected_fault(FileOperation::Rename) ? -1 : ::link(existing, name);
-}
 
 // The path a write should replace: the file a symbolic link names, so the
 // link itself survives; the path unchanged otherwise.
@@ -163,11 +102,29 @@ bool is_temporary_name(std::string_view name, std::string_view base)
     return true;
 }
 
-// Removes the temporary files beside `path` that runs killed before they
-// could remove them left behind: half-written new contents, links kept for
-// undoing a replacement, and copies of a new signing key. The caller holds
-// the directory's lock, so no living run uses them. What cannot be removed
-// stays; the next run tries again.
+// Makes a hard link to `target` beside it and returns its name, of the
+// temporary files' form so that a run killed while holding it leaves it to
+// be removed by the next. Fails with the errno value of the link.
+quenmark::Expected<std::string, int> link_beside(std::string const& target)
+{
+    constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
+    for (int tries = 0;; ++tries) {
+        std::string name = temporary_prefix(target);
+        for (int index = 0; index < 6; ++index)
+            name.push_back(letters[pick(random)]);
+        if (link_file(target.c_str(), name.c_str()) == 0)
+            return name;
+        if (errno != EEXIST || tries == 100)
+            return quenmark::unexpected(errno);
+    }
+}
+
+} // namespace
+
+std::string directory_of(std::string const& path) { return parent_of(resolve_link(path)); }
+
 void remove_leftover_temporaries(std::string const& path)
 {
     std::string const target = resolve_link(path);
@@ -190,122 +147,6 @@ void remove_leftover_temporaries(std::string const& path)
             ::unlink(leftover.c_str());
     }
 }
-
-// Makes a hard link to `target` beside it and returns its name, of the
-// temporary files' form so that a run killed while holding it leaves it to
-// be removed by the next. Fails with the errno value of the link.
-quenmark::Expected<std::string, int> link_beside(std::string const& target)
-{
-    constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
-    std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
-    for (int tries = 0;; ++tries) {
-        std::string name = temporary_prefix(target);
-        for (int index = 0; index < 6; ++index)
-            name.push_back(letters[pick(random)]);
-        if (link_file(target.c_str(), name.c_str()) == 0)
-            return name;
-        if (errno != EEXIST || tries == 100)
-            return quenmark::unexpected(errno);
-    }
-}
-
-} // namespace
-
-bool path_exists(std::string const& path)
-{
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0;
-}
-
-std::string directory_of(std::string const& path) { return parent_of(resolve_link(path)); }
-
-CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding)
-{
-    // Opening without blocking lets a FIFO that no one writes to open at
-    // once, so it can be refused like any other file that is not regular.
-    Descriptor file(open_file(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.is_open())
-        return quenmark::unexpected(CommandError::io(errno));
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0)
-        return quenmark::unexpected(CommandError::io(errno));
-    if (S_ISDIR(status.st_mode))
-        return quenmark::unexpected(CommandError::io(EISDIR));
-    if (!S_ISREG(status.st_mode))
-        return quenmark::unexpected(CommandError::io(path + " is not a regular file"));
-
-    // Exactly the size the file has now, so no input can make the reader
-    // take more memory than the file's own size.
-    auto const size = static_cast<std::size_t>(status.st_size);
-    std::unique_ptr<char[]> bytes(new (std::nothrow) char[size + padding]);
-    if (!bytes)
-        return quenmark::unexpected(CommandError::io(ENOMEM));
-    std::size_t filled = 0;
-    for (;;) {
-        // One byte beyond the size shows a file that grew.
-        char beyond = 0;
-        bool const at_end = filled == size;
-        ssize_t const count = at_end ? read_some(file.get(), &beyond, 1)
-                                     : read_some(file.get(), bytes.get() + filled, size - filled);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return quenmark::unexpected(CommandError::io(errno));
-        }
-        if (count == 0 && at_end)
-            break;
-        if (count == 0 || at_end)
-            return quenmark::unexpected(CommandError::io(path + " changed while it was read"));
-        filled += static_cast<std::size_t>(count);
-    }
-    std::memset(bytes.get() + size, 0, padding);
-    if (!quenmark::is_valid_utf8({ bytes.get(), size }))
-        return quenmark::unexpected(CommandError::io(std::string(not_utf8_text)));
-
-    PaddedText text;
-    text.m_bytes = std::move(bytes);
-    text.m_size = size;
-    return text;
-}
-
-CommandResult<std::string> read_text(std::string const& path)
-{
-    auto padded = TRY(read_padded_text(path, /*padding=*/0));
-    std::string text(padded.view());
-    // The buffer may hold a secret (the key file); clear it before release.
-    padded.wipe();
-    return text;
-}
-
-void PaddedText::wipe()
-{
-    if (m_bytes)
-        quenmark::zero_secret(std::as_writable_bytes(std::span(m_bytes.get(), m_size)));
-}
-
-Descriptor::Descriptor(Descriptor&& other) noexcept
-    : m_descriptor(std::exchange(other.m_descriptor, -1))
-{
-}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept
-{
-    if (this != &other) {
-        if (is_open())
-            ::close(m_descriptor);
-        m_descriptor = std::exchange(other.m_descriptor, -1);
-    }
-    return *this;
-}
-
-Descriptor::~Descriptor()
-{
-    if (is_open())
-        ::close(m_descriptor);
-}
-
-bool Descriptor::close() { return ::close(std::exchange(m_descriptor, -1)) == 0; }
 
 CommandResult<TemporaryFile> TemporaryFile::create(std::string const& target, Content content)
 {
@@ -547,82 +388,6 @@ CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, st
     }
     sync_directory(parent_of(path));
     return CreateOutcome::Created;
-}
-
-CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::string_view> paths)
-{
-    struct Held {
-        dev_t device;
-        ino_t inode;
-        Descriptor directory;
-    };
-    std::vector<Held> held;
-    for (auto const path : paths) {
-        Descriptor directory(open_file(directory_of(std::string(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        // Without the directory no file can exist there and every write will
-        // fail on its own, so there is nothing to guard.
-        if (!directory.is_open() && (errno == ENOENT || errno == ENOTDIR))
-            continue;
-        struct stat status {};
-        if (!directory.is_open() || ::fstat(directory.get(), &status) != 0)
-            return quenmark::unexpected(CommandError::io(errno));
-        bool const seen = std::any_of(held.begin(), held.end(), [&status](Held const& entry) {
-            return entry.device == status.st_dev && entry.inode == status.st_ino;
-        });
-        if (!seen)
-            held.push_back({ status.st_dev, status.st_ino, std::move(directory) });
-    }
-    std::sort(held.begin(), held.end(), [](Held const& left, Held const& right) {
-        return std::pair(left.device, left.inode) < std::pair(right.device, right.inode);
-    });
-
-    DirectoryLock lock;
-    for (auto& entry : held) {
-        while (::flock(entry.directory.get(), LOCK_EX) != 0) {
-            if (errno != EINTR)
-                return quenmark::unexpected(CommandError::io(errno));
-        }
-        lock.m_directories.push_back(std::move(entry.directory));
-    }
-    for (auto const path : paths)
-        remove_leftover_temporaries(std::string(path));
-    return lock;
-}
-
-void set_fault_hook(FaultHook hook) { fault_hook = hook; }
-
-CommandResult<DirectoryLock> lock_data_files(CommandContext const& context)
-{
-    return DirectoryLock::acquire({ context.state_path, context.key_path, context.audit_path });
-}
-
-namespace {
-
-// Whether two paths name the same file: the same file on disk when both
-// exist, otherwise the same path once made absolute and normal.
-bool same_file(std::string const& first, std::string const& second)
-{
-    struct stat first_status {};
-    struct stat second_status {};
-    if (::stat(first.c_str(), &first_status) == 0 && ::stat(second.c_str(), &second_status) == 0)
-        return first_status.st_dev == second_status.st_dev && first_status.st_ino == second_status.st_ino;
-    std::error_code first_error;
-    std::error_code second_error;
-    auto const first_path = std::filesystem::weakly_canonical(first, first_error);
-    auto const second_path = std::filesystem::weakly_canonical(second, second_error);
-    return !first_error && !second_error && first_path == second_path;
-}
-
-} // namespace
-
-CommandResult<void> refuse_data_file_as_output(CommandContext const& context, std::string const& output)
-{
-    for (std::string const* data_file : { &context.state_path, &context.key_path, &context.audit_path }) {
-        if (same_file(output, *data_file))
-            return quenmark::unexpected(
-                CommandError::message("--output must not be the state, key or audit file: " + output));
-    }
-    return {};
 }
 
 } // namespace corvellactl

@@ -1,0 +1,64 @@
+#pragma once
+
+// Reading the data files whole, and telling whoever shows progress how the
+// work on a big one advances.
+
+#include "context.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace corvellactl {
+
+// Whether the path's metadata can be read: how the data files tell a file
+// that exists from one that does not.
+bool path_exists(std::string const& path);
+
+// Told how the work on a data file advances, so that the command layer can
+// show it; the store knows nothing of how it is shown. started() comes once
+// the file is open, with its size in bytes, before a byte is read; then
+// advanced() every so often, with the records done and the bytes of input
+// behind them; and finished() once the work has ended, well or not.
+class Progress {
+public:
+    virtual void started(std::size_t bytes) = 0;
+    virtual void advanced(std::size_t done, std::size_t bytes) = 0;
+    virtual void finished() = 0;
+
+protected:
+    ~Progress() = default;
+};
+
+// A whole file's bytes followed by zeroed padding, so a JSON reader may read
+// past the end without a copy.
+class PaddedText {
+public:
+    char const* data() const { return m_bytes.get(); }
+    std::size_t size() const { return m_size; }
+    std::string_view view() const { return { m_bytes.get(), m_size }; }
+    // Overwrites the bytes with zeros.
+    void wipe();
+
+private:
+    friend CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
+                                                      Progress* progress);
+    std::unique_ptr<char[]> m_bytes;
+    std::size_t m_size { 0 };
+};
+
+// Reads a whole file that must hold UTF-8 text. Only a regular file is
+// read: a directory is Io "Is a directory", and a FIFO, a device or a socket
+// is Io "<path> is not a regular file", refused before a byte is read (the
+// open cannot block, so a FIFO without a writer cannot hang the command).
+// The file is read by the size it has when opened, so memory stays in
+// proportion to it; a file that grows or shrinks meanwhile is Io "<path>
+// changed while it was read". Failing to open or read it and bytes that are
+// not UTF-8 are Io errors. A progress is told started() before the bytes are
+// read, and finished() when reading them fails; the rest is the caller's.
+[[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
+                                                         Progress* progress = nullptr);
+[[nodiscard]] CommandResult<std::string> read_text(std::string const& path);
+
+} // namespace corvellactl

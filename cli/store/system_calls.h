@@ -1,0 +1,45 @@
+#pragma once
+
+// What the file layer's jobs share: the owner of an open descriptor, and the
+// system calls on the data files, each of which a test can make fail through
+// the seam of fault_injection.h.
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+namespace corvellactl {
+
+// Owns an open file descriptor and closes it when it goes out of scope.
+class Descriptor {
+public:
+    // Takes the result of an open() call; a negative value holds nothing.
+    explicit Descriptor(int descriptor = -1) : m_descriptor(descriptor) { }
+    Descriptor(Descriptor&& other) noexcept;
+    Descriptor& operator=(Descriptor&& other) noexcept;
+    Descriptor(Descriptor const&) = delete;
+    Descriptor& operator=(Descriptor const&) = delete;
+    ~Descriptor();
+
+    bool is_open() const { return m_descriptor >= 0; }
+    int get() const { return m_descriptor; }
+    // Closes now and reports the result, which carries delayed write errors;
+    // errno tells why on failure.
+    [[nodiscard]] bool close();
+
+private:
+    int m_descriptor;
+};
+
+// The system calls that go through the test seam; each fails as the real
+// call would, with -1 and errno. make_temporary() is mkostemp() on the
+// pattern, flush_to_disk() is fsync().
+int open_file(char const* path, int flags, mode_t mode = 0);
+int make_temporary(std::string& pattern);
+ssize_t read_some(int descriptor, char* buffer, std::size_t size);
+ssize_t write_some(int descriptor, char const* bytes, std::size_t size);
+int flush_to_disk(int descriptor);
+int rename_file(char const* from, char const* to);
+int link_file(char const* existing, char const* name);
+
+} // namespace corvellactl
