@@ -8,7 +8,8 @@
 _corvellactl_subcommands()
 {
     case $1 in
-        "") echo "assessment assign attempt certify verify revoke audit report doctor key credential" ;;
+        "") echo "assessment assign attempt certify verify revoke batch audit report doctor key credential" ;;
+        batch) echo "assign attempt certify" ;;
         assessment) echo "create publish list inspect" ;;
         audit) echo "verify checkpoint" ;;
         report) echo "readiness" ;;
@@ -31,6 +32,8 @@ _corvellactl_options()
         "audit checkpoint") echo "--output" ;;
         "credential export") echo "--certificate-id --output" ;;
         "credential verify") echo "--at" ;;
+        "batch assign") echo "--assessment-id --reason --due-in-days" ;;
+        "batch certify") echo "--validity-days" ;;
     esac
 }
 
@@ -40,7 +43,7 @@ _corvellactl_positionals()
 {
     case $1 in
         "assessment publish" | "assessment inspect") echo "ID" ;;
-        "credential verify") echo "FILE" ;;
+        "credential verify" | "batch assign" | "batch attempt" | "batch certify") echo "FILE" ;;
     esac
 }
 
@@ -52,7 +55,8 @@ _corvellactl_global_flags="--json"
 _corvellactl_flags()
 {
     case $1 in
-        *) ;;
+        "batch assign" | "batch attempt") echo "--dry-run" ;;
+        "batch certify") echo "--pending --dry-run" ;;
     esac
 }
 
@@ -82,7 +86,7 @@ _corvellactl_value()
             ;;
         --reason)
             # Only assign's reasons are fixed; revoke's is free text.
-            if [[ $path == assign ]]; then
+            if [[ $path == assign || $path == "batch assign" ]]; then
                 COMPREPLY=($(compgen -W "role-requirement manual-assignment compliance-control security-remediation" -- "$cur"))
             fi
             ;;
