@@ -121,7 +121,8 @@ void append_csv_row(std::string& out, std::span<std::string const> fields)
         if (index > 0)
             out.push_back(',');
         std::string const& field = fields[index];
-        bool const quoted = field.find_first_of(",\"\r\n") != std::string::npos || (fields.size() == 1 && field.empty());
+        bool const quoted = field.find_first_of(",\"\r\n") != std::string::npos || (fields.size() == 1 && field.empty())
+            || field.starts_with(byte_order_mark);
         if (!quoted) {
             out.append(field);
             continue;

@@ -41,8 +41,9 @@ struct CsvFault {
 [[nodiscard]] quenmark::Expected<std::vector<CsvRow>, CsvFault> read_csv(std::string_view text);
 
 // Appends one row, LF-terminated, quoting the fields that need it: those
-// with a comma, a quote, a line break, and the one field of a row that is
-// empty (which would otherwise be a blank line).
+// with a comma, a quote, a line break, one that starts with a byte-order mark
+// (which would otherwise be skipped at the start of a text), and the one
+// field of a row that is empty (which would otherwise be a blank line).
 void append_csv_row(std::string& out, std::span<std::string const> fields);
 
 } // namespace corvellactl

@@ -42,6 +42,11 @@ constexpr char const* state_file = "corvella-state.json";
 constexpr char const* key_file = "corvella-signing-key.hex";
 constexpr char const* audit_file = "corvella-audit.json";
 constexpr char const* questions_file = "questions.json";
+constexpr char const* cohort_file = "cohort.csv";
+constexpr char const* answers_file = "answers.csv";
+constexpr char const* completions_file = "completions.csv";
+// The files beside the data files that the commands read.
+constexpr char const* input_files[] = { questions_file, cohort_file, answers_file, completions_file };
 
 struct Outcome {
     std::string out;
@@ -135,6 +140,11 @@ void make_base(Base& base)
         = word_after(run(path, { "assign", "--assessment-id", base.assessment }).out, "created assignment ");
     ASSERT_FALSE(base.certificate.empty());
     ASSERT_FALSE(base.open_assignment.empty());
+    test_support::write_file(path / cohort_file, "principal_id,due_in_days\nnew,3\n,\nnew,-1\n");
+    test_support::write_file(path / answers_file,
+                             "assignment_id,answers\n" + base.open_assignment + ",\"1,0\"\n" + base.open_assignment
+                                 + ",\"0,1\"\n");
+    test_support::write_file(path / completions_file, "completion_id\n" + base.completion + "\n" + base.completion + "\n");
 }
 
 struct Scenario {
@@ -161,15 +171,21 @@ std::vector<Scenario> scenarios(Base const& base)
         { "verify, invalid", { "verify", "--certificate-id", base.certificate, "--at", "2999-01-01T00:00:00Z" }, {}, 1 },
         { "revoke", { "revoke", "--certificate-id", base.certificate, "--reason", "issued in error" }, {}, 1 },
         { "audit verify, first key", { "audit", "verify" }, { key_file, audit_file } },
+        { "batch assign",
+          { "batch", "assign", "--assessment-id", base.assessment, (base.directory / cohort_file).string() }, {}, 3 },
+        { "batch attempt", { "batch", "attempt", (base.directory / answers_file).string() }, {}, 3 },
+        { "batch certify", { "batch", "certify", (base.directory / completions_file).string() }, {}, 2 },
     };
 }
 
 void copy_base(Base const& base, Scenario const& scenario, std::filesystem::path const& to)
 {
-    for (auto const* name : { state_file, key_file, audit_file, questions_file }) {
+    for (auto const* name : { state_file, key_file, audit_file }) {
         if (std::find(scenario.without.begin(), scenario.without.end(), name) == scenario.without.end())
             std::filesystem::copy_file(base.directory / name, to / name);
     }
+    for (auto const* name : input_files)
+        std::filesystem::copy_file(base.directory / name, to / name);
 }
 
 // Checks what a run left: every file readable and nothing beside them; a
@@ -178,7 +194,8 @@ void copy_base(Base const& base, Scenario const& scenario, std::filesystem::path
 void check_run(Scenario const& scenario, Files const& before, std::filesystem::path const& directory,
                Outcome const& outcome)
 {
-    Names allowed { audit_file, key_file, questions_file, state_file };
+    Names allowed { audit_file, key_file, state_file };
+    allowed.insert(allowed.end(), std::begin(input_files), std::end(input_files));
     for (auto const& name : test_support::entries(directory))
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end()) << "left behind: " << name;
 
@@ -232,7 +249,8 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
     auto const has = [](auto const& list, std::string const& id, auto id_of) {
         return std::any_of(list.begin(), list.end(), [&](auto const& record) { return id_of(record) == id; });
     };
-    auto const& out = outcome.out;
+    std::istringstream lines(outcome.out);
+    for (std::string out; std::getline(lines, out);) {
     if (auto const id = word_after(out, "created assessment "); !id.empty()) {
         EXPECT_TRUE(has(store->assessments, id, [](auto const& record) { return record.id.to_string(); }));
     }
@@ -259,6 +277,7 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
     }
     if (verify_reported) {
         EXPECT_TRUE(audited("training.certificate.verification_failed", word_after(out, "INVALID \u2014 certificate ")));
+    }
     }
 }
 
@@ -341,8 +360,10 @@ TEST(FaultSweep, ADataFileReplacedByADirectoryBeforeTheRenames)
             before.erase(replaced);
             auto after = data_files(directory.path());
             EXPECT_TRUE(after == before);
-            EXPECT_EQ(test_support::entries(directory.path()),
-                      (Names { audit_file, key_file, state_file, questions_file }));
+            Names expected { audit_file, key_file, state_file };
+            expected.insert(expected.end(), std::begin(input_files), std::end(input_files));
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(test_support::entries(directory.path()), expected);
         }
     }
 }

@@ -5,10 +5,11 @@
   reliability.py concurrency --binary PATH [--rounds N] [--processes N] [--seed S]
 
 crash: builds a state of --records assignments, then runs --runs mutating
-commands (assign, attempt, certify), each killed with SIGKILL at a random
-moment of its expected run time. Afterwards every file parses, `audit verify`
-and `doctor` pass, every record whose success line was printed before the
-kill is stored, the audit chain holds an event for each of them, and after
+commands (assign, attempt, certify and their batch forms), each killed with
+SIGKILL at a random moment of its expected run time. After each batch, the
+state holds all of its rows or none. Afterwards every file parses, `audit
+verify` and `doctor` pass, every record whose success line was printed before
+the kill is stored, the audit chain holds an event for each of them, and after
 one clean command no file but the three data files remains.
 
 concurrency: --rounds rounds of --processes processes started together, half
@@ -74,7 +75,12 @@ class Workspace:
             return json.load(file)
 
     def stray_files(self):
-        return sorted(set(os.listdir(self.directory)) - DATA_FILES - {"questions.json"})
+        return sorted(set(os.listdir(self.directory)) - DATA_FILES - {"questions.json", "batch.csv"})
+
+    def write_batch(self, header, rows):
+        with open(os.path.join(self.directory, "batch.csv"), "w", encoding="utf-8") as file:
+            file.write(header + "\n" + "".join('%s,"%s"\n' % row if isinstance(row, tuple) else row + "\n"
+                                               for row in rows))
 
 
 # What success lines announce: (kind, id).
@@ -153,21 +159,49 @@ def crash(arguments):
         work.run("assign", "--assessment-id", assessment)
         typical = time.perf_counter() - started
         killed = 0
+        batches = 0
         for _ in range(arguments.runs):
             choice = rng.random()
-            if choice < 0.4 or not open_assignments:
+            # A batch's rows, and how to count in a state what they add.
+            batch = None
+            if choice < 0.3 or not open_assignments:
                 args = ("assign", "--assessment-id", assessment)
-            elif choice < 0.85 or not completions:
+            elif choice < 0.6 or not completions:
                 args = ("attempt", "--assignment-id", rng.choice(open_assignments), "--answers",
                         PASSING if rng.random() < 0.5 else FAILING)
-            else:
+            elif choice < 0.7:
                 args = ("certify", "--completion-id", rng.choice(completions))
+            elif choice < 0.8:
+                principals = ["%08x-0000-4000-8000-%012x" % (rng.getrandbits(32), rng.getrandbits(48))
+                              for _ in range(rng.randint(1, 5))]
+                work.write_batch("principal_id", principals)
+                args = ("batch", "assign", "--assessment-id", assessment, "batch.csv")
+                batch = (len(principals), lambda state, principals=set(principals): sum(
+                    1 for record in state.get("assignments", []) if record["principal_id"] in principals))
+            elif choice < 0.9:
+                rows = rng.sample(open_assignments, min(len(open_assignments), rng.randint(1, 5)))
+                work.write_batch("assignment_id,answers", [(ident, FAILING) for ident in rows])
+                args = ("batch", "attempt", "batch.csv")
+                batch = (len(rows), lambda state, rows=set(rows): sum(
+                    1 for record in state.get("attempts", []) if record["assignment_id"] in rows))
+            else:
+                rows = [rng.choice(completions) for _ in range(rng.randint(1, 5))]
+                work.write_batch("completion_id", rows)
+                args = ("batch", "certify", "batch.csv")
+                batch = (len(rows), lambda state, rows=set(rows): sum(
+                    1 for record in state.get("certificates", []) if record["payload"]["completion_record_id"] in rows))
+            before = batch[1](work.state()) if batch else 0
             process = work.start(*args)
-            time.sleep(rng.uniform(0, typical * 1.5))
+            time.sleep(rng.uniform(0, typical * (3 if batch else 1.5)))
             if process.poll() is None:
                 process.send_signal(signal.SIGKILL)
                 killed += 1
             stdout, _ = process.communicate()
+            if batch:
+                batches += 1
+                added = batch[1](work.state()) - before
+                if added not in (0, batch[0]):
+                    raise Failure("a batch of %d rows stored %d of them: %s" % (batch[0], added, " ".join(args)))
             for kind, ident in announced(stdout):
                 expected.append((kind, ident))
                 if kind == "assignment":
@@ -187,9 +221,10 @@ def crash(arguments):
         stray = work.stray_files()
         if stray:
             raise Failure("files left behind after a clean command: %s" % stray)
-        print("crash: %d runs, %d killed, %d announced records all stored (%d assignments, %d attempts, "
-              "%d completions, %d certificates), chain verifies, no file left behind"
-              % (arguments.runs, killed, len(expected), len(stored["assignment"]), len(stored["attempt"]),
+        print("crash: %d runs (%d batches), %d killed, %d announced records all stored (%d assignments, "
+              "%d attempts, %d completions, %d certificates), every batch stored whole or not at all, chain "
+              "verifies, no file left behind"
+              % (arguments.runs, batches, killed, len(expected), len(stored["assignment"]), len(stored["attempt"]),
                  len(stored["completion"]), len(stored["certificate"])))
         return 0
     finally:
