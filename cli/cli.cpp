@@ -1,7 +1,7 @@
 #include "cli.h"
 
 #include "commands/commands.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <CLI/CLI.hpp>
 

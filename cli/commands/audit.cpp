@@ -5,15 +5,20 @@
 #include "store/files.h"
 #include "store/key_file.h"
 
-#include "quenmark/checkpoint.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/checkpoint.h"
+#include "quenmark/text/text.h"
 
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace corvellactl {
 namespace {
+
+// The tool's name for its audit log: each signing key's checkpoints have the
+// origin this prefix and the key give.
+constexpr std::string_view origin_prefix = "corvellactl-audit/";
 
 std::string verified_line(std::uint64_t count)
 {
@@ -35,7 +40,7 @@ CommandResult<void> run_audit_verify(CommandContext const& context, AuditVerifyA
     auto const note = TRY(read_text(*args.checkpoint));
     // Only the chain's entry at the note's size is needed; the size is known
     // from the note's text before its signature is checked.
-    auto const claimed = quenmark::open_checkpoint(note, key.verifying_key());
+    auto const claimed = quenmark::open_checkpoint(note, origin_prefix, key.verifying_key());
     std::optional<std::size_t> marked_position;
     if (claimed && claimed->size > 0)
         marked_position = static_cast<std::size_t>(claimed->size - 1);
@@ -56,7 +61,7 @@ CommandResult<void> run_audit_checkpoint(CommandContext const& context, AuditChe
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_file_marking(context.audit_path, key.verifying_key()));
-    auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
+    auto const checkpoint = quenmark::checkpoint_at(origin_prefix, chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
     if (!args.output)
         return print(note);

@@ -10,7 +10,7 @@
 
 #include "corvella/certificate.h"
 #include "corvella/ids/ids.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <string>
 #include <utility>

@@ -5,7 +5,7 @@
 
 #include "corvella/enums.h"
 #include "corvella/records.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <cstdint>
 #include <string>

@@ -3,9 +3,9 @@
 #include "progress.h"
 #include "store/files.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/json/value.h"
+#include "quenmark/json/read.h"
 
 #include <optional>
 #include <span>

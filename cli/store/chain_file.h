@@ -5,9 +5,9 @@
 #include "context.h"
 #include "store/files.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,8 +2,8 @@
 
 #include "store/fault_injection.h"
 
-#include "quenmark/signing.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/text/text.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 #include "progress.h"
 #include "store/files.h"
 
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/value.h"
+#include "quenmark/json/read.h"
 
 #include <algorithm>
 #include <array>
