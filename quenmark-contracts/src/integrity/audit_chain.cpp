@@ -1,7 +1,6 @@
 #include "quenmark/integrity/audit_chain.h"
 
 #include "quenmark/json/read.h"
-#include "quenmark/json/value.h"
 #include "quenmark/text/text.h"
 
 #include "integrity/parallel.h"

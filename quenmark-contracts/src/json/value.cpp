@@ -7,7 +7,6 @@
 
 #include "json/strings.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
