@@ -1,11 +1,12 @@
 // Microbenchmarks of the audit chain: linking and signing one event, and
 // verifying a chain of 1,000 entries.
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "corvella/ids/ids.h"
+#include "quenmark/ids/uuid.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
-#include "quenmark/uuid.h"
 
 #include <benchmark/benchmark.h>
 
@@ -31,7 +32,7 @@ quenmark::AuditEvent sample_event(std::int64_t second)
     quenmark::Target target;
     target.target_type = "training_assignment";
     target.target_id = quenmark::Uuid::mint().to_string();
-    auto event = quenmark::build_audit_event(quenmark::corvella_product_id(), actor, target,
+    auto event = quenmark::build_audit_event(corvella::product_id(), actor, target,
                                              "training.assignment.created", quenmark::AuditResult::Success,
                                              quenmark::AuditCategory::Policy,
                                              quenmark::Timestamp::from_unix_seconds(1'765'000'000 + second));

@@ -22,6 +22,7 @@
 // so every lookup by linear search scans the whole list.
 
 #include "bench_support.h"
+#include "chain_text.h"
 
 #include "store/state.h"
 
@@ -29,10 +30,10 @@
 #include "corvella/certificate.h"
 #include "corvella/grading.h"
 #include "corvella/records.h"
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
 #include "quenmark/expected.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
 #include <array>
@@ -274,7 +275,7 @@ quenmark::AuditEvent training_event(std::string_view action, std::string_view ta
 {
     quenmark::Actor actor { quenmark::ActorType::User, std::move(actor_id), std::nullopt };
     quenmark::Target target { std::string(target_type), std::move(target_id) };
-    auto event = quenmark::build_audit_event(quenmark::corvella_product_id(), std::move(actor), std::move(target),
+    auto event = quenmark::build_audit_event(corvella::product_id(), std::move(actor), std::move(target),
                                              std::string(action), result, category, occurred_at);
     event.tenant_id = tenant_id.uuid();
     event.workspace_id = workspace_id.uuid();
@@ -378,13 +379,11 @@ int main(int argc, char** argv)
     if (!corvella_bench::write_whole_file(directory + "/corvella-state.json", text))
         return fail(program, "cannot write the state file");
     text.clear();
-    quenmark::write_chain(*entries, text);
+    test_support::write_chain(*entries, text);
     if (!corvella_bench::write_whole_file(directory + "/corvella-audit.json", text))
         return fail(program, "cannot write the audit chain file");
-    std::string seed = key.seed_hex();
     std::string const key_path = directory + "/corvella-signing-key.hex";
-    bool const key_written = corvella_bench::write_whole_file(key_path, seed);
-    quenmark::zero_secret(seed);
+    bool const key_written = corvella_bench::write_whole_file(key_path, key.seed_text().text());
     if (!key_written || ::chmod(key_path.c_str(), 0600) != 0)
         return fail(program, "cannot write the signing key file");
 

@@ -10,7 +10,7 @@
 #include "store/state.h"
 
 #include "corvella/certificate.h"
-#include "quenmark/audit_chain.h"
+#include "quenmark/integrity/audit_chain.h"
 
 #include "test_support.h"
 

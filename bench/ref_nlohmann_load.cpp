@@ -15,7 +15,7 @@
 #include "store/state.h"
 
 #include "corvella/enums.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
 #include <nlohmann/json.hpp>

@@ -11,9 +11,9 @@
 
 #include "bench_support.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 
 #include <sodium.h>
 

@@ -1,6 +1,6 @@
 #include "cli.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <CLI/CLI.hpp>
 

@@ -4,7 +4,7 @@
 // error type every handler returns.
 
 #include "corvella/errors.h"
-#include "quenmark/contract_error.h"
+#include "quenmark/errors/contract_error.h"
 #include "quenmark/expected.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "output.h"
 
-#include "quenmark/json.h"
+#include "quenmark/json/value.h"
 
 #include <cerrno>
 #include <cstdio>

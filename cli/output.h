@@ -5,7 +5,7 @@
 
 #include "context.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "progress.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <cerrno>
 #include <charconv>

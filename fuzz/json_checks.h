@@ -6,11 +6,11 @@
 
 #include "fuzz_support.h"
 
+#include "json/syntax.h"
 #include "json_agreement.h"
-#include "json_syntax.h"
 
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
 
 #include <algorithm>
 #include <charconv>

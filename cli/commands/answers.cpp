@@ -1,6 +1,6 @@
 #include "commands/answers.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <charconv>
 #include <system_error>

@@ -9,8 +9,8 @@
 #include "corvella/assessment.h"
 #include "corvella/enums.h"
 #include "corvella/ids/ids.h"
-#include "quenmark/json_read.h"
-#include "quenmark/text.h"
+#include "quenmark/json/read.h"
+#include "quenmark/text/text.h"
 
 #include <limits>
 #include <memory>

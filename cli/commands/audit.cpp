@@ -7,8 +7,8 @@
 #include "store/replace.h"
 #include "store/key_file.h"
 
-#include "quenmark/checkpoint.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/checkpoint.h"
+#include "quenmark/text/text.h"
 
 #include <memory>
 #include <cstddef>
@@ -17,6 +17,10 @@
 
 namespace corvellactl {
 namespace {
+
+// The tool's name for its audit log: each signing key's checkpoints have the
+// origin this prefix and the key give.
+constexpr std::string_view origin_prefix = "corvellactl-audit/";
 
 void add_verified(Results& results, std::uint64_t count)
 {
@@ -69,7 +73,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
     auto const note = TRY(read_text(*m_checkpoint));
     // Only the chain's entry at the note's size is needed; the size is known
     // from the note's text before its signature is checked.
-    auto const claimed = quenmark::open_checkpoint(note, key.verifying_key());
+    auto const claimed = quenmark::open_checkpoint(note, origin_prefix, key.verifying_key());
     std::optional<std::size_t> marked_position;
     if (claimed && claimed->size > 0)
         marked_position = static_cast<std::size_t>(claimed->size - 1);
@@ -95,7 +99,7 @@ CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_marking_with_progress(context.audit_path, key.verifying_key()));
-    auto const checkpoint = quenmark::checkpoint_at(chain.entries, chain.last, key.verifying_key());
+    auto const checkpoint = quenmark::checkpoint_at(origin_prefix, chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
     Results results(context.format);
     auto const described = [&](JsonObject& object) {

@@ -18,7 +18,7 @@
 #include "store/records.h"
 
 #include "corvella/ids/ids.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <algorithm>
 #include <charconv>

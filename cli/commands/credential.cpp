@@ -9,10 +9,10 @@
 
 #include "corvella/credential.h"
 #include "corvella/ids/ids.h"
-#include "quenmark/encoding.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
+#include "quenmark/text/text.h"
 
 #include <memory>
 #include <optional>

@@ -2,8 +2,8 @@
 #include "output.h"
 #include "store/key_file.h"
 
-#include "quenmark/encoding.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/text/text.h"
 
 #include <memory>
 #include <string>

@@ -14,8 +14,8 @@
 #include "corvella/enums.h"
 #include "corvella/lifecycle.h"
 #include "corvella/records.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "commands/questions.h"
 
-#include "quenmark/json_read.h"
+#include "quenmark/json/read.h"
 
 #include <utility>
 

@@ -6,7 +6,7 @@
 #include "corvella/certificate.h"
 #include "corvella/enums.h"
 #include "corvella/records.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <cstdint>
 #include <memory>

@@ -12,7 +12,7 @@ quenmark::AuditEvent build_training_event(TrainingEventSpec spec)
         actor.actor_id = spec.learner->to_string();
     }
     auto event = quenmark::build_audit_event(
-        quenmark::corvella_product_id(), std::move(actor),
+        corvella::product_id(), std::move(actor),
         quenmark::Target { .target_type = std::string(spec.target_type), .target_id = std::move(spec.target_id) },
         std::string(spec.action), spec.result, spec.category, spec.occurred_at);
     event.tenant_id = spec.tenant_id.uuid();

@@ -4,7 +4,7 @@
 // the tenant and workspace of the record they are about.
 
 #include "corvella/ids/ids.h"
-#include "quenmark/audit_event.h"
+#include "quenmark/integrity/audit_event.h"
 #include "quenmark/time/timestamp.h"
 
 #include <optional>

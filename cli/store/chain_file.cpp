@@ -1,8 +1,8 @@
 #include "store/chain_file.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/json/value.h"
+#include "quenmark/json/read.h"
 
 #include <optional>
 #include <span>

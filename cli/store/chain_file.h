@@ -6,9 +6,9 @@
 #include "store/read.h"
 #include "store/replace.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "store/files.h"
 
-#include "quenmark/signing.h"
+#include "quenmark/integrity/signing.h"
 
 #include <string>
 #include <utility>
@@ -12,25 +12,13 @@ namespace {
 
 constexpr mode_t owner_only = 0600;
 
-// Zeroes a secret text when it goes out of scope.
-class WipedText {
-public:
-    explicit WipedText(std::string text) : m_text(std::move(text)) { }
-    WipedText(WipedText const&) = delete;
-    WipedText& operator=(WipedText const&) = delete;
-    ~WipedText() { quenmark::zero_secret(m_text); }
-    std::string const& text() const { return m_text; }
-
-private:
-    std::string m_text;
-};
-
 } // namespace
 
 CommandResult<quenmark::SigningKey> load_key(std::string const& path)
 {
-    WipedText const text(TRY(read_text(path)));
-    auto key = quenmark::SigningKey::from_hex(text.text());
+    auto text = TRY(read_padded_text(path, /*padding=*/0));
+    auto key = quenmark::SigningKey::from_hex(text.view());
+    text.wipe();
     if (!key)
         return quenmark::unexpected(CommandError::message("signing key file " + path + " is not valid hex"));
     return std::move(*key);
@@ -42,7 +30,7 @@ CommandResult<quenmark::SigningKey> load_or_create_key(std::string const& path)
         return load_key(path);
 
     auto key = quenmark::SigningKey::generate();
-    WipedText const seed(key.seed_hex());
+    auto const seed = key.seed_text();
     auto const outcome = TRY(create_file_exclusively(path, seed.text(), owner_only));
     if (outcome == CreateOutcome::AlreadyExists)
         return load_key(path);

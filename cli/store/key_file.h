@@ -4,7 +4,7 @@
 
 #include "context.h"
 
-#include "quenmark/signing.h"
+#include "quenmark/integrity/signing.h"
 
 #include <string>
 

@@ -2,8 +2,8 @@
 
 #include "store/system_calls.h"
 
-#include "quenmark/signing.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/text/text.h"
 
 #include <cerrno>
 #include <cstring>

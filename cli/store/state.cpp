@@ -1,7 +1,7 @@
 #include "store/state.h"
 
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/value.h"
+#include "quenmark/json/read.h"
 
 #include <algorithm>
 #include <array>

@@ -1,11 +1,13 @@
 #include "store/chain_file.h"
 
 #include "chain_reference.h"
+#include "chain_text.h"
 #include "scratch_files.h"
 #include "test_support.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
+#include "corvella/ids/ids.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +33,7 @@ quenmark::AuditEvent fixed_event(std::string action, std::string_view event_id)
     actor.actor_id = "learner";
     quenmark::Target target;
     target.target_type = "assessment";
-    auto event = quenmark::build_audit_event(quenmark::corvella_product_id(), std::move(actor), std::move(target),
+    auto event = quenmark::build_audit_event(corvella::product_id(), std::move(actor), std::move(target),
                                              std::move(action), quenmark::AuditResult::Success,
                                              quenmark::AuditCategory::Configuration,
                                              quenmark::Timestamp::from_unix_seconds(1'800'000'000));
@@ -121,7 +123,7 @@ void plain_append(std::filesystem::path const& path, quenmark::AuditEvent event)
     ASSERT_TRUE(has_value(entry));
     entries->push_back(std::move(*entry));
     std::string text;
-    quenmark::write_chain(*entries, text);
+    test_support::write_chain(*entries, text);
     test_support::write_file(path, text);
 }
 

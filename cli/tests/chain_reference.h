@@ -6,9 +6,9 @@
 
 #include "store/chain_file.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 
 #include <string>
 #include <utility>

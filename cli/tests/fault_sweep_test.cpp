@@ -16,7 +16,7 @@
 #include "scratch_files.h"
 #include "test_support.h"
 
-#include "quenmark/audit_chain.h"
+#include "quenmark/integrity/audit_chain.h"
 
 #include <gtest/gtest.h>
 

@@ -5,15 +5,16 @@
 
 #include "store/state.h"
 
+#include "chain_text.h"
 #include "test_support.h"
 
 #include "corvella/assessment.h"
 #include "corvella/certificate.h"
 #include "corvella/enums.h"
 #include "corvella/records.h"
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/json_read.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/json/read.h"
 
 #include <gtest/gtest.h>
 
@@ -302,7 +303,7 @@ std::string written(corvellactl::Store const& store)
 std::string written(std::vector<quenmark::SignedAuditEvent> const& entries)
 {
     std::string text;
-    quenmark::write_chain(entries, text);
+    test_support::write_chain(entries, text);
     return text;
 }
 
@@ -451,6 +452,7 @@ TEST(RoundTrip, InstantsBeforeYearZeroAreRefusedInEveryTimestampMember)
     certificate.payload.expires_at = next();
     store.certificates.push_back(certificate);
     std::vector<quenmark::SignedAuditEvent> chain(1);
+    chain[0].event.product_id = corvella::product_id();
     chain[0].event.occurred_at = next();
     chain[0].event.received_at = next();
     chain[0].event.redaction_markers.push_back({ "field", quenmark::RedactionReason::Secret, std::nullopt, next(),

@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 #include "corvella/ids/ids.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/read.h"
 
 #include <gtest/gtest.h>
 

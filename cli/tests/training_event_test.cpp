@@ -28,7 +28,7 @@ TEST(TrainingEvent, ALearnerActsAsAUserAndWithoutOneTheActorIsUnknown)
     EXPECT_EQ(acted.result, quenmark::AuditResult::Success);
     EXPECT_EQ(acted.category, quenmark::AuditCategory::Policy);
     EXPECT_EQ(acted.occurred_at, at);
-    EXPECT_EQ(acted.product_id, quenmark::corvella_product_id());
+    EXPECT_EQ(acted.product_id, corvella::product_id());
     EXPECT_EQ(acted.tenant_id, tenant.uuid());
     EXPECT_EQ(acted.workspace_id, workspace.uuid());
 

@@ -1,7 +1,7 @@
 #include "corvella/assessment.h"
 
 #include "identifier_json.h"
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <array>
 #include <unordered_set>

@@ -2,7 +2,7 @@
 
 #include "identifier_json.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <string_view>
 #include <utility>

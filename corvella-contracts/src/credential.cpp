@@ -1,8 +1,8 @@
 #include "corvella/credential.h"
 
-#include "quenmark/encoding.h"
-#include "quenmark/json_read.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
+#include "quenmark/text/text.h"
 
 #include <algorithm>
 #include <initializer_list>

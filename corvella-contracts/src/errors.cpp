@@ -1,6 +1,6 @@
 #include "corvella/errors.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 // UUID's text, for the member tables of the records that hold them.
 
 #include "corvella/ids/ids.h"
-#include "quenmark/json_binding.h"
+#include "quenmark/json/binding.h"
 
 namespace corvella {
 

@@ -4,8 +4,8 @@
 
 #include "corvella/credential.h"
 
-#include "quenmark/encoding.h"
-#include "quenmark/json_read.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
 
 #include "test_support.h"
 #include "training_fixtures.h"

@@ -5,9 +5,9 @@
 
 #include "corvella/assessment.h"
 #include "corvella/ids/ids.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
 #include "quenmark/time/timestamp.h"
 
 #include <gtest/gtest.h>

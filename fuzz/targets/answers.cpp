@@ -8,7 +8,7 @@
 
 #include "commands/answers.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <algorithm>
 #include <cstddef>

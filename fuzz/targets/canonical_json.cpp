@@ -10,9 +10,9 @@
 
 #include "json_checks.h"
 
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
-#include "quenmark/text.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
+#include "quenmark/text/text.h"
 
 #include <simdjson.h>
 

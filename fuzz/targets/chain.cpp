@@ -5,11 +5,13 @@
 // verifies still verifies once an event is appended and the file rewritten.
 // The key is the one the golden chain was signed with, so its seeds verify.
 
+#include "chain_text.h"
 #include "json_checks.h"
 
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/signing.h"
+#include "corvella/ids/ids.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
 #include <array>
@@ -36,6 +38,7 @@ quenmark::AuditEvent appended_event()
 {
     quenmark::AuditEvent event;
     event.event_id.bytes.fill(0x5a);
+    event.product_id = corvella::product_id();
     event.actor.actor_type = quenmark::ActorType::User;
     event.actor.actor_id = "principal";
     event.target = { .target_type = "training_assignment", .target_id = "assignment" };
@@ -60,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     fuzz::require_json(text, "an accepted chain file is JSON");
 
     std::string written;
-    quenmark::write_chain(*entries, written);
+    test_support::write_chain(*entries, written);
     auto const reread = quenmark::parse_chain(written);
     fuzz::require(reread.has_value(), "a written chain file reads back");
     fuzz::require(*reread == *entries, "a written chain file reads back as the same entries");
     std::string rewritten;
-    quenmark::write_chain(*reread, rewritten);
+    test_support::write_chain(*reread, rewritten);
     fuzz::require(rewritten == written, "a chain file read back is written again byte for byte");
 
     for (auto const& entry : *entries) {
@@ -84,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto extended = *entries;
     extended.push_back(*next);
     std::string appended;
-    quenmark::write_chain(extended, appended);
+    test_support::write_chain(extended, appended);
     auto const appended_entries = quenmark::parse_chain(appended);
     fuzz::require(appended_entries.has_value() && *appended_entries == extended,
                   "a chain with an appended event reads back as written");

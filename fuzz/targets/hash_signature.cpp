@@ -5,9 +5,9 @@
 
 #include "fuzz_support.h"
 
-#include "quenmark/content_hash.h"
-#include "quenmark/contract_error.h"
-#include "quenmark/signing.h"
+#include "quenmark/errors/contract_error.h"
+#include "quenmark/integrity/content_hash.h"
+#include "quenmark/integrity/signing.h"
 
 #include <array>
 #include <cstddef>

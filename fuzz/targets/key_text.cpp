@@ -6,12 +6,13 @@
 
 #include "fuzz_support.h"
 
-#include "quenmark/signing.h"
-#include "quenmark/text.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/text/text.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace {
@@ -37,15 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto const key = quenmark::SigningKey::from_hex(text);
     if (key) {
         fuzz::require(quenmark::trim_white_space(text).size() == 64, "a key is read from 64 bytes between white space");
-        std::string seed = key->seed_hex();
-        fuzz::require(seed.size() == 64 && is_lowercase_hex(seed), "a key is written as 64 lowercase hex digits");
-        auto const reread = quenmark::SigningKey::from_hex(seed);
+        auto const seed = key->seed_text();
+        fuzz::require(seed.text().size() == 64 && is_lowercase_hex(seed.text()),
+                      "a key is written as 64 lowercase hex digits");
+        auto const reread = quenmark::SigningKey::from_hex(seed.text());
         fuzz::require(reread.has_value() && reread->verifying_key() == key->verifying_key(),
                       "a written key reads back as the same key");
-        std::string again = reread->seed_hex();
-        fuzz::require(again == seed, "a key read back is written again byte for byte");
-        quenmark::zero_secret(again);
-        quenmark::zero_secret(seed);
+        fuzz::require(reread->seed_text().text() == seed.text(), "a key read back is written again byte for byte");
     }
     if (!quenmark::is_valid_utf8(text))
         return 0;
@@ -62,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     }
     fuzz::require(same_outcome(key, quenmark::SigningKey::from_hex(upper)),
                   "the letter case of a key file's digits changes nothing");
-    quenmark::zero_secret(upper);
-    quenmark::zero_secret(padded);
+    quenmark::zero_secret(std::as_writable_bytes(std::span(upper)));
+    quenmark::zero_secret(std::as_writable_bytes(std::span(padded)));
     return 0;
 }

@@ -9,7 +9,7 @@
 #include "commands/questions.h"
 
 #include "corvella/assessment.h"
-#include "quenmark/json.h"
+#include "quenmark/json/value.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 
 #include "fuzz_support.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 #include "quenmark/time/timestamp.h"
 
 #include <cstddef>

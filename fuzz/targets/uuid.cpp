@@ -8,8 +8,8 @@
 
 #include "fuzz_support.h"
 
-#include "quenmark/contract_error.h"
-#include "quenmark/uuid.h"
+#include "quenmark/errors/contract_error.h"
+#include "quenmark/ids/uuid.h"
 
 #include <array>
 #include <cstddef>

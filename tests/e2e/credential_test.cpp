@@ -5,10 +5,10 @@
 
 #include "workflow_support.h"
 
-#include "quenmark/data_integrity.h"
-#include "quenmark/encoding.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/integrity/data_integrity.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>

@@ -5,15 +5,16 @@
 // unless the file format itself is meant to change. To write the files anew
 // after such a deliberate change: CORVELLA_GOLDEN_UPDATE=1 <this test>.
 
+#include "chain_text.h"
 #include "store/state.h"
 
 #include "corvella/assessment.h"
 #include "corvella/certificate.h"
 #include "corvella/records.h"
-#include "quenmark/audit_chain.h"
-#include "quenmark/audit_event.h"
-#include "quenmark/json.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/value.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,7 @@ std::vector<quenmark::AuditEvent> fixed_events()
 
     AuditEvent plain;
     plain.event_id = uuid(50);
+    plain.product_id = corvella::product_id();
     plain.tenant_id = uuid(11);
     plain.workspace_id = uuid(12);
     plain.actor = Actor { ActorType::User, std::string("operator"), std::nullopt };
@@ -302,7 +304,7 @@ TEST(Golden, ChainFileCanonicalBytesHashesAndSignatures)
     expect_golden("events.txt", lines);
 
     std::string text;
-    quenmark::write_chain(chain, text);
+    test_support::write_chain(chain, text);
     expect_golden("chain.json", text);
     auto const parsed = quenmark::parse_chain(text);
     ASSERT_TRUE(parsed) << parsed.error();
@@ -325,9 +327,10 @@ TEST(Golden, CanonicalBytesOfValues)
     auto const bytes = canonical_bytes(Value(std::move(outer)));
     ASSERT_TRUE(bytes);
     auto const key = fixed_key();
-    auto const signature = quenmark::sign_record(key, Value(std::string("x")));
-    ASSERT_TRUE(signature);
-    expect_golden("values.txt", *bytes + "\n" + hex(*bytes) + "\n" + signature->to_text() + "\n");
+    auto const signed_bytes = canonical_bytes(Value(std::string("x")));
+    ASSERT_TRUE(signed_bytes);
+    auto const signature = key.sign(std::string_view(*signed_bytes));
+    expect_golden("values.txt", *bytes + "\n" + hex(*bytes) + "\n" + signature.to_text() + "\n");
 }
 
 } // namespace

@@ -5,12 +5,12 @@
 // reader's syntax error worded and placed as the scanner words and places
 // it. Shared by the scanner's unit test and the fuzz target of the JSON
 // reader. Needs the platform library's private src/ folder on the include
-// path (json_syntax.h) and simdjson.
+// path (json/syntax.h) and simdjson.
 
-#include "json_syntax.h"
+#include "json/syntax.h"
 
 #include "quenmark/expected.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/read.h"
 
 #include <simdjson.h>
 

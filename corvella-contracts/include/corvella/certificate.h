@@ -9,11 +9,11 @@
 #include "corvella/errors.h"
 #include "corvella/ids/ids.h"
 #include "corvella/records.h"
-#include "quenmark/contract_error.h"
+#include "quenmark/errors/contract_error.h"
 #include "quenmark/expected.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
 #include "quenmark/time/timestamp.h"
 
 #include <cstdint>

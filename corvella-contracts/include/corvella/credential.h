@@ -9,11 +9,11 @@
 
 #include "corvella/assessment.h"
 #include "corvella/certificate.h"
-#include "quenmark/contract_error.h"
-#include "quenmark/data_integrity.h"
+#include "quenmark/errors/contract_error.h"
 #include "quenmark/expected.h"
-#include "quenmark/json.h"
-#include "quenmark/signing.h"
+#include "quenmark/integrity/data_integrity.h"
+#include "quenmark/integrity/signing.h"
+#include "quenmark/json/value.h"
 #include "quenmark/time/timestamp.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // The training records' enumerations. Each value has a stored name (its JSON
 // string) and, where commands print it, a display name.
 
-#include "quenmark/stored_name.h"
+#include "quenmark/json/stored_name.h"
 
 #include <array>
 #include <cstddef>

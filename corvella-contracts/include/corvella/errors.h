@@ -5,9 +5,9 @@
 
 #include "corvella/enums.h"
 #include "corvella/ids/ids.h"
-#include "quenmark/contract_error.h"
+#include "quenmark/errors/contract_error.h"
+#include "quenmark/ids/uuid.h"
 #include "quenmark/time/timestamp.h"
-#include "quenmark/uuid.h"
 
 #include <cstdint>
 #include <optional>

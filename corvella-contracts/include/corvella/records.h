@@ -8,8 +8,8 @@
 #include "corvella/errors.h"
 #include "corvella/ids/ids.h"
 #include "quenmark/expected.h"
-#include "quenmark/json.h"
-#include "quenmark/json_read.h"
+#include "quenmark/json/read.h"
+#include "quenmark/json/value.h"
 #include "quenmark/time/timestamp.h"
 
 #include <cstdint>

@@ -1,6 +1,19 @@
 #include "corvella/ids/ids.h"
 
+#include <utility>
+
 namespace corvella {
+
+quenmark::Slug product_id()
+{
+    static quenmark::Slug const product = [] {
+        auto slug = quenmark::Slug::parse("corvella");
+        if (!slug)
+            quenmark::fail_internal("the built-in product identifier is not a valid slug");
+        return std::move(*slug);
+    }();
+    return product;
+}
 
 bool is_new_word(std::string_view text)
 {

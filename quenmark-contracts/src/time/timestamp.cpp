@@ -1,6 +1,6 @@
 #include "quenmark/time/timestamp.h"
 
-#include "quenmark/text.h"
+#include "quenmark/text/text.h"
 
 #include <array>
 #include <chrono>

@@ -4,9 +4,9 @@
 // 16-byte UUID, so that an assessment id can never stand where an assignment
 // id is expected.
 
-#include "quenmark/contract_error.h"
+#include "quenmark/errors/contract_error.h"
 #include "quenmark/expected.h"
-#include "quenmark/uuid.h"
+#include "quenmark/ids/uuid.h"
 
 #include <compare>
 #include <cstddef>
@@ -129,6 +129,9 @@ using CertificationId = Identifier<CertificationIdTag>;
 using TenantId = Identifier<TenantIdTag>;
 using WorkspaceId = Identifier<WorkspaceIdTag>;
 using IdentityId = Identifier<IdentityIdTag>;
+
+// The product identifier every audit event of this system carries: "corvella".
+quenmark::Slug product_id();
 
 // True for the command-line word that asks for a fresh identifier: exactly
 // three bytes spelling "new" in any mix of ASCII letter cases.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "quenmark/contract_error.h"
+#include "quenmark/errors/contract_error.h"
 #include "quenmark/expected.h"
 
 #include <compare>
@@ -55,7 +55,6 @@ public:
     Timestamp clamped_to_text_writable() const;
 
     bool is_before(Timestamp other) const { return *this < other; }
-    bool is_after(Timestamp other) const { return *this > other; }
     friend auto operator<=>(Timestamp const&, Timestamp const&) = default;
 
 private:

@@ -1,0 +1,100 @@
+#pragma once
+
+// The audit chain, without its file: each entry is an event signed over its
+// canonical bytes, numbered, and linked to the content hash of the event
+// before it. The command layer reads and writes the chain file and calls
+// these functions on the entries.
+
+#include "quenmark/errors/contract_error.h"
+#include "quenmark/expected.h"
+#include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/content_hash.h"
+#include "quenmark/integrity/signing.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenmark {
+
+// Where the next entry attaches: the last entry's sequence (0 for an empty
+// chain) and the content hash of its event (absent for an empty chain).
+struct ChainHead {
+    std::uint64_t last_sequence { 0 };
+    std::optional<ContentHash> last_hash;
+
+    friend bool operator==(ChainHead const&, ChainHead const&) = default;
+};
+
+// The head after the given entries. Fails only when the last event cannot be
+// canonicalised.
+[[nodiscard]] Expected<ChainHead, ContractError> derive_head(std::span<SignedAuditEvent const> entries);
+
+// Turns an event into the entry that follows `head`: links it to the last
+// hash, signs its canonical bytes and numbers it last sequence + 1 (staying
+// at the largest value once there). Fails only when the event cannot be
+// canonicalised. The existing chain is not verified.
+[[nodiscard]] Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, SigningKey const& key,
+                                                                   AuditEvent event);
+
+// Checks every signature, hash link and sequence number in order and returns
+// the first break: SignatureVerification for a signature that does not hold,
+// ValidationFailed "audit chain broken at sequence N: ..." for a missing or
+// wrong link (or a first entry that has one), ValidationFailed "audit chain
+// sequence gap: expected N, found M" for a misnumbered entry after the first.
+// An empty chain verifies; removing entries from the end is not detectable.
+// Long chains have their signatures checked on all cores; the result is the
+// same as that of a check of one entry after another.
+[[nodiscard]] Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries,
+                                                         VerifyingKey const& key);
+
+// Reads the chain file's text: a JSON array of signed events. On failure
+// returns the reader's message with its line and column.
+[[nodiscard]] Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_view text);
+
+// One entry as a checkpoint names it: its sequence number and the content
+// hash of its event.
+struct EntryMark {
+    std::uint64_t sequence { 0 };
+    ContentHash hash;
+
+    friend bool operator==(EntryMark const&, EntryMark const&) = default;
+};
+
+// A chain file's text that reads as a chain: how many entries it holds and
+// what verify_chain says of them. Once the chain verified, also its last
+// entry (absent when empty) and the entry at the position the caller asked
+// about (absent when not asked or when the chain is shorter).
+struct ChainCheck {
+    std::size_t entries { 0 };
+    Expected<void, ContractError> verified;
+    std::optional<EntryMark> last;
+    std::optional<EntryMark> marked;
+};
+
+// Told how far the reading of a long chain has come, on the reading thread,
+// after each few dozen entries: the entries read so far and the offset in the
+// text reached. The signatures of those entries are being checked meanwhile.
+using ReadProgress = std::function<void(std::size_t entries, std::size_t offset)>;
+
+// parse_chain followed by verify_chain over a buffer with the JSON reader's
+// padding after its `size` bytes (capacity at least size +
+// json::read_padding), which the text is read from without a copy. The
+// signatures of the entries already read are checked on the other cores
+// while the rest is still being read. Fails with parse_chain's message when
+// the text does not read as a chain, whatever the entries read before the
+// fault; otherwise returns the number of entries and exactly what
+// verify_chain returns for them. `marked_position` is the zero-based position
+// of an entry to report as `marked`. `progress`, when given, hears about long
+// chains only (a short one is read at once).
+[[nodiscard]] Expected<ChainCheck, std::string>
+read_and_verify_padded_chain(char const* data, std::size_t size, VerifyingKey const& key,
+                             std::optional<std::size_t> marked_position = std::nullopt,
+                             ReadProgress const& progress = {});
+
+} // namespace quenmark

@@ -1,0 +1,153 @@
+#include "quenmark/integrity/checkpoint.h"
+
+#include "quenmark/integrity/content_hash.h"
+#include "quenmark/text/encoding.h"
+#include "quenmark/text/text.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace quenmark {
+
+namespace {
+
+constexpr std::string_view signature_mark = "\u2014 "; // em dash and one blank
+constexpr std::uint8_t ed25519_signature_type = 0x01;
+
+ContractError invalid(std::string const& why) { return ContractError::validation_failed("checkpoint " + why); }
+
+std::string body_of(Checkpoint const& checkpoint)
+{
+    return checkpoint.origin + "\n" + std::to_string(checkpoint.size) + "\n" + base64_encode(checkpoint.head) + "\n";
+}
+
+// Splits off the first line (without its line feed); false when none ends.
+bool next_line(std::string_view& text, std::string_view& line)
+{
+    auto const end = text.find('\n');
+    if (end == std::string_view::npos)
+        return false;
+    line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    return true;
+}
+
+// The signed-note key id: the first four bytes of SHA-256 of the name, a line
+// feed, the Ed25519 signature type 0x01 and the public key.
+std::array<std::uint8_t, 4> note_key_id(std::string_view name, VerifyingKey const& key)
+{
+    std::string input(name);
+    input.push_back('\n');
+    input.push_back(static_cast<char>(ed25519_signature_type));
+    input.append(reinterpret_cast<char const*>(key.bytes.data()), key.bytes.size());
+    auto const digest = sha256(input);
+    return { digest[0], digest[1], digest[2], digest[3] };
+}
+
+} // namespace
+
+std::string checkpoint_origin(std::string_view origin_prefix, VerifyingKey const& key)
+{
+    // The key id depends on the name, so the origin's own id is taken over the
+    // prefix alone.
+    std::string origin(origin_prefix);
+    auto const id = note_key_id(origin_prefix, key);
+    append_hex(origin, id);
+    return origin;
+}
+
+Checkpoint checkpoint_at(std::string_view origin_prefix, std::uint64_t size, std::optional<EntryMark> const& last,
+                         VerifyingKey const& key)
+{
+    Checkpoint checkpoint { checkpoint_origin(origin_prefix, key), size, {} };
+    if (last)
+        checkpoint.head = last->hash.digest;
+    return checkpoint;
+}
+
+std::string sign_checkpoint(Checkpoint const& checkpoint, SigningKey const& key)
+{
+    std::string const body = body_of(checkpoint);
+    Signature const signature = key.sign(body);
+    auto const id = note_key_id(checkpoint.origin, key.verifying_key());
+    std::vector<std::uint8_t> blob(id.begin(), id.end());
+    blob.insert(blob.end(), signature.bytes.begin(), signature.bytes.end());
+    return body + "\n" + std::string(signature_mark) + checkpoint.origin + " " + base64_encode(blob) + "\n";
+}
+
+Expected<Checkpoint, ContractError> open_checkpoint(std::string_view note, std::string_view origin_prefix,
+                                                    VerifyingKey const& key)
+{
+    auto const split = note.find("\n\n");
+    if (split == std::string_view::npos)
+        return unexpected(invalid("is not a signed note: no blank line after its text"));
+    std::string_view const body = note.substr(0, split + 1);
+    std::string_view rest = body;
+    std::string_view origin;
+    std::string_view size_line;
+    std::string_view hash_line;
+    if (!next_line(rest, origin) || !next_line(rest, size_line) || !next_line(rest, hash_line) || !rest.empty())
+        return unexpected(invalid("text must be three lines: origin, number of entries, hash"));
+
+    Checkpoint checkpoint;
+    checkpoint.origin = std::string(origin);
+    std::string const expected_origin = checkpoint_origin(origin_prefix, key);
+    if (origin != expected_origin)
+        return unexpected(invalid("origin " + quoted(origin) + " is not this key's (" + expected_origin + ")"));
+    auto const [end, error] = std::from_chars(size_line.data(), size_line.data() + size_line.size(), checkpoint.size);
+    if (error != std::errc {} || end != size_line.data() + size_line.size() || size_line.empty()
+        || (size_line.size() > 1 && size_line.front() == '0'))
+        return unexpected(invalid("size " + quoted(size_line) + " is not a decimal number"));
+    auto const head = base64_decode(hash_line);
+    if (!head || head->size() != checkpoint.head.size())
+        return unexpected(invalid("hash " + quoted(hash_line) + " is not 32 bytes in base64"));
+    std::copy(head->begin(), head->end(), checkpoint.head.begin());
+
+    // Signature lines: one or more, each ending in a line feed; the one under
+    // the origin's name and this key's id must verify.
+    auto const id = note_key_id(checkpoint.origin, key);
+    std::string_view signatures = note.substr(split + 2);
+    if (signatures.empty() || !signatures.ends_with('\n'))
+        return unexpected(invalid("is not a signed note: its signature lines must end with a line feed"));
+    bool verified = false;
+    std::string_view line;
+    while (next_line(signatures, line)) {
+        if (!line.starts_with(signature_mark))
+            return unexpected(invalid("is not a signed note: a signature line does not start with an em dash"));
+        line.remove_prefix(signature_mark.size());
+        auto const blank = line.rfind(' ');
+        if (blank == std::string_view::npos || line.substr(0, blank) != checkpoint.origin)
+            continue;
+        auto const blob = base64_decode(line.substr(blank + 1));
+        if (!blob || blob->size() != id.size() + signature_size || !std::equal(id.begin(), id.end(), blob->begin()))
+            continue;
+        Signature signature;
+        std::copy(blob->begin() + static_cast<std::ptrdiff_t>(id.size()), blob->end(), signature.bytes.begin());
+        if (!verify_bytes(key, body, signature))
+            return unexpected(invalid("signature does not verify under the local key"));
+        verified = true;
+    }
+    if (!verified)
+        return unexpected(invalid("carries no signature by the local key"));
+    return checkpoint;
+}
+
+Expected<void, ContractError> check_checkpoint(std::uint64_t chain_size, std::optional<EntryMark> const& entry_at_size,
+                                               Checkpoint const& checkpoint)
+{
+    if (chain_size < checkpoint.size) {
+        return unexpected(ContractError::validation_failed("audit chain truncated or rolled back: it holds "
+            + std::to_string(chain_size) + " event(s), the checkpoint proves " + std::to_string(checkpoint.size)));
+    }
+    if (checkpoint.size == 0)
+        return {};
+    if (!entry_at_size)
+        fail_internal("check_checkpoint was not given the entry at the checkpoint's size");
+    if (entry_at_size->hash.digest != checkpoint.head) {
+        return unexpected(ContractError::validation_failed("audit chain forked: the event at sequence "
+            + std::to_string(entry_at_size->sequence) + " is not the one the checkpoint proves"));
+    }
+    return {};
+}
+
+} // namespace quenmark

@@ -1,0 +1,891 @@
+#include "quenmark/json/read.h"
+
+#include "quenmark/json/value.h"
+
+#include "json/syntax.h"
+
+#include "quenmark/text/text.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <type_traits>
+#include <vector>
+
+namespace quenmark::json {
+
+namespace ondemand = simdjson::ondemand;
+
+static_assert(sizeof(ondemand::value) <= 48, "the opaque value storage of ValueReader is too small");
+static_assert(alignof(ondemand::value) <= 16, "the opaque value storage of ValueReader is under-aligned");
+static_assert(std::is_trivially_copyable_v<ondemand::value> && std::is_trivially_destructible_v<ondemand::value>,
+              "ValueReader copies the On-Demand value as bytes");
+static_assert(read_padding >= simdjson::SIMDJSON_PADDING, "callers' buffers must carry simdjson's padding");
+
+// An array or object being skipped: its next element or member, its end, and
+// whether the element last taken still has to be stepped over.
+struct SkipFrame {
+    ondemand::array_iterator array_next;
+    ondemand::array_iterator array_end;
+    ondemand::object_iterator object_next;
+    ondemand::object_iterator object_end;
+    bool is_object { false };
+    bool child_pending { false };
+};
+
+// The parser, the document and the input of one read. Positions are computed
+// from the input's start, only when an error is reported.
+class DocumentState {
+public:
+    DocumentState(char const* data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+
+    std::string_view text() const { return { m_data, m_size }; }
+    std::size_t offset_of(char const* pointer) const
+    {
+        if (pointer < m_data)
+            return 0;
+        auto const offset = static_cast<std::size_t>(pointer - m_data);
+        return offset < m_size ? offset : m_size;
+    }
+
+    // Sizes the parser for `size` bytes with room for more nesting than the
+    // reader accepts, so that the depth check here always fires before the
+    // parser's own bound is reached.
+    simdjson::error_code prepare(std::size_t size)
+    {
+        return parser.allocate(size == 0 ? 1 : size, read_max_depth + 8);
+    }
+
+    ondemand::parser parser;
+    ondemand::document document;
+    // The document's root array or object, read as a value.
+    ondemand::value root;
+    // Arrays and objects open at this point of the read.
+    std::size_t depth { 0 };
+    // Containers being skipped, innermost last; kept here so that its storage
+    // is reused across the skipped members of a document.
+    std::vector<SkipFrame> skip_stack;
+
+private:
+    char const* m_data;
+    std::size_t m_size;
+};
+
+struct ValueReaderAccess {
+    static ondemand::value& value(ValueReader& reader)
+    {
+        return *std::launder(reinterpret_cast<ondemand::value*>(reader.m_value));
+    }
+    static ondemand::value const& value(ValueReader const& reader)
+    {
+        return *std::launder(reinterpret_cast<ondemand::value const*>(reader.m_value));
+    }
+    static DocumentState& state(ValueReader const& reader) { return *reader.m_state; }
+    static bool is_root(ValueReader const& reader) { return reader.m_root; }
+    static bool consumed(ValueReader const& reader) { return reader.m_consumed; }
+};
+
+namespace {
+
+// A failure that simdjson reported with `code` near `offset`: the precise
+// syntax error when there is one, otherwise simdjson's own reason.
+ReadError syntax_failure(DocumentState const& state, simdjson::error_code code, std::size_t offset)
+{
+    if (auto error = find_syntax_error(state.text()))
+        return std::move(*error);
+    switch (code) {
+    case simdjson::EMPTY:
+        return ReadError { "EOF while parsing a value", state.text().size() };
+    case simdjson::NUMBER_ERROR:
+        return ReadError { "number out of range", offset };
+    case simdjson::DEPTH_ERROR:
+        return ReadError { "recursion limit exceeded", offset };
+    default:
+        break;
+    }
+    std::string message = "invalid JSON: ";
+    message += simdjson::error_message(code);
+    return ReadError { std::move(message), offset };
+}
+
+// A scalar's text as it stands in the input, without the white space that
+// follows it.
+std::string_view token_of(ondemand::value& value)
+{
+    std::string_view token = value.raw_json_token();
+    while (!token.empty() && is_json_white_space(token.back()))
+        token.remove_suffix(1);
+    return token;
+}
+
+std::size_t start_offset(DocumentState const& state, ValueReader const& reader)
+{
+    if (ValueReaderAccess::is_root(reader))
+        return first_non_white_space(state.text());
+    // The token view is computed from the value's fixed start position, so it
+    // is valid whether or not the value has been read.
+    auto& value = const_cast<ondemand::value&>(ValueReaderAccess::value(reader));
+    return state.offset_of(value.raw_json_token().data());
+}
+
+// A failure of simdjson's number parser on the token at `offset`: the syntax
+// error when the token (or anything before it) is malformed, otherwise a
+// well-formed number too large for a double.
+ReadError number_failure(DocumentState const& state, simdjson::error_code code, std::size_t offset, std::size_t length)
+{
+    if (code != simdjson::NUMBER_ERROR)
+        return syntax_failure(state, code, offset);
+    if (auto error = find_syntax_error(state.text()); error && error->offset <= offset + length)
+        return std::move(*error);
+    return ReadError { "number out of range", offset };
+}
+
+bool is_integer_text(std::string_view token) { return token.find_first_of(".eE") == std::string_view::npos; }
+
+// A string value without escapes, read (and consumed) in place: its bytes in
+// the input are its value, so nothing is copied to the parser's string
+// buffer. None, and the value left unread, for anything else. The input's
+// UTF-8 and its unescaped control characters were checked before reading.
+std::optional<std::string_view> plain_string(ondemand::value& value)
+{
+    // The token runs from the opening quotation mark to the next structural
+    // character after the string, so the closing mark lies inside it.
+    std::string_view const token = value.raw_json_token();
+    if (token.empty() || token.front() != '"')
+        return std::nullopt;
+    char const* const start = token.data() + 1;
+    std::size_t const room = token.size() - 1;
+    auto const* const end = static_cast<char const*>(std::memchr(start, '"', room));
+    if (end == nullptr)
+        return std::nullopt;
+    auto const length = static_cast<std::size_t>(end - start);
+    if (std::memchr(start, '\\', length) != nullptr)
+        return std::nullopt;
+    ondemand::raw_json_string raw;
+    if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS)
+        return std::nullopt;
+    return std::string_view(start, length);
+}
+
+// A scalar, validated and consumed, as its text: a string's unescaped value,
+// a number's token, "true", "false" or "null".
+Read<std::string_view> scalar_text(DocumentState const& state, ondemand::value& value, ondemand::json_type type,
+                                   std::size_t offset)
+{
+    simdjson::error_code code = simdjson::TAPE_ERROR;
+    std::string_view text;
+    switch (type) {
+    case ondemand::json_type::string:
+        code = value.get_string().get(text);
+        break;
+    case ondemand::json_type::number: {
+        text = token_of(value);
+        double number = 0;
+        if (auto const failed = value.get_double().get(number))
+            return unexpected(number_failure(state, failed, offset, text.size()));
+        return text;
+    }
+    case ondemand::json_type::boolean: {
+        bool flag = false;
+        code = value.get_bool().get(flag);
+        text = flag ? "true" : "false";
+        break;
+    }
+    case ondemand::json_type::null: {
+        // A value starting with 'n' that is not null is a syntax error.
+        bool null = false;
+        code = value.is_null().get(null);
+        if (code == simdjson::SUCCESS && !null)
+            code = simdjson::INCORRECT_TYPE;
+        text = "null";
+        break;
+    }
+    case ondemand::json_type::array:
+    case ondemand::json_type::object:
+        break;
+    }
+    if (code != simdjson::SUCCESS)
+        return unexpected(syntax_failure(state, code, offset));
+    return text;
+}
+
+// What a typed accessor wanted, for the wording of a mismatch.
+enum class Wanted { Any, Integer };
+
+class Reading {
+public:
+    explicit Reading(ValueReader& reader)
+        : m_reader(reader)
+        , m_state(ValueReaderAccess::state(reader))
+        , m_value(ValueReaderAccess::value(reader))
+    {
+    }
+
+    // The document's root is always an array or an object, opened through the
+    // document. simdjson's scalar accessors must not be used on it (its debug
+    // build asserts, and its optimised build assumes they never are), so a
+    // scalar wanted there is a type mismatch decided here.
+    bool at_root() const { return ValueReaderAccess::is_root(m_reader); }
+
+    std::size_t offset() const { return start_offset(m_state, m_reader); }
+    ReadError syntax(simdjson::error_code code) const { return syntax_failure(m_state, code, offset()); }
+
+    // How the value would be named in "invalid type: ..." (validating it on
+    // the way), or the syntax error that prevents naming it.
+    Read<std::string> describe()
+    {
+        ondemand::json_type type {};
+        if (auto const code = m_value.type().get(type))
+            return unexpected(syntax(code));
+        if (type == ondemand::json_type::array)
+            return std::string("sequence");
+        if (type == ondemand::json_type::object)
+            return std::string("map");
+        auto const text = TRY(scalar_text(m_state, m_value, type, offset()));
+        if (type == ondemand::json_type::string)
+            return "string " + quoted(text);
+        if (type == ondemand::json_type::number)
+            return (is_integer_text(text) ? "integer `" : "floating point `") + std::string(text) + '`';
+        if (type == ondemand::json_type::boolean)
+            return "boolean `" + std::string(text) + '`';
+        return std::string("null");
+    }
+
+    // "invalid type: <found>, expected <expected>"; for an integer accessor,
+    // which fails on an integer only when it is out of range, "invalid value:
+    // integer `<n>`, expected <expected>".
+    ReadError mismatch(std::string_view expected, Wanted wanted)
+    {
+        auto found = describe();
+        if (!found)
+            return std::move(found).error();
+        bool const out_of_range = wanted == Wanted::Integer && found->starts_with("integer `");
+        std::string message = out_of_range ? "invalid value: " : "invalid type: ";
+        message += *found;
+        message += ", expected ";
+        message += expected;
+        return ReadError { std::move(message), offset() };
+    }
+
+    // The failure after a typed accessor returned `code`: a type mismatch
+    // names what was found, anything else is a syntax error.
+    ReadError failure(simdjson::error_code code, std::string_view expected)
+    {
+        if (code == simdjson::INCORRECT_TYPE)
+            return mismatch(expected, Wanted::Any);
+        return syntax(code);
+    }
+
+    Read<std::uint64_t> unsigned_integer(std::uint64_t maximum, std::string_view expected)
+    {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch(expected, Wanted::Integer));
+        std::uint64_t value = 0;
+        if (m_value.get_uint64().get(value) == simdjson::SUCCESS && value <= maximum) [[likely]]
+            return value;
+        // "-0" is zero, which every unsigned type holds.
+        std::int64_t signed_value = 0;
+        if (m_value.get_int64().get(signed_value) == simdjson::SUCCESS && signed_value == 0)
+            return std::uint64_t { 0 };
+        return unexpected(mismatch(expected, Wanted::Integer));
+    }
+
+    Read<std::string_view> string()
+    {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch("a string", Wanted::Any));
+        if (auto const plain = plain_string(m_value)) [[likely]]
+            return *plain;
+        std::string_view text;
+        if (auto const code = m_value.get_string().get(text)) [[unlikely]]
+            return unexpected(failure(code, "a string"));
+        return text;
+    }
+
+    Read<bool> boolean()
+    {
+        if (at_root()) [[unlikely]]
+            return unexpected(mismatch("a boolean", Wanted::Any));
+        bool flag = false;
+        if (auto const code = m_value.get_bool().get(flag)) [[unlikely]]
+            return unexpected(failure(code, "a boolean"));
+        return flag;
+    }
+
+private:
+    ValueReader& m_reader;
+    DocumentState& m_state;
+    ondemand::value& m_value;
+};
+
+// Counts the nesting of arrays and objects being read, refusing to go deeper
+// than read_max_depth so that no input can exhaust the stack.
+class DepthGuard {
+public:
+    explicit DepthGuard(DocumentState& state) : m_state(state) { ++m_state.depth; }
+    ~DepthGuard() { --m_state.depth; }
+    DepthGuard(DepthGuard const&) = delete;
+    DepthGuard& operator=(DepthGuard const&) = delete;
+    bool too_deep() const { return m_state.depth > read_max_depth; }
+
+private:
+    DocumentState& m_state;
+};
+
+// Opens the reader's value as an array or an object (Container), nested as
+// `depth` counts it: a value of another kind fails with "invalid type"
+// naming `expected`.
+template<typename Container>
+Read<Container> open(ValueReader& reader, DepthGuard const& depth, std::string_view expected)
+{
+    auto& value = ValueReaderAccess::value(reader);
+    Container container;
+    simdjson::error_code code = simdjson::SUCCESS;
+    if constexpr (std::is_same_v<Container, ondemand::array>)
+        code = value.get_array().get(container);
+    else
+        code = value.get_object().get(container);
+    if (code != simdjson::SUCCESS) [[unlikely]]
+        return unexpected(Reading(reader).failure(code, expected));
+    if (depth.too_deep())
+        return unexpected(reader.error("recursion limit exceeded"));
+    return container;
+}
+
+struct MemberName {
+    std::string_view name;
+    // The offset of the name's opening quotation mark.
+    std::size_t offset;
+};
+
+// The member's name: compared as raw bytes when it has no escape (the common
+// case, no copy), unescaped (and so validated) when it has one.
+Read<MemberName> member_name(DocumentState const& state, ondemand::field& field)
+{
+    auto const raw_offset = state.offset_of(field.key().raw());
+    MemberName member { {}, raw_offset == 0 ? 0 : raw_offset - 1 };
+    auto const rest = state.text().substr(raw_offset);
+    auto const end = rest.find('"');
+    member.name = rest.substr(0, end == std::string_view::npos ? rest.size() : end);
+    if (end != std::string_view::npos && member.name.find('\\') == std::string_view::npos) [[likely]]
+        return member;
+    if (auto const code = field.unescaped_key().get(member.name))
+        return unexpected(syntax_failure(state, code, member.offset));
+    return member;
+}
+
+// Calls on_member(name, value) for each member of an opened object in turn.
+template<typename Callback>
+Read<void> for_each_member(ValueReader& reader, ondemand::object& object, Callback&& on_member)
+{
+    DocumentState& state = ValueReaderAccess::state(reader);
+    for (auto field_result : object) {
+        ondemand::field field;
+        if (auto const code = std::move(field_result).get(field)) [[unlikely]]
+            return unexpected(Reading(reader).syntax(code));
+        auto const name = TRY(member_name(state, field));
+        ValueReader member(state, &field.value());
+        TRY(on_member(name, member));
+    }
+    return {};
+}
+
+// Opens an array or an object being skipped as a frame of the skip stack.
+template<auto next, auto end, typename Container>
+Read<void> open_frame(DocumentState& state, simdjson::simdjson_result<Container> opened, std::size_t offset)
+{
+    Container container;
+    if (auto const code = std::move(opened).get(container))
+        return unexpected(syntax_failure(state, code, offset));
+    if (++state.depth > read_max_depth)
+        return unexpected(ReadError { "recursion limit exceeded", offset });
+    SkipFrame frame;
+    frame.is_object = std::is_same_v<Container, ondemand::object>;
+    if (auto const code = container.begin().get(frame.*next))
+        return unexpected(syntax_failure(state, code, offset));
+    if (auto const code = container.end().get(frame.*end))
+        return unexpected(syntax_failure(state, code, offset));
+    state.skip_stack.push_back(frame);
+    return {};
+}
+
+// Validates a scalar, or opens an array or object on the skip stack.
+Read<void> skip_or_open(DocumentState& state, ondemand::value& value, std::size_t offset)
+{
+    ondemand::json_type type {};
+    if (auto const code = value.type().get(type))
+        return unexpected(syntax_failure(state, code, offset));
+    if (type == ondemand::json_type::array)
+        return open_frame<&SkipFrame::array_next, &SkipFrame::array_end>(state, value.get_array(), offset);
+    if (type == ondemand::json_type::object)
+        return open_frame<&SkipFrame::object_next, &SkipFrame::object_end>(state, value.get_object(), offset);
+    TRY(scalar_text(state, value, type, offset));
+    return {};
+}
+
+// Steps a frame's iterator past the child taken last; false at the end.
+template<typename Iterator>
+bool advance(SkipFrame& frame, Iterator& next, Iterator const& end)
+{
+    if (frame.child_pending)
+        ++next;
+    frame.child_pending = false;
+    return next != end;
+}
+
+// Validates a whole value and discards it. Nested arrays and objects are
+// walked with an explicit stack (the same loops as nested range-for
+// statements, the parent advanced once its child is done), so the call
+// stack stays flat however deep the input nests.
+Read<void> skip_value(DocumentState& state, ondemand::value& value, std::size_t offset)
+{
+    auto const base = state.skip_stack.size();
+    auto const base_depth = state.depth;
+    struct Restore {
+        DocumentState& state;
+        std::size_t base;
+        std::size_t depth;
+        ~Restore()
+        {
+            state.skip_stack.resize(base);
+            state.depth = depth;
+        }
+    } const restore { state, base, base_depth };
+
+    TRY(skip_or_open(state, value, offset));
+    while (state.skip_stack.size() > base) {
+        auto& frame = state.skip_stack.back();
+        bool const more = frame.is_object ? advance(frame, frame.object_next, frame.object_end)
+                                          : advance(frame, frame.array_next, frame.array_end);
+        if (!more) {
+            state.skip_stack.pop_back();
+            --state.depth;
+            continue;
+        }
+        ondemand::value child;
+        if (frame.is_object) {
+            ondemand::field field;
+            if (auto const code = (*frame.object_next).get(field))
+                return unexpected(syntax_failure(state, code, offset));
+            TRY(member_name(state, field));
+            child = field.value();
+        } else if (auto const code = (*frame.array_next).get(child)) {
+            return unexpected(syntax_failure(state, code, offset));
+        }
+        frame.child_pending = true;
+        // May push, which invalidates `frame`.
+        TRY(skip_or_open(state, child, state.offset_of(child.raw_json_token().data())));
+    }
+    return {};
+}
+
+// The index of `name` in `names` (which holds no name twice), searched from
+// `start` round to it again; names.size() when it is not there. Kept out of
+// line: inlined into the member loop, it made loading a large state file
+// measurably slower.
+[[gnu::noinline]] std::size_t index_of(std::span<std::string_view const> names, std::string_view name,
+                                       std::size_t start)
+{
+    std::size_t const count = names.size();
+    for (std::size_t step = 0; step < count; ++step) {
+        std::size_t index = start + step;
+        if (index >= count)
+            index -= count;
+        if (names[index] == name)
+            return index;
+    }
+    return count;
+}
+
+// Reads a member or element with a callback, then validates and skips it
+// if the callback left it unread.
+template<typename Callback>
+Read<void> read_child(ValueReader& child, Callback&& callback)
+{
+    TRY(callback(child));
+    if (!ValueReaderAccess::consumed(child))
+        TRY(child.skip());
+    return {};
+}
+
+std::string unknown_variant(std::string_view found, std::span<std::string_view const> names)
+{
+    std::string message = "unknown variant `";
+    message += found;
+    message += '`';
+    if (names.empty())
+        return message + ", there are no variants";
+    message += names.size() > 2 ? ", expected one of " : ", expected ";
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        if (index > 0)
+            message += names.size() == 2 ? " or " : ", ";
+        message += '`';
+        message += names[index];
+        message += '`';
+    }
+    return message;
+}
+
+// Line and column (both from 1, the column in bytes) of an offset.
+std::string with_position(ReadError const& error, std::string_view text)
+{
+    auto const offset = error.offset < text.size() ? error.offset : text.size();
+    std::uint64_t line = 1;
+    std::size_t line_start = 0;
+    for (std::size_t index = 0; index < offset; ++index) {
+        if (text[index] == '\n') {
+            ++line;
+            line_start = index + 1;
+        }
+    }
+    std::string message = error.message;
+    message += " at line ";
+    append_decimal(message, line);
+    message += " column ";
+    append_decimal(message, static_cast<std::uint64_t>(offset - line_start + 1));
+    return message;
+}
+
+} // namespace
+
+ValueReader::ValueReader(DocumentState& state, void const* ondemand_value)
+    : m_state(&state)
+    , m_value {}
+    , m_root(ondemand_value == nullptr)
+{
+    new (m_value) ondemand::value(m_root ? state.root : *static_cast<ondemand::value const*>(ondemand_value));
+}
+
+ReadError ValueReader::error(std::string message) const
+{
+    return ReadError { std::move(message), start_offset(*m_state, *this) };
+}
+
+std::size_t ValueReader::offset() const { return start_offset(*m_state, *this); }
+
+std::size_t ValueReader::document_size() const { return m_state->text().size(); }
+
+Read<std::string> ValueReader::string()
+{
+    m_consumed = true;
+    return std::string(TRY(Reading(*this).string()));
+}
+
+Read<std::string_view> ValueReader::string_view()
+{
+    m_consumed = true;
+    return Reading(*this).string();
+}
+
+Read<std::uint64_t> ValueReader::u64()
+{
+    m_consumed = true;
+    return Reading(*this).unsigned_integer(UINT64_MAX, "u64");
+}
+
+Read<std::uint32_t> ValueReader::u32()
+{
+    m_consumed = true;
+    return static_cast<std::uint32_t>(TRY(Reading(*this).unsigned_integer(UINT32_MAX, "u32")));
+}
+
+Read<std::uint8_t> ValueReader::u8()
+{
+    m_consumed = true;
+    return static_cast<std::uint8_t>(TRY(Reading(*this).unsigned_integer(UINT8_MAX, "u8")));
+}
+
+Read<bool> ValueReader::boolean()
+{
+    m_consumed = true;
+    return Reading(*this).boolean();
+}
+
+Read<bool> ValueReader::is_null()
+{
+    // The root is an array or an object (see Reading::at_root).
+    if (m_root)
+        return false;
+    bool null = false;
+    if (auto const code = ValueReaderAccess::value(*this).is_null().get(null))
+        return unexpected(syntax_failure(*m_state, code, start_offset(*m_state, *this)));
+    if (null)
+        m_consumed = true;
+    return null;
+}
+
+Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> names)
+{
+    m_consumed = true;
+    auto const found = TRY(Reading(*this).string());
+    auto const match = std::find(names.begin(), names.end(), found);
+    if (match == names.end())
+        return unexpected(error(unknown_variant(found, names)));
+    return static_cast<std::size_t>(match - names.begin());
+}
+
+Read<void> ValueReader::array(FunctionRef<Read<void>(ValueReader&)> each_element)
+{
+    m_consumed = true;
+    DepthGuard const depth(*m_state);
+    auto array = TRY(open<ondemand::array>(*this, depth, "a sequence"));
+    for (auto element_result : array) {
+        ondemand::value element;
+        if (auto const code = std::move(element_result).get(element)) [[unlikely]]
+            return unexpected(Reading(*this).syntax(code));
+        ValueReader element_reader(*m_state, &element);
+        TRY(read_child(element_reader, each_element));
+    }
+    return {};
+}
+
+Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names, std::uint64_t required,
+                                        FunctionRef<Read<void>(std::size_t, ValueReader&)> on_member)
+{
+    if (names.size() > 64)
+        fail_internal("json object reader: more than 64 member names");
+    m_consumed = true;
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
+    std::uint64_t seen = 0;
+    // Members usually come in the order of `names`, so each name is looked
+    // for first where the previous one was found.
+    std::size_t expected_index = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        std::size_t const index = index_of(names, key.name, expected_index);
+        if (index == names.size())
+            return member.skip();
+        expected_index = index + 1;
+        auto const bit = std::uint64_t { 1 } << index;
+        if ((seen & bit) != 0)
+            return unexpected(ReadError { "duplicate field `" + std::string(names[index]) + '`', key.offset });
+        seen |= bit;
+        return read_child(member, [&](ValueReader& value) { return on_member(index, value); });
+    }));
+    if (auto const missing = required & ~seen; missing != 0) {
+        auto const index = static_cast<std::size_t>(std::countr_zero(missing));
+        std::string message = "missing field `";
+        message += index < names.size() ? names[index] : std::string_view("?");
+        message += '`';
+        return unexpected(error(std::move(message)));
+    }
+    return seen;
+}
+
+Read<void> ValueReader::variant(std::span<std::string_view const> names,
+                                FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
+{
+    m_consumed = true;
+    DepthGuard const depth(*m_state);
+    auto object = TRY(open<ondemand::object>(*this, depth, "a map with a single key"));
+    std::size_t members = 0;
+    TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+        if (++members > 1)
+            return unexpected(ReadError { "expected a map with a single key", key.offset });
+        auto const match = std::find(names.begin(), names.end(), key.name);
+        if (match == names.end())
+            return unexpected(ReadError { unknown_variant(key.name, names), key.offset });
+        auto const index = static_cast<std::size_t>(match - names.begin());
+        return read_child(member, [&](ValueReader& value) { return on_variant(index, value); });
+    }));
+    if (members == 0)
+        return unexpected(error("expected a map with a single key"));
+    return {};
+}
+
+Read<void> ValueReader::any(Value& out)
+{
+    ondemand::json_type type {};
+    if (auto const code = ValueReaderAccess::value(*this).type().get(type))
+        return unexpected(Reading(*this).syntax(code));
+    switch (type) {
+    case ondemand::json_type::null:
+        TRY(is_null());
+        out = Value(nullptr);
+        return {};
+    case ondemand::json_type::boolean:
+        out = Value(TRY(boolean()));
+        return {};
+    case ondemand::json_type::string:
+        out = Value(TRY(string()));
+        return {};
+    case ondemand::json_type::number: {
+        m_consumed = true;
+        auto& value = ValueReaderAccess::value(*this);
+        auto const offset = start_offset(*m_state, *this);
+        std::string_view const token = token_of(value);
+        if (is_integer_text(token)) {
+            std::uint64_t unsigned_value = 0;
+            if (value.get_uint64().get(unsigned_value) == simdjson::SUCCESS) {
+                out = Value(unsigned_value);
+                return {};
+            }
+            std::int64_t signed_value = 0;
+            if (value.get_int64().get(signed_value) == simdjson::SUCCESS) {
+                out = Value(signed_value);
+                return {};
+            }
+        }
+        double number = 0;
+        if (auto const failed = value.get_double().get(number))
+            return unexpected(number_failure(*m_state, failed, offset, token.size()));
+        // simdjson 3.0.1's On-Demand reader gets numbers of twenty or more
+        // significant digits wrong (0.95000000000000000000 reads as 0.0277),
+        // so the token it validated is read again, to the nearest double.
+        // An underflow keeps simdjson's reading, zero or a subnormal.
+        double nearest = 0;
+        auto const [end, error] = std::from_chars(token.data(), token.data() + token.size(), nearest);
+        if (error == std::errc {} && end == token.data() + token.size())
+            number = nearest;
+        out = Value(number);
+        return {};
+    }
+    case ondemand::json_type::array: {
+        Array elements;
+        TRY(array([&](ValueReader& element) -> Read<void> {
+            elements.emplace_back();
+            return element.any(elements.back());
+        }));
+        out = Value(std::move(elements));
+        return {};
+    }
+    case ondemand::json_type::object: {
+        m_consumed = true;
+        DepthGuard const depth(*m_state);
+        auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
+        Object members;
+        std::vector<std::size_t> offsets;
+        TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
+            members.emplace_back(std::string(key.name), Value());
+            offsets.push_back(key.offset);
+            return member.any(members.back().second);
+        }));
+        // A name given twice: the first repetition in document order, found
+        // by sorting so that no object costs more than n log n.
+        std::vector<std::size_t> order(members.size());
+        for (std::size_t index = 0; index < order.size(); ++index)
+            order[index] = index;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t left, std::size_t right) { return members[left].first < members[right].first; });
+        std::optional<std::size_t> repeated;
+        for (std::size_t index = 1; index < order.size(); ++index) {
+            if (members[order[index - 1]].first == members[order[index]].first && (!repeated || order[index] < *repeated))
+                repeated = order[index];
+        }
+        if (repeated)
+            return unexpected(ReadError { "duplicate field `" + members[*repeated].first + '`', offsets[*repeated] });
+        out = Value(std::move(members));
+        return {};
+    }
+    }
+    return unexpected(Reading(*this).syntax(simdjson::INCORRECT_TYPE));
+}
+
+Read<void> ValueReader::skip()
+{
+    m_consumed = true;
+    auto const offset = start_offset(*m_state, *this);
+    return skip_value(*m_state, ValueReaderAccess::value(*this), offset);
+}
+
+namespace {
+
+// Parses the document and takes its root, an array or an object, as a value.
+// simdjson checks that the root is closed at the end of the input only when
+// the document itself opens it, so it is opened once that way first.
+simdjson::error_code open_root(DocumentState& state, char const* data, std::size_t size, bool is_array)
+{
+    if (auto const code = state.prepare(size))
+        return code;
+    if (auto const code = state.parser.iterate(data, size, size + read_padding).get(state.document))
+        return code;
+    auto const opened = is_array ? state.document.get_array().error() : state.document.get_object().error();
+    if (opened != simdjson::SUCCESS)
+        return opened;
+    state.document.rewind();
+    return state.document.get_value().get(state.root);
+}
+
+// Reads a document whose root is not an array or an object. simdjson's root
+// scalar accessors mishandle white space after the value (a final line feed
+// after null, or more than one blank after true, is refused or accepted
+// wrongly), so the text is wrapped in brackets and its value read as the
+// array's only element. The state's window is the original text, so
+// positions and the syntax check are those of the caller's document.
+Expected<void, std::string> read_scalar_document(std::string_view text, FunctionRef<Read<void>(ValueReader&)> read_root)
+{
+    std::string wrapped;
+    wrapped.reserve(text.size() + 2 + read_padding);
+    wrapped += '[';
+    wrapped += text;
+    wrapped += ']';
+    wrapped.append(read_padding, ' ');
+    DocumentState state(wrapped.data() + 1, text.size());
+    auto const fail = [&](ReadError const& error) { return unexpected(with_position(error, text)); };
+    auto const syntax = [&](simdjson::error_code code) {
+        return fail(syntax_failure(state, code, first_non_white_space(text)));
+    };
+    if (auto const code = open_root(state, wrapped.data(), text.size() + 2, /*is_array=*/true))
+        return syntax(code);
+    // The wrapper is read as the root; only its first element is the caller's.
+    ValueReader wrapper(state, nullptr);
+    std::size_t elements = 0;
+    auto const result = wrapper.array([&](ValueReader& element) -> Read<void> {
+        if (++elements > 1)
+            return unexpected(syntax_failure(state, simdjson::TRAILING_CONTENT, element.offset()));
+        return read_root(element);
+    });
+    if (!result)
+        return fail(result.error());
+    // Only the closing bracket added above may follow the value.
+    char const* after = nullptr;
+    if (state.document.current_location().get(after) == simdjson::SUCCESS)
+        return syntax(simdjson::TRAILING_CONTENT);
+    return {};
+}
+
+} // namespace
+
+Expected<void, std::string> read_padded_document(char const* data, std::size_t size,
+                                                 FunctionRef<Read<void>(ValueReader&)> read_root)
+{
+    std::string_view const text(data, size);
+    auto const start = first_non_white_space(text);
+    if (start < size && text[start] != '[' && text[start] != '{')
+        return read_scalar_document(text, read_root);
+    DocumentState state(data, size);
+    if (auto const code = open_root(state, data, size, /*is_array=*/start < size && text[start] == '['))
+        return unexpected(with_position(syntax_failure(state, code, start), text));
+    ValueReader root(state, nullptr);
+    if (auto result = read_child(root, read_root); !result)
+        return unexpected(with_position(result.error(), text));
+    char const* trailing = nullptr;
+    if (state.document.current_location().get(trailing) == simdjson::SUCCESS)
+        return unexpected(with_position(ReadError { "trailing characters", state.offset_of(trailing) }, text));
+    return {};
+}
+
+Expected<void, std::string> read_document(std::string_view text, FunctionRef<Read<void>(ValueReader&)> read_root)
+{
+    simdjson::padded_string padded(text);
+    return read_padded_document(padded.data(), padded.size(), read_root);
+}
+
+Expected<Value, std::string> parse_value(std::string_view text)
+{
+    Value value;
+    TRY(read_document(text, [&](ValueReader& root) { return root.any(value); }));
+    return value;
+}
+
+} // namespace quenmark::json
