@@ -105,7 +105,7 @@ TEST(GeneratedDataSet, LoadsVerifiesAndNamesTheBenchmarkRecords)
     auto const verified = corvellactl::verify_chain_file(directory.path() + "/corvella-audit.json",
                                                          key->verifying_key());
     ASSERT_TRUE(has_value(verified));
-    EXPECT_EQ(*verified, 60U);
+    EXPECT_EQ(verified->entries, 60U);
     for (auto const& certificate : store->certificates)
         EXPECT_TRUE(has_value(corvella::check_certificate(certificate, key->verifying_key(),
                                                           certificate.payload.issued_at)));

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "output.h"
+
 #include "quenmark/text/text.h"
 
 #include <cerrno>
@@ -106,8 +108,7 @@ void ProgressLine::started(std::size_t total_bytes)
     if (m_settings.columns == 0)
         m_settings.columns = terminal_columns(m_settings.descriptor);
     m_last_drawn = m_settings.now();
-    std::string text = m_task;
-    text += " (";
+    std::string text = m_task + " (";
     append_size(text, m_total_bytes);
     text += ")...";
     draw(std::move(text));
@@ -117,11 +118,8 @@ ProgressLine::~ProgressLine() { finished(); }
 
 void ProgressLine::finished()
 {
-    if (m_drawn) {
-        std::string text(line_start);
-        text += erase_rest;
-        write_all(m_settings.descriptor, text);
-    }
+    if (m_drawn)
+        write_all(m_settings.descriptor, concat(line_start, erase_rest));
     m_drawn = false;
     m_active = false;
 }
@@ -139,30 +137,19 @@ void ProgressLine::redraw_if_due(std::size_t done, std::size_t bytes)
         return;
     m_last_drawn = now;
 
-    std::string text = m_task;
-    text += ": ";
-    quenmark::append_decimal(text, done);
+    std::string text = concat(m_task, ": ", std::uint64_t { done });
     if (bytes > 0 && bytes <= m_total_bytes) {
         // The items still to come are taken to be the size of those so far.
         double const share = static_cast<double>(bytes) / static_cast<double>(m_total_bytes);
-        text += " of ~";
-        quenmark::append_decimal(text, static_cast<std::uint64_t>(static_cast<double>(done) / share + 0.5));
-        text += ' ';
-        text += m_unit;
-        text += " (";
-        quenmark::append_decimal(text, static_cast<std::uint64_t>(share * 100.0));
-        text += "%)";
+        append_parts(text, " of ~", static_cast<std::uint64_t>(static_cast<double>(done) / share + 0.5), ' ', m_unit,
+                     " (", static_cast<std::uint64_t>(share * 100.0), "%)");
     } else {
-        text += ' ';
-        text += m_unit;
+        append_parts(text, ' ', m_unit);
     }
     double const seconds = std::chrono::duration<double>(now - m_counting_since).count();
     if (seconds > 0 && done >= m_done_before) {
-        text += ", ";
-        quenmark::append_decimal(text, static_cast<std::uint64_t>(static_cast<double>(done - m_done_before) / seconds));
-        text += ' ';
-        text += m_unit;
-        text += "/s";
+        append_parts(text, ", ", static_cast<std::uint64_t>(static_cast<double>(done - m_done_before) / seconds), ' ',
+                     m_unit, "/s");
     }
     draw(std::move(text));
 }
@@ -173,10 +160,7 @@ void ProgressLine::draw(std::string text)
     // to the start of its second row only.
     if (m_settings.columns > 1 && text.size() >= m_settings.columns)
         text.resize(m_settings.columns - 1);
-    std::string line(line_start);
-    line += text;
-    line += erase_rest;
-    write_all(m_settings.descriptor, line);
+    write_all(m_settings.descriptor, concat(line_start, text, erase_rest));
     m_drawn = true;
 }
 
@@ -186,18 +170,12 @@ CommandResult<Store> load_store_with_progress(std::string const& path)
     return load_store(path, &progress);
 }
 
-CommandResult<std::uint64_t> verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key)
-{
-    ProgressLine progress("verifying audit chain", "events");
-    return verify_chain_file(path, key, &progress);
-}
-
-CommandResult<VerifiedChain> verify_chain_marking_with_progress(std::string const& path,
+CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path,
                                                                 quenmark::VerifyingKey const& key,
                                                                 std::optional<std::size_t> marked_position)
 {
     ProgressLine progress("verifying audit chain", "events");
-    return verify_chain_file_marking(path, key, marked_position, &progress);
+    return verify_chain_file(path, key, marked_position, &progress);
 }
 
 } // namespace corvellactl

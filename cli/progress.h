@@ -95,10 +95,8 @@ private:
 // What the commands call to load the state file and to verify the audit
 // chain: the store's functions, with their progress drawn as a line.
 [[nodiscard]] CommandResult<Store> load_store_with_progress(std::string const& path);
-[[nodiscard]] CommandResult<std::uint64_t> verify_chain_with_progress(std::string const& path,
-                                                                      quenmark::VerifyingKey const& key);
 [[nodiscard]] CommandResult<VerifiedChain>
-verify_chain_marking_with_progress(std::string const& path, quenmark::VerifyingKey const& key,
+verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key,
                                    std::optional<std::size_t> marked_position = std::nullopt);
 
 } // namespace corvellactl

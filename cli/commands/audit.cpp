@@ -63,7 +63,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     Results results(context.format);
     if (!m_checkpoint) {
-        auto const count = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key()));
+        auto const count = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key())).entries;
         add_verified(results, count);
         return print(results);
     }
@@ -77,7 +77,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
     std::optional<std::size_t> marked_position;
     if (claimed && claimed->size > 0)
         marked_position = static_cast<std::size_t>(claimed->size - 1);
-    auto const chain = TRY(verify_chain_marking_with_progress(context.audit_path, key.verifying_key(), marked_position));
+    auto const chain = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key(), marked_position));
     if (!claimed)
         return quenmark::unexpected(CommandError::message("checkpoint verification failed: " + claimed.error().text()));
     auto const held = quenmark::check_checkpoint(chain.entries, chain.marked, *claimed);
@@ -98,7 +98,7 @@ CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
         TRY(refuse_data_file_as_output(context, *m_output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
-    auto const chain = TRY(verify_chain_marking_with_progress(context.audit_path, key.verifying_key()));
+    auto const chain = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key()));
     auto const checkpoint = quenmark::checkpoint_at(origin_prefix, chain.entries, chain.last, key.verifying_key());
     std::string const note = quenmark::sign_checkpoint(checkpoint, key);
     Results results(context.format);

@@ -76,8 +76,8 @@ Check check_audit(CommandContext const& context)
     auto const count = verify_chain_with_progress(context.audit_path, key->verifying_key());
     if (!count)
         return quenmark::unexpected("audit chain: " + count.error().text());
-    return passed(context, concat("audit chain   : ok (", *count, " events verified)\n"), "audit_chain", "ok",
-                  [&](JsonObject& object) { object.number("events", *count); });
+    return passed(context, concat("audit chain   : ok (", count->entries, " events verified)\n"), "audit_chain", "ok",
+                  [&](JsonObject& object) { object.number("events", count->entries); });
 }
 
 // Each passing check prints its line at once; the problems are reported

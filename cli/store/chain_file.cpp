@@ -107,14 +107,7 @@ CommandResult<void> ChainAppender::save()
     return install_together(std::span(&file, 1));
 }
 
-CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
-                                               Progress* progress)
-{
-    auto const chain = TRY(verify_chain_file_marking(path, key, std::nullopt, progress));
-    return chain.entries;
-}
-
-CommandResult<VerifiedChain> verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
+CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
                                                        std::optional<std::size_t> marked_position, Progress* progress)
 {
     if (!path_exists(path))

@@ -52,13 +52,7 @@ private:
     std::unique_ptr<Chain> m_chain;
 };
 
-// Reads and verifies the whole chain and returns its number of entries.
-// A failed check is Message "audit chain verification failed: " + the
-// platform error's text. A progress is told the events read.
-[[nodiscard]] CommandResult<std::uint64_t> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
-                                                             Progress* progress = nullptr);
-
-// What a checkpoint needs of a chain file that verified: its number of
+// What is known of a chain file that verified: its number of
 // entries, its last entry (absent when empty) and the entry at the
 // zero-based position asked for (absent when not asked or beyond the end).
 struct VerifiedChain {
@@ -67,10 +61,11 @@ struct VerifiedChain {
     std::optional<quenmark::EntryMark> marked;
 };
 
-// Reads and verifies the whole chain as verify_chain_file does, with the
-// same errors, in the same single pass.
+// Reads and verifies the whole chain in one pass. A failed check is Message
+// "audit chain verification failed: " + the platform error's text. A
+// progress is told the events read.
 [[nodiscard]] CommandResult<VerifiedChain>
-verify_chain_file_marking(std::string const& path, quenmark::VerifyingKey const& key,
+verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
                           std::optional<std::size_t> marked_position = std::nullopt, Progress* progress = nullptr);
 
 } // namespace corvellactl

@@ -1,6 +1,8 @@
 #include "store/key_file.h"
 
-#include "store/files.h"
+#include "store/lock.h"
+#include "store/read.h"
+#include "store/replace.h"
 
 #include "quenmark/integrity/signing.h"
 

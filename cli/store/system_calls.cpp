@@ -1,7 +1,5 @@
 #include "store/system_calls.h"
 
-#include "store/fault_injection.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>

@@ -2,9 +2,11 @@
 
 // What the file layer's jobs share: the owner of an open descriptor, and the
 // system calls on the data files, each of which a test can make fail through
-// the seam of fault_injection.h.
+// a seam. The program never sets a hook; tests link against the file layer
+// and set one to fail, say, the third write with "No space left on device".
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -41,5 +43,22 @@ ssize_t write_some(int descriptor, char const* bytes, std::size_t size);
 int flush_to_disk(int descriptor);
 int rename_file(char const* from, char const* to);
 int link_file(char const* existing, char const* name);
+
+// The kinds of system call the file layer makes on the data files.
+enum class FileOperation : std::uint8_t {
+    Open,   // opening a file or directory, or creating a temporary file
+    Read,   // reading a file's bytes
+    Write,  // writing bytes to a temporary file
+    Flush,  // flushing a file or directory to disk
+    Rename, // putting a file in place: rename, or link for exclusive creation
+};
+
+// Called before each operation; a non-zero result is the errno value the
+// operation then fails with, and zero lets it run.
+using FaultHook = int (*)(FileOperation operation);
+
+// Installs the hook (nullptr removes it). Not thread-safe: tests set it
+// between commands.
+void set_fault_hook(FaultHook hook);
 
 } // namespace corvellactl

@@ -66,7 +66,7 @@ TEST(ChainFile, MissingChainIsEmptyAndCreatesNothing)
     EXPECT_TRUE(entries->empty());
     auto const count = corvellactl::verify_chain_file(path, fixed_key(1).verifying_key());
     ASSERT_TRUE(has_value(count));
-    EXPECT_EQ(*count, 0u);
+    EXPECT_EQ(count->entries, 0u);
     EXPECT_EQ(test_support::entries(directory.path()), Names {});
 }
 
@@ -93,7 +93,7 @@ TEST(ChainFile, AppendsLinkAndNumberEntries)
 
     auto const count = corvellactl::verify_chain_file(path, key.verifying_key());
     ASSERT_TRUE(has_value(count));
-    EXPECT_EQ(*count, 2u);
+    EXPECT_EQ(count->entries, 2u);
     EXPECT_EQ(error_text(corvellactl::verify_chain_file(path, fixed_key(2).verifying_key())),
               "audit chain verification failed: signature verification failed");
     EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
@@ -204,7 +204,7 @@ TEST(ChainAppender, AppendsWriteNothingUntilSavedAndThenTheFileOfThePlainAppends
         EXPECT_EQ(text.find("nested"), std::string::npos);
         auto const count = corvellactl::verify_chain_file(kept.string(), fixed_key().verifying_key());
         ASSERT_TRUE(has_value(count));
-        EXPECT_EQ(*count, start.content && *start.content != "[]" ? 3u : 2u);
+        EXPECT_EQ(count->entries, start.content && *start.content != "[]" ? 3u : 2u);
         EXPECT_EQ(test_support::entries(kept_directory.path()), Names { "audit.json" });
     }
 }

@@ -4,7 +4,7 @@
 // scope: the n-th operation of one kind fails with an error, or an action
 // runs just before an operation (to change a file under the reader's feet).
 
-#include "store/fault_injection.h"
+#include "store/system_calls.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -211,7 +211,7 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
                                                                                    | std::filesystem::perms::owner_write);
         auto const verified = corvellactl::verify_chain_file(audit_path, key->verifying_key());
         ASSERT_TRUE(test_support::has_value(verified));
-        chain_length = *verified;
+        chain_length = verified->entries;
     }
 
     auto const after = data_files(directory);

@@ -2,16 +2,32 @@
 
 #include "quenmark/text/text.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace corvella {
 
 namespace {
 
-template<typename Id>
-void append_debug(std::string& out, quenmark::Uuid const& uuid)
+// A message's pieces joined: texts as they stand, numbers in decimal.
+template<typename... Parts>
+std::string join(Parts const&... parts)
 {
-    out.append(Id::from_uuid(uuid).debug_form());
+    std::string out;
+    auto const append = [&out]<typename Part>(Part const& part) {
+        if constexpr (std::is_integral_v<Part>)
+            quenmark::append_decimal(out, part);
+        else
+            out.append(part);
+    };
+    (append(parts), ...);
+    return out;
+}
+
+template<typename Id>
+std::string debug(quenmark::Uuid const& uuid)
+{
+    return Id::from_uuid(uuid).debug_form();
 }
 
 } // namespace
@@ -42,75 +58,53 @@ TrainingValidationError TrainingValidationError::no_questions() { return Trainin
 
 TrainingValidationError TrainingValidationError::too_few_choices(QuestionId question, std::uint64_t choice_count)
 {
-    TrainingValidationError error(Kind::TooFewChoices);
-    error.m_id = question.uuid();
-    error.m_first = choice_count;
-    return error;
+    return TrainingValidationError(Kind::TooFewChoices, question.uuid(), choice_count);
 }
 
 TrainingValidationError TrainingValidationError::correct_index_out_of_range(QuestionId question,
                                                                             std::uint64_t correct_index,
                                                                             std::uint64_t choice_count)
 {
-    TrainingValidationError error(Kind::CorrectIndexOutOfRange);
-    error.m_id = question.uuid();
-    error.m_first = correct_index;
-    error.m_second = choice_count;
-    return error;
+    return TrainingValidationError(Kind::CorrectIndexOutOfRange, question.uuid(), correct_index, choice_count);
 }
 
 TrainingValidationError TrainingValidationError::duplicate_question_id(QuestionId question)
 {
-    TrainingValidationError error(Kind::DuplicateQuestionId);
-    error.m_id = question.uuid();
-    return error;
+    return TrainingValidationError(Kind::DuplicateQuestionId, question.uuid());
 }
 
 TrainingValidationError TrainingValidationError::min_correct_out_of_range(std::uint32_t min_correct,
                                                                           std::uint32_t total_questions)
 {
-    TrainingValidationError error(Kind::MinCorrectOutOfRange);
-    error.m_first = min_correct;
-    error.m_second = total_questions;
-    return error;
+    return TrainingValidationError(Kind::MinCorrectOutOfRange, {}, min_correct, total_questions);
 }
 
 TrainingValidationError TrainingValidationError::total_questions_mismatch(std::uint32_t total_questions,
                                                                           std::uint64_t question_count)
 {
-    TrainingValidationError error(Kind::TotalQuestionsMismatch);
-    error.m_first = total_questions;
-    error.m_second = question_count;
-    return error;
+    return TrainingValidationError(Kind::TotalQuestionsMismatch, {}, total_questions, question_count);
 }
 
 TrainingValidationError TrainingValidationError::attempt_limit_too_low(std::uint32_t attempt_limit)
 {
-    TrainingValidationError error(Kind::AttemptLimitTooLow);
-    error.m_first = attempt_limit;
-    return error;
+    return TrainingValidationError(Kind::AttemptLimitTooLow, {}, attempt_limit);
 }
 
 TrainingValidationError TrainingValidationError::no_learner_view(AssessmentId assessment, AssessmentStatus status)
 {
-    TrainingValidationError error(Kind::NoLearnerView);
-    error.m_id = assessment.uuid();
+    TrainingValidationError error(Kind::NoLearnerView, assessment.uuid());
     error.m_status = status;
     return error;
 }
 
 TrainingValidationError TrainingValidationError::attempt_not_passed(AttemptId attempt)
 {
-    TrainingValidationError error(Kind::AttemptNotPassed);
-    error.m_id = attempt.uuid();
-    return error;
+    return TrainingValidationError(Kind::AttemptNotPassed, attempt.uuid());
 }
 
 TrainingValidationError TrainingValidationError::evidence_ref_length(std::uint64_t length)
 {
-    TrainingValidationError error(Kind::EvidenceRefLength);
-    error.m_first = length;
-    return error;
+    return TrainingValidationError(Kind::EvidenceRefLength, {}, length);
 }
 
 TrainingValidationError TrainingValidationError::control_character(TextField field)
@@ -122,72 +116,34 @@ TrainingValidationError TrainingValidationError::control_character(TextField fie
 
 std::string TrainingValidationError::text() const
 {
-    std::string out;
     switch (m_kind) {
     case Kind::EmptyField:
-        out.append(field_name(m_field));
-        out.append(" must not be empty");
-        return out;
+        return join(field_name(m_field), " must not be empty");
     case Kind::NoQuestions:
         return "assessment must have at least one question";
     case Kind::TooFewChoices:
-        out.append("question ");
-        append_debug<QuestionId>(out, m_id);
-        out.append(" must offer at least two choices, got ");
-        quenmark::append_decimal(out, m_first);
-        return out;
+        return join("question ", debug<QuestionId>(m_id), " must offer at least two choices, got ", m_first);
     case Kind::CorrectIndexOutOfRange:
-        out.append("question ");
-        append_debug<QuestionId>(out, m_id);
-        out.append(" correct_index ");
-        quenmark::append_decimal(out, m_first);
-        out.append(" is out of range for ");
-        quenmark::append_decimal(out, m_second);
-        out.append(" choices");
-        return out;
+        return join("question ", debug<QuestionId>(m_id), " correct_index ", m_first, " is out of range for ", m_second,
+                    " choices");
     case Kind::DuplicateQuestionId:
-        out.append("duplicate question id ");
-        append_debug<QuestionId>(out, m_id);
-        out.append(" in one assessment");
-        return out;
+        return join("duplicate question id ", debug<QuestionId>(m_id), " in one assessment");
     case Kind::MinCorrectOutOfRange:
-        out.append("passing rule requires min_correct (");
-        quenmark::append_decimal(out, m_first);
-        out.append(") between 1 and total_questions (");
-        quenmark::append_decimal(out, m_second);
-        out.append(")");
-        return out;
+        return join("passing rule requires min_correct (", m_first, ") between 1 and total_questions (", m_second,
+                    ")");
     case Kind::TotalQuestionsMismatch:
-        out.append("passing rule total_questions (");
-        quenmark::append_decimal(out, m_first);
-        out.append(") does not match question count (");
-        quenmark::append_decimal(out, m_second);
-        out.append(")");
-        return out;
+        return join("passing rule total_questions (", m_first, ") does not match question count (", m_second, ")");
     case Kind::AttemptLimitTooLow:
-        out.append("attempt_limit must be at least 1, got ");
-        quenmark::append_decimal(out, m_first);
-        return out;
+        return join("attempt_limit must be at least 1, got ", m_first);
     case Kind::NoLearnerView:
-        out.append("assessment ");
-        append_debug<AssessmentId>(out, m_id);
-        out.append(" is ");
-        out.append(stored_name(m_status));
-        out.append(" and has no learner-facing view");
-        return out;
+        return join("assessment ", debug<AssessmentId>(m_id), " is ", stored_name(m_status),
+                    " and has no learner-facing view");
     case Kind::AttemptNotPassed:
-        out.append("attempt ");
-        append_debug<AttemptId>(out, m_id);
-        out.append(" did not pass; a completion record cannot be built from it");
-        return out;
+        return join("attempt ", debug<AttemptId>(m_id), " did not pass; a completion record cannot be built from it");
     case Kind::EvidenceRefLength:
-        out.append("evidence reference must be 1..=256 bytes, got ");
-        quenmark::append_decimal(out, m_first);
-        return out;
+        return join("evidence reference must be 1..=256 bytes, got ", m_first);
     case Kind::ControlCharacter:
-        out.append(field_name(m_field));
-        out.append(" must be one line without control characters");
-        return out;
+        return join(field_name(m_field), " must be one line without control characters");
     }
     __builtin_unreachable();
 }
@@ -214,57 +170,40 @@ TrainingError TrainingError::contract(quenmark::ContractError error)
 
 TrainingError TrainingError::assessment_not_accepting_attempts(AssessmentId assessment)
 {
-    TrainingError error(Kind::AssessmentNotAcceptingAttempts);
-    error.m_id = assessment.uuid();
-    return error;
+    return TrainingError(Kind::AssessmentNotAcceptingAttempts, assessment.uuid());
 }
 
 TrainingError TrainingError::attempt_limit_exceeded(AssessmentId assessment, std::uint32_t attempt_number,
                                                     std::uint32_t attempt_limit)
 {
-    TrainingError error(Kind::AttemptLimitExceeded);
-    error.m_id = assessment.uuid();
-    error.m_first = attempt_number;
-    error.m_second = attempt_limit;
-    return error;
+    return TrainingError(Kind::AttemptLimitExceeded, assessment.uuid(), attempt_number, attempt_limit);
 }
 
 TrainingError TrainingError::answer_count_mismatch(std::uint64_t answer_count, std::uint64_t question_count)
 {
-    TrainingError error(Kind::AnswerCountMismatch);
-    error.m_first = answer_count;
-    error.m_second = question_count;
-    return error;
+    return TrainingError(Kind::AnswerCountMismatch, {}, answer_count, question_count);
 }
 
 TrainingError TrainingError::unknown_question(QuestionId question)
 {
-    TrainingError error(Kind::UnknownQuestion);
-    error.m_id = question.uuid();
-    return error;
+    return TrainingError(Kind::UnknownQuestion, question.uuid());
 }
 
 TrainingError TrainingError::duplicate_answer(QuestionId question)
 {
-    TrainingError error(Kind::DuplicateAnswer);
-    error.m_id = question.uuid();
-    return error;
+    return TrainingError(Kind::DuplicateAnswer, question.uuid());
 }
 
 TrainingError TrainingError::completion_assignment_mismatch(AssignmentId assignment, CompletionMismatch reason)
 {
-    TrainingError error(Kind::CompletionAssignmentMismatch);
-    error.m_id = assignment.uuid();
+    TrainingError error(Kind::CompletionAssignmentMismatch, assignment.uuid());
     error.m_reason = reason;
     return error;
 }
 
 TrainingError TrainingError::completion_assessment_mismatch(AssessmentId assessment, std::uint32_t version)
 {
-    TrainingError error(Kind::CompletionAssessmentMismatch);
-    error.m_id = assessment.uuid();
-    error.m_first = version;
-    return error;
+    return TrainingError(Kind::CompletionAssessmentMismatch, assessment.uuid(), version);
 }
 
 TrainingError TrainingError::non_positive_validity(std::int64_t seconds)
@@ -276,24 +215,20 @@ TrainingError TrainingError::non_positive_validity(std::int64_t seconds)
 
 TrainingError TrainingError::certificate_expired(CertificationId certificate, quenmark::Timestamp expires_at)
 {
-    TrainingError error(Kind::CertificateExpired);
-    error.m_id = certificate.uuid();
+    TrainingError error(Kind::CertificateExpired, certificate.uuid());
     error.m_instant = expires_at;
     return error;
 }
 
 TrainingError TrainingError::signature_invalid(CertificationId certificate)
 {
-    TrainingError error(Kind::SignatureInvalid);
-    error.m_id = certificate.uuid();
-    return error;
+    return TrainingError(Kind::SignatureInvalid, certificate.uuid());
 }
 
 TrainingError TrainingError::certificate_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
                                                  std::string reason)
 {
-    TrainingError error(Kind::CertificateRevoked);
-    error.m_id = certificate.uuid();
+    TrainingError error(Kind::CertificateRevoked, certificate.uuid());
     error.m_instant = revoked_at;
     error.m_reason_text = std::move(reason);
     return error;
@@ -302,17 +237,14 @@ TrainingError TrainingError::certificate_revoked(CertificationId certificate, qu
 TrainingError TrainingError::already_revoked(CertificationId certificate, quenmark::Timestamp revoked_at,
                                              std::string reason)
 {
-    TrainingError error(Kind::AlreadyRevoked);
-    error.m_id = certificate.uuid();
-    error.m_instant = revoked_at;
-    error.m_reason_text = std::move(reason);
+    TrainingError error = certificate_revoked(certificate, revoked_at, std::move(reason));
+    error.m_kind = Kind::AlreadyRevoked;
     return error;
 }
 
 TrainingError TrainingError::assessment_not_published(AssessmentId assessment, AssessmentStatus status)
 {
-    TrainingError error(Kind::AssessmentNotPublished);
-    error.m_id = assessment.uuid();
+    TrainingError error(Kind::AssessmentNotPublished, assessment.uuid());
     error.m_status = status;
     return error;
 }
@@ -320,118 +252,55 @@ TrainingError TrainingError::assessment_not_published(AssessmentId assessment, A
 TrainingError TrainingError::answers_for_questions(AssessmentId assessment, std::uint64_t question_count,
                                                    std::uint64_t answer_count)
 {
-    TrainingError error(Kind::AnswersForQuestions);
-    error.m_id = assessment.uuid();
-    error.m_first = question_count;
-    error.m_second = answer_count;
-    return error;
+    return TrainingError(Kind::AnswersForQuestions, assessment.uuid(), question_count, answer_count);
 }
 
 TrainingError TrainingError::assignment_closed(AssignmentId assignment)
 {
-    TrainingError error(Kind::AssignmentClosed);
-    error.m_id = assignment.uuid();
-    return error;
+    return TrainingError(Kind::AssignmentClosed, assignment.uuid());
 }
 
 std::string TrainingError::text() const
 {
-    std::string out;
     switch (m_kind) {
     case Kind::Contract:
         return m_contract->text();
     case Kind::AssessmentNotAcceptingAttempts:
-        out.append("assessment ");
-        append_debug<AssessmentId>(out, m_id);
-        out.append(" is not accepting attempts");
-        return out;
+        return join("assessment ", debug<AssessmentId>(m_id), " is not accepting attempts");
     case Kind::AttemptLimitExceeded:
-        out.append("attempt ");
-        quenmark::append_decimal(out, m_first);
-        out.append(" exceeds the attempt limit (");
-        quenmark::append_decimal(out, m_second);
-        out.append(") for assessment ");
-        append_debug<AssessmentId>(out, m_id);
-        return out;
+        return join("attempt ", m_first, " exceeds the attempt limit (", m_second, ") for assessment ",
+                    debug<AssessmentId>(m_id));
     case Kind::AnswerCountMismatch:
-        out.append("answer set size ");
-        quenmark::append_decimal(out, m_first);
-        out.append(" does not match the assessment's question count ");
-        quenmark::append_decimal(out, m_second);
-        return out;
+        return join("answer set size ", m_first, " does not match the assessment's question count ", m_second);
     case Kind::UnknownQuestion:
-        out.append("answer references unknown question ");
-        append_debug<QuestionId>(out, m_id);
-        return out;
+        return join("answer references unknown question ", debug<QuestionId>(m_id));
     case Kind::DuplicateAnswer:
-        out.append("answer set contains more than one answer for question ");
-        append_debug<QuestionId>(out, m_id);
-        return out;
+        return join("answer set contains more than one answer for question ", debug<QuestionId>(m_id));
     case Kind::CompletionAssignmentMismatch:
-        out.append("completion record does not belong to assignment ");
-        append_debug<AssignmentId>(out, m_id);
-        out.append(": ");
-        out.append(reason_text(m_reason));
-        return out;
+        return join("completion record does not belong to assignment ", debug<AssignmentId>(m_id), ": ",
+                    reason_text(m_reason));
     case Kind::CompletionAssessmentMismatch:
-        out.append("completion record does not match assessment ");
-        append_debug<AssessmentId>(out, m_id);
-        out.append(" version ");
-        quenmark::append_decimal(out, m_first);
-        return out;
+        return join("completion record does not match assessment ", debug<AssessmentId>(m_id), " version ", m_first);
     case Kind::NonPositiveValidity:
-        out.append("certificate validity period must be positive, got ");
-        quenmark::append_decimal(out, m_seconds);
-        out.append(" seconds");
-        return out;
+        return join("certificate validity period must be positive, got ", m_seconds, " seconds");
     case Kind::CertificateExpired:
-        out.append("certificate ");
-        append_debug<CertificationId>(out, m_id);
-        out.append(" expired at ");
-        m_instant.append_text(out);
-        return out;
+        return join("certificate ", debug<CertificationId>(m_id), " expired at ", m_instant.to_text());
     case Kind::SignatureInvalid:
-        out.append("certificate ");
-        append_debug<CertificationId>(out, m_id);
-        out.append(" failed signature verification");
-        return out;
+        return join("certificate ", debug<CertificationId>(m_id), " failed signature verification");
     case Kind::CertificateRevoked:
-        out.append("revoked at ");
-        m_instant.append_text(out);
-        out.append(": ");
-        out.append(m_reason_text);
-        return out;
+        return join("revoked at ", m_instant.to_text(), ": ", m_reason_text);
     case Kind::AlreadyRevoked:
-        out.append("certificate ");
-        append_debug<CertificationId>(out, m_id);
-        out.append(" was already revoked at ");
-        m_instant.append_text(out);
-        out.append(": ");
-        out.append(m_reason_text);
-        return out;
+        return join("certificate ", debug<CertificationId>(m_id), " was already revoked at ", m_instant.to_text(), ": ",
+                    m_reason_text);
     // The three below name their record by its canonical id, as the
     // commands' own messages do.
     case Kind::AssessmentNotPublished:
-        out.append("assessment ");
-        m_id.append_to(out);
-        out.append(" is ");
-        out.append(display_name(m_status));
-        out.append("; publish it before assigning");
-        return out;
+        return join("assessment ", m_id.to_string(), " is ", display_name(m_status), "; publish it before assigning");
     case Kind::AnswersForQuestions:
-        out.append("assessment ");
-        m_id.append_to(out);
-        out.append(" has ");
-        quenmark::append_decimal(out, m_first);
-        out.append(" questions, but ");
-        quenmark::append_decimal(out, m_second);
-        out.append(" answers were given");
-        return out;
+        return join("assessment ", m_id.to_string(), " has ", m_first, " questions, but ", m_second,
+                    " answers were given");
     case Kind::AssignmentClosed:
-        out.append("assignment ");
-        m_id.append_to(out);
-        out.append(" has already reached a terminal state");
-        return out;
+        return join("assignment ", m_id.to_string(), " has already reached a terminal state");
     }
     __builtin_unreachable();
 }

@@ -60,7 +60,14 @@ public:
     friend bool operator==(TrainingValidationError const&, TrainingValidationError const&) = default;
 
 private:
-    explicit TrainingValidationError(Kind kind) : m_kind(kind) { }
+    explicit TrainingValidationError(Kind kind, quenmark::Uuid id = {}, std::uint64_t first = 0,
+                                     std::uint64_t second = 0)
+        : m_kind(kind)
+        , m_id(id)
+        , m_first(first)
+        , m_second(second)
+    {
+    }
 
     Kind m_kind;
     TextField m_field { TextField::Prompt };
@@ -132,7 +139,13 @@ public:
     friend bool operator==(TrainingError const&, TrainingError const&) = default;
 
 private:
-    explicit TrainingError(Kind kind) : m_kind(kind) { }
+    explicit TrainingError(Kind kind, quenmark::Uuid id = {}, std::uint64_t first = 0, std::uint64_t second = 0)
+        : m_kind(kind)
+        , m_id(id)
+        , m_first(first)
+        , m_second(second)
+    {
+    }
 
     Kind m_kind;
     CompletionMismatch m_reason { CompletionMismatch::DifferentPrincipal };
