@@ -4,8 +4,9 @@
 # publish, list and inspect it, assign it to a new learner, fail and then pass
 # an attempt, issue a certificate, verify it (valid now, expired in 2100),
 # export it as a credential and check that, write a checkpoint of the audit
-# chain and verify against it, revoke the certificate, verify the audit chain,
-# and finish with the readiness report and doctor.
+# chain and verify against it, revoke the certificate, assign, grade and
+# certify a cohort of three from CSV files in three batch commands, verify the
+# audit chain, and finish with the readiness report and doctor.
 #
 # Usage: scripts/demo.sh [path-to-corvellactl]   (default: build/cli/corvellactl)
 set -euo pipefail
@@ -79,6 +80,15 @@ show audit checkpoint --output checkpoint.txt
 show audit verify --checkpoint checkpoint.txt
 show revoke --certificate-id "$certificate" --reason "issued in error"
 show verify --certificate-id "$certificate"
+# A cohort of three: assigned, graded and certified in three commands.
+printf 'principal_id,due_in_days\nnew,30\nnew,30\nnew,14\n' > cohort.csv
+capture batch assign --assessment-id "$id" cohort.csv
+mapfile -t cohort < <(sed -n 's/^created assignment \([0-9a-f-]*\) .*/\1/p' <<<"$output")
+printf 'assignment_id,answers\n%s,"1,1,0"\n%s,"0,1,1"\n%s,"1,1,1"\n' "${cohort[@]}" > answers.csv
+show batch attempt answers.csv
+show batch certify --pending
+show --json report readiness
+
 show audit verify
 show report readiness
 show doctor
