@@ -15,7 +15,10 @@
 // - one passing attempt, one completion record and one certificate (signed,
 //   365 days valid, the oldest ones expired) per assignment, plus the failed
 //   attempts of the in-progress assignments;
-// - EVENTS audit events telling that history in order, linked and signed.
+// - EVENTS audit events telling that history in order, linked and signed;
+// - bench-batch-assign.csv (10,000 new learners) and bench-batch-attempt.csv
+//   (passing answers for up to 10,000 open assignments), the batch commands'
+//   inputs.
 //
 // The last assignment is always assigned and open, the last certificate is
 // valid now, and the records the benchmark uses are the last of their lists,
@@ -59,6 +62,8 @@ constexpr std::int64_t seconds_per_day = 86400;
 constexpr std::int64_t history_seconds = 400 * seconds_per_day;
 constexpr std::int64_t validity_seconds = 365 * seconds_per_day;
 constexpr std::size_t questions_per_assessment = 3;
+// Rows of the batch commands' input files.
+constexpr std::size_t batch_rows = 10000;
 
 // A fixed seed keeps signatures reproducible between runs of the generator.
 constexpr std::array<std::uint8_t, quenmark::seed_size> key_seed {
@@ -174,6 +179,13 @@ std::vector<Learner> make_learners(std::size_t count)
     return learners;
 }
 
+// The assessment of the assignment at `index`: the benchmark's open
+// assignment is on the last assessment; the rest are spread over all of them.
+std::size_t assessment_of(std::size_t index, std::size_t count)
+{
+    return index + 1 == count ? count - 1 : (index * 7919) % count;
+}
+
 struct Generated {
     Store store;
     // Per assignment index: the attempt and completion indices that tell its story.
@@ -206,9 +218,7 @@ quenmark::Expected<Generated, std::string> generate_records(quenmark::SigningKey
         Outcome const outcome = outcome_of(index, count);
         generated.outcomes.push_back(outcome);
         Learner const& learner = learners[(index * 7) % learners.size()];
-        // The benchmark's open assignment is on the last assessment; the rest
-        // are spread over all of them.
-        std::size_t const assessment_index = index + 1 == count ? count - 1 : (index * 7919) % count;
+        std::size_t const assessment_index = assessment_of(index, count);
         corvella::AssessmentDefinition const& assessment = store.assessments[assessment_index];
         Timestamp const created = now.plus_seconds(-static_cast<std::int64_t>(count - index) * spacing);
         Timestamp const attempted = created.plus_seconds(spacing / 3);
@@ -396,6 +406,25 @@ int main(int argc, char** argv)
     ids += "certificate_id " + store.certificates.back().payload.certificate_id.to_string() + "\n";
     if (!corvella_bench::write_whole_file(directory + "/bench-ids.txt", ids))
         return fail(program, "cannot write bench-ids.txt");
+
+    // The batch commands' inputs: a cohort of new learners, and a passing
+    // answer set for each of the last open assignments, up to batch_rows each.
+    std::string cohort = "principal_id\n";
+    std::string answers = "assignment_id,answers\n";
+    std::size_t open = 0;
+    for (std::size_t index = store.assignments.size(); index-- > 0 && open < batch_rows;) {
+        if (generated->outcomes[index] != Outcome::Assigned)
+            continue;
+        auto const& assignment = store.assignments[index];
+        auto const& assessment = store.assessments[assessment_of(index, store.assignments.size())];
+        answers += assignment.id.to_string() + ",\"" + answers_text(assessment) + "\"\n";
+        ++open;
+    }
+    for (std::size_t row = 0; row < batch_rows; ++row)
+        cohort += "new\n";
+    if (!corvella_bench::write_whole_file(directory + "/bench-batch-assign.csv", cohort)
+        || !corvella_bench::write_whole_file(directory + "/bench-batch-attempt.csv", answers))
+        return fail(program, "cannot write the batch files");
     std::printf("%s", ids.c_str());
     return 0;
 }

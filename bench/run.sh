@@ -2,6 +2,8 @@
 # Configures and builds the Release tree, then runs the scale benchmark:
 #
 #   bash bench/run.sh [scale.py options]      e.g. --runs 3 --keep
+#   bash bench/run.sh --million               the growth run at 100,000 and
+#                                             1,000,000 records of each kind
 #
 # BUILD_DIR overrides the build directory (default: build-release at the top
 # of the source tree). Exits with scale.py's status: 0 when every goal is
