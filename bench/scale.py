@@ -41,7 +41,15 @@ GOALS = (
     ("peak_memory", 2.5),
     ("startup", 1.5),
     ("growth", 11.0),
+    ("report_overdue", 1.2),
+    ("report_expiring", 1.2),
+    ("report_learner", 1.2),
+    ("report_assessment", 1.2),
 )
+
+# The list reports, each timed against `report readiness`, which reads the
+# same state file.
+REPORTS = ("overdue", "expiring", "learner", "assessment")
 
 
 class BenchError(Exception):
@@ -211,6 +219,12 @@ def build_cases(tool, bins, size, pristine, work):
         command("audit verify", ["audit", "verify"], expect="audit chain verifies: %d event(s)" % size),
         command("audit checkpoint", ["audit", "checkpoint"], expect="corvellactl-audit/"),
         command("report readiness", ["report", "readiness"], expect="Completions   : "),
+        # The long lists end in rows naming the generated assessments' titles.
+        command("report overdue", ["report", "overdue"], expect=" awareness, module "),
+        command("report expiring", ["report", "expiring"], expect=" awareness, module "),
+        command("report learner", ["report", "learner", "--principal-id", ids["principal_id"]], expect="certificate "),
+        command("report assessment", ["report", "assessment", "--assessment-id", ids["assessment_id"]],
+                expect="wrong_choice "),
         command("doctor", ["doctor"], expect="all checks passed"),
         Case("ref_sodium_verify", size, [bins["ref_sodium_verify"], audit, key], read_only, inner=True),
         Case("ref_dom_floor", size, [bins["ref_dom_floor"], state, audit, floor_out, "--no-fsync"], read_only),
@@ -328,6 +342,8 @@ def main():
             "load_vs_typical": (find("load_state (own typed load)", large), find("ref_nlohmann_load", large)),
             "growth": (find("assign", large), find("assign", args.small)),
         }
+        for report in REPORTS:
+            pairs["report_" + report] = (find("report " + report, large), find("report readiness", large))
         measured = {name: top.median() / bottom.median() for name, (top, bottom) in pairs.items()}
         from_minimums = {name: min(top.seconds()) / min(bottom.seconds()) for name, (top, bottom) in pairs.items()}
         measured["peak_memory"] = attempt.peak() / float(sizes[large][0] + sizes[large][1])
