@@ -103,7 +103,8 @@ CommandResult<void> run_report_readiness(CommandContext const& context)
     auto const store = TRY(load_store_with_progress(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
-    // Without revocations the lines are those of a tool that knew none.
+    // The revoked count is shown only when there is one, so that a state
+    // without revocations prints the lines it always printed.
     std::string text = concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ",
                               counts.retired, " retired\nAssignments   : ", counts.assigned, " assigned, ",
                               counts.in_progress, " in progress, ", counts.completed, " completed, ", counts.cancelled,
@@ -200,44 +201,47 @@ std::size_t display_width(std::string_view text)
 std::string heading(std::string_view name)
 {
     std::string out(name);
-    for (char& c : out)
-        c = c == '_' ? ' ' : static_cast<char>(c - ('a' <= c && c <= 'z' ? 'a' - 'A' : 0));
+    for (char& c : out) {
+        if (c == '_')
+            c = ' ';
+        else if ('a' <= c && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
     return out;
 }
 
+// A cell as the table shows it.
+std::string_view shown(std::string const& value) { return value.empty() ? std::string_view("-") : value; }
+
 std::string aligned_table(std::span<Column const> columns, std::span<Row const> rows)
 {
-    std::vector<Row> shown;
-    shown.reserve(rows.size() + 1);
-    Row& headings = shown.emplace_back();
-    for (auto const& column : columns)
+    Row headings;
+    std::vector<std::size_t> widths;
+    for (auto const& column : columns) {
         headings.push_back(heading(column.name));
-    for (auto const& row : rows) {
-        Row& line = shown.emplace_back(row);
-        for (auto& value : line) {
-            if (value.empty())
-                value = "-";
-        }
+        widths.push_back(display_width(headings.back()));
     }
-    std::vector<std::size_t> widths(columns.size(), 0);
-    for (auto const& line : shown) {
+    for (auto const& row : rows) {
         for (std::size_t index = 0; index < columns.size(); ++index)
-            widths[index] = std::max(widths[index], display_width(line[index]));
+            widths[index] = std::max(widths[index], display_width(shown(row[index])));
     }
     std::string out;
-    for (auto const& line : shown) {
+    auto const write = [&](Row const& row) {
         for (std::size_t index = 0; index < columns.size(); ++index) {
-            std::size_t const padding = widths[index] - display_width(line[index]);
-            bool const last = index + 1 == columns.size();
+            std::string_view const value = shown(row[index]);
+            std::size_t const padding = widths[index] - display_width(value);
             if (index > 0)
                 out.append("  ");
             if (columns[index].number)
-                out.append(padding, ' ').append(line[index]);
+                out.append(padding, ' ').append(value);
             else
-                out.append(line[index]).append(last ? 0 : padding, ' ');
+                out.append(value).append(index + 1 == columns.size() ? 0 : padding, ' ');
         }
         out.push_back('\n');
-    }
+    };
+    write(headings);
+    for (auto const& row : rows)
+        write(row);
     return out;
 }
 
@@ -435,58 +439,67 @@ protected:
         Index index(store);
         std::vector<Row> rows;
         rows.reserve(entries.size());
+        auto const add = [&](Line line) {
+            rows.push_back({ std::string(line.record), std::move(line.id), std::move(line.assignment_id),
+                             cell(line.assessment_id), index.title(line.assessment_id), std::string(line.status),
+                             std::move(line.attempt_number), std::move(line.score), std::move(line.questions),
+                             std::string(line.score_band), std::move(line.due_at), std::move(line.at),
+                             std::move(line.expires_at) });
+        };
         for (auto const& [kind, position] : entries) {
-            Row& row = rows.emplace_back(std::size(columns));
-            auto const fill_common = [&](std::string_view record, auto const& id,
-                                         std::optional<corvella::AssignmentId> const& assignment,
-                                         corvella::AssessmentId const& assessment) {
-                row[0] = record;
-                row[1] = cell(id);
-                row[2] = cell(assignment);
-                row[3] = cell(assessment);
-                row[4] = index.title(assessment);
-            };
             switch (kind) {
             case corvella::RecordKind::Assignment: {
                 auto const& assignment = store.assignments[position];
-                fill_common("assignment", assignment.id, assignment.id, assignment.assessment_id);
-                row[5] = corvella::stored_name(assignment.status);
-                row[10] = cell(assignment.due_at);
-                row[11] = cell(assignment.created_at);
+                add({ .record = "assignment",
+                      .id = cell(assignment.id),
+                      .assignment_id = cell(assignment.id),
+                      .assessment_id = assignment.assessment_id,
+                      .status = corvella::stored_name(assignment.status),
+                      .due_at = cell(assignment.due_at),
+                      .at = cell(assignment.created_at) });
                 break;
             }
             case corvella::RecordKind::Attempt: {
                 auto const& attempt = store.attempts[position];
-                fill_common("attempt", attempt.id, attempt.assignment_id, attempt.assessment_id);
-                row[5] = corvella::stored_name(attempt.status);
-                row[6] = cell(std::uint64_t { attempt.attempt_number });
+                Line line { .record = "attempt",
+                            .id = cell(attempt.id),
+                            .assignment_id = cell(attempt.assignment_id),
+                            .assessment_id = attempt.assessment_id,
+                            .status = corvella::stored_name(attempt.status),
+                            .attempt_number = cell(std::uint64_t { attempt.attempt_number }),
+                            .score_band = corvella::stored_name(attempt.score_band),
+                            .at = cell(attempt.completed_at) };
                 if (auto const* assessment = index.find(attempt.assessment_id)) {
                     if (auto const score = corvella::correct_answers(*assessment, attempt)) {
-                        row[7] = cell(*score);
-                        row[8] = cell(std::uint64_t { assessment->questions.size() });
+                        line.score = cell(*score);
+                        line.questions = cell(std::uint64_t { assessment->questions.size() });
                     }
                 }
-                row[9] = corvella::stored_name(attempt.score_band);
-                row[11] = cell(attempt.completed_at);
+                add(std::move(line));
                 break;
             }
             case corvella::RecordKind::Completion: {
                 auto const& completion = store.completions[position];
-                fill_common("completion", completion.id, completion.assignment_id, completion.assessment_id);
-                row[9] = corvella::stored_name(completion.score_band);
-                row[11] = cell(completion.completed_at);
+                add({ .record = "completion",
+                      .id = cell(completion.id),
+                      .assignment_id = cell(completion.assignment_id),
+                      .assessment_id = completion.assessment_id,
+                      .score_band = corvella::stored_name(completion.score_band),
+                      .at = cell(completion.completed_at) });
                 break;
             }
             case corvella::RecordKind::Certificate: {
                 auto const& certificate = store.certificates[position];
                 auto const& payload = certificate.payload;
                 auto const* completion = index.find(payload.completion_record_id);
-                fill_common("certificate", payload.certificate_id,
-                            completion ? completion->assignment_id : std::nullopt, payload.assessment_id);
-                row[5] = corvella::stored_name(corvella::held_standing(certificate, at));
-                row[9] = corvella::stored_name(payload.score_band);
-                row[11] = cell(payload.issued_at);
-                row[12] = cell(payload.expires_at);
+                add({ .record = "certificate",
+                      .id = cell(payload.certificate_id),
+                      .assignment_id = completion ? cell(completion->assignment_id) : std::string(),
+                      .assessment_id = payload.assessment_id,
+                      .status = corvella::stored_name(corvella::held_standing(certificate, at)),
+                      .score_band = corvella::stored_name(payload.score_band),
+                      .at = cell(payload.issued_at),
+                      .expires_at = cell(payload.expires_at) });
                 break;
             }
             }
@@ -495,6 +508,22 @@ protected:
     }
 
 private:
+    // A transcript row by its columns; the title is the assessment's.
+    struct Line {
+        std::string_view record;
+        std::string id;
+        std::string assignment_id;
+        corvella::AssessmentId assessment_id;
+        std::string_view status {};
+        std::string attempt_number {};
+        std::string score {};
+        std::string questions {};
+        std::string_view score_band {};
+        std::string due_at {};
+        std::string at {};
+        std::string expires_at {};
+    };
+
     std::string m_principal_id;
 };
 

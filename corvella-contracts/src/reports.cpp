@@ -50,9 +50,10 @@ std::vector<OverdueAssignment> overdue_assignments(std::span<TrainingAssignment 
         if (is_overdue(assignment, at))
             overdue.push_back({ position, whole_days(*assignment.due_at, at) });
     }
-    std::stable_sort(overdue.begin(), overdue.end(), [&](OverdueAssignment const& left, OverdueAssignment const& right) {
-        return *assignments[left.position].due_at < *assignments[right.position].due_at;
-    });
+    std::stable_sort(overdue.begin(), overdue.end(),
+                     [&](OverdueAssignment const& left, OverdueAssignment const& right) {
+                         return *assignments[left.position].due_at < *assignments[right.position].due_at;
+                     });
     return overdue;
 }
 

@@ -200,7 +200,8 @@ TEST(RecordsJson, RoundTrips)
         .completed_at = at("2026-01-01T00:00:01Z"),
     };
     // The chosen answers are left out until there are any.
-    for (auto const& answers : { std::vector<std::uint64_t> {}, std::vector<std::uint64_t> { 2, 0, 18446744073709551615U } }) {
+    for (auto const& answers :
+         { std::vector<std::uint64_t> {}, std::vector<std::uint64_t> { 2, 0, 18446744073709551615U } }) {
         attempt.answers = answers;
         std::string const text = to_json(attempt);
         EXPECT_TRUE(text.ends_with(answers.empty() ? "\"completed_at\": \"2026-01-01T00:00:01Z\"\n}"

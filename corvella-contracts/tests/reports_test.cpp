@@ -127,8 +127,9 @@ TEST(Transcript, EachAssignmentWithItsRecordsThenTheRest)
         return attempt;
     };
     std::vector<KnowledgeCheckAttempt> const attempts {
-        attempt_at(learner, assignments[2].id), attempt_at(learner, std::nullopt), attempt_at(learner, assignments[0].id),
-        attempt_at(other, assignments[1].id),   attempt_at(learner, assignments[2].id),
+        attempt_at(learner, assignments[2].id), attempt_at(learner, std::nullopt),
+        attempt_at(learner, assignments[0].id), attempt_at(other, assignments[1].id),
+        attempt_at(learner, assignments[2].id),
         // Another principal's assignment belongs to none of the learner's.
         attempt_at(learner, assignments[1].id),
     };

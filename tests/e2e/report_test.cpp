@@ -85,7 +85,8 @@ Built build(ScratchDirectory const& directory)
     std::vector<std::string> const validity { "10", "10", "100", "50" };
     for (std::size_t index = 0; index < 4; ++index) {
         built.completions.push_back(attempted.text("/completions/" + std::to_string(index) + "/id"));
-        run_ok(directory, { "certify", "--completion-id", built.completions[index], "--validity-days", validity[index] });
+        run_ok(directory,
+               { "certify", "--completion-id", built.completions[index], "--validity-days", validity[index] });
     }
     JsonFile const certified(directory / e2e::state_file);
     for (std::size_t index = 0; index < 4; ++index) {
