@@ -404,6 +404,7 @@ int main(int argc, char** argv)
     ids += "passing_answers " + generated->passing_answers + "\n";
     ids += "completion_id " + store.completions.back().id.to_string() + "\n";
     ids += "certificate_id " + store.certificates.back().payload.certificate_id.to_string() + "\n";
+    ids += "principal_id " + store.assignments.back().principal_id.to_string() + "\n";
     if (!corvella_bench::write_whole_file(directory + "/bench-ids.txt", ids))
         return fail(program, "cannot write bench-ids.txt");
 

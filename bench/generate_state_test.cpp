@@ -127,6 +127,7 @@ TEST(GeneratedDataSet, LoadsVerifiesAndNamesTheBenchmarkRecords)
     EXPECT_EQ(ids["completion_id"], store->completions.back().id.to_string());
     auto const& last_certificate = store->certificates.back();
     EXPECT_EQ(ids["certificate_id"], last_certificate.payload.certificate_id.to_string());
+    EXPECT_EQ(ids["principal_id"], open.principal_id.to_string());
     EXPECT_TRUE(has_value(
         corvella::check_certificate(last_certificate, key->verifying_key(), quenmark::Timestamp::now())));
 

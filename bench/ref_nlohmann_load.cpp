@@ -229,6 +229,21 @@ void convert_attempt(Converter& c, json const& in, corvella::KnowledgeCheckAttem
     c.enumeration(in, "safe_feedback", corvella::safe_feedback_names, out.safe_feedback);
     c.instant(in, "started_at", out.started_at);
     c.instant(in, "completed_at", out.completed_at);
+    out.answers.clear();
+    if (auto const found = in.find("answers"); found != in.end() && !found->is_null()) {
+        if (!found->is_array()) {
+            c.fail();
+            return;
+        }
+        out.answers.reserve(found->size());
+        for (auto const& answer : *found) {
+            if (!answer.is_number_unsigned()) {
+                c.fail();
+                return;
+            }
+            out.answers.push_back(answer.get<std::uint64_t>());
+        }
+    }
 }
 
 void convert_completion(Converter& c, json const& in, corvella::CompletionRecord& out)

@@ -43,7 +43,15 @@ GOALS = (
     ("peak_memory", 2.5),
     ("startup", 1.5),
     ("growth", 11.0),
+    ("report_overdue", 1.2),
+    ("report_expiring", 1.2),
+    ("report_learner", 1.2),
+    ("report_assessment", 1.2),
 )
+
+# The list reports, each timed against `report readiness`, which reads the
+# same state file.
+REPORTS = ("overdue", "expiring", "learner", "assessment")
 
 
 class BenchError(Exception):
@@ -218,6 +226,12 @@ def build_cases(tool, bins, size, pristine, work):
         command("audit verify", ["audit", "verify"], expect="audit chain verifies: %d event(s)" % size),
         command("audit checkpoint", ["audit", "checkpoint"], expect="corvellactl-audit/"),
         command("report readiness", ["report", "readiness"], expect="Completions   : "),
+        # The long lists end in rows naming the generated assessments' titles.
+        command("report overdue", ["report", "overdue"], expect=" awareness, module "),
+        command("report expiring", ["report", "expiring"], expect=" awareness, module "),
+        command("report learner", ["report", "learner", "--principal-id", ids["principal_id"]], expect="certificate "),
+        command("report assessment", ["report", "assessment", "--assessment-id", ids["assessment_id"]],
+                expect="wrong_choice "),
         command("doctor", ["doctor"], expect="all checks passed"),
         Case("ref_sodium_verify", size, [bins["ref_sodium_verify"], audit, key], read_only, inner=True),
         Case("ref_dom_floor", size, [bins["ref_dom_floor"], state, audit, floor_out, "--no-fsync"], read_only),
@@ -345,6 +359,8 @@ def main():
             "batch_assign": (find("batch assign", large), find("assign", large)),
             "batch_attempt": (find("batch attempt", large), attempt),
         }
+        for report in REPORTS:
+            pairs["report_" + report] = (find("report " + report, large), find("report readiness", large))
         # A pair whose reference was left out (the growth run) has no ratio.
         pairs = {name: pair for name, pair in pairs.items() if None not in pair}
         measured = {name: top.median() / bottom.median() for name, (top, bottom) in pairs.items()}

@@ -12,7 +12,7 @@ _corvellactl_subcommands()
         batch) echo "assign attempt certify" ;;
         assessment) echo "create publish list inspect" ;;
         audit) echo "verify checkpoint" ;;
-        report) echo "readiness" ;;
+        report) echo "readiness overdue expiring learner assessment" ;;
         key) echo "public" ;;
         credential) echo "export verify" ;;
     esac
@@ -34,6 +34,10 @@ _corvellactl_options()
         "credential verify") echo "--at" ;;
         "batch assign") echo "--assessment-id --reason --due-in-days" ;;
         "batch certify") echo "--validity-days" ;;
+        "report overdue") echo "--at" ;;
+        "report expiring") echo "--within-days --at" ;;
+        "report learner") echo "--principal-id --at" ;;
+        "report assessment") echo "--assessment-id" ;;
     esac
 }
 
@@ -57,6 +61,7 @@ _corvellactl_flags()
     case $1 in
         "batch assign" | "batch attempt") echo "--dry-run" ;;
         "batch certify") echo "--pending --dry-run" ;;
+        "report overdue" | "report expiring" | "report learner" | "report assessment") echo "--csv" ;;
     esac
 }
 
@@ -81,8 +86,8 @@ _corvellactl_value()
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
         --course-id | --tenant-id | --workspace-id | --principal-id)
-            # An existing id, or "new" to mint one.
-            COMPREPLY=($(compgen -W "new" -- "$cur"))
+            # An existing id, or "new" to mint one; a report takes existing ones only.
+            [[ $path == report* ]] || COMPREPLY=($(compgen -W "new" -- "$cur"))
             ;;
         --reason)
             # Only assign's reasons are fixed; revoke's is free text.

@@ -1,16 +1,31 @@
+// The reports: readiness counts, and the lists of overdue assignments,
+// certificates to renew, one learner's records and how an assessment's
+// attempts went. Each list is an aligned table, CSV with --csv, or one JSON
+// object per row with --json. Reports read the state file only.
+
 #include "command.h"
+#include "csv_rows.h"
 #include "output.h"
 #include "progress.h"
+#include "store/records.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
 #include "corvella/enums.h"
+#include "corvella/ids/ids.h"
 #include "corvella/records.h"
+#include "corvella/reports.h"
 #include "quenmark/text/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace corvellactl {
 namespace {
@@ -27,6 +42,7 @@ struct Readiness {
     std::uint64_t completions { 0 };
     std::uint64_t valid { 0 };
     std::uint64_t expired { 0 };
+    std::uint64_t revoked { 0 };
 };
 
 // Every comparison with the present uses the one `now`.
@@ -65,13 +81,19 @@ Readiness count(Store const& store, quenmark::Timestamp now)
             ++counts.overdue;
     }
     counts.completions = store.completions.size();
-    // Counted by their dates: a revoked certificate that has not expired
-    // still counts as valid here.
     for (auto const& certificate : store.certificates) {
-        if (corvella::standing_as_of(certificate.payload, now) == corvella::Standing::Expired)
-            ++counts.expired;
-        else
+        switch (corvella::held_standing(certificate, now)) {
+        case corvella::Standing::Valid:
+        case corvella::Standing::NotYetValid:
             ++counts.valid;
+            break;
+        case corvella::Standing::Expired:
+            ++counts.expired;
+            break;
+        case corvella::Standing::Revoked:
+            ++counts.revoked;
+            break;
+        }
     }
     return counts;
 }
@@ -81,38 +103,490 @@ CommandResult<void> run_report_readiness(CommandContext const& context)
     auto const store = TRY(load_store_with_progress(context.state_path));
     auto const counts = count(store, quenmark::Timestamp::now());
 
+    // The revoked count is shown only when there is one, so that a state
+    // without revocations prints the lines it always printed.
+    std::string text = concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ",
+                              counts.retired, " retired\nAssignments   : ", counts.assigned, " assigned, ",
+                              counts.in_progress, " in progress, ", counts.completed, " completed, ", counts.cancelled,
+                              " cancelled (", counts.overdue, " overdue)\nCompletions   : ", counts.completions,
+                              "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired");
+    if (counts.revoked > 0)
+        append_parts(text, ", ", counts.revoked, " revoked");
+    text.push_back('\n');
     Results results(context.format);
-    results.add(concat("Assessments   : ", counts.published, " published, ", counts.draft, " draft, ", counts.retired,
-                       " retired\nAssignments   : ", counts.assigned, " assigned, ", counts.in_progress,
-                       " in progress, ", counts.completed, " completed, ", counts.cancelled, " cancelled (",
-                       counts.overdue, " overdue)\nCompletions   : ", counts.completions,
-                       "\nCertificates  : ", counts.valid, " valid, ", counts.expired, " expired\n"),
-                "readiness", [&counts](JsonObject& object) {
-                    object
-                        .object("assessments",
-                                [&](JsonObject& assessments) {
-                                    assessments.number("published", counts.published)
-                                        .number("draft", counts.draft)
-                                        .number("retired", counts.retired);
-                                })
-                        .object("assignments",
-                                [&](JsonObject& assignments) {
-                                    assignments.number("assigned", counts.assigned)
-                                        .number("in_progress", counts.in_progress)
-                                        .number("completed", counts.completed)
-                                        .number("cancelled", counts.cancelled)
-                                        .number("overdue", counts.overdue);
-                                })
-                        .number("completions", counts.completions)
-                        .object("certificates", [&](JsonObject& certificates) {
-                            certificates.number("valid", counts.valid).number("expired", counts.expired);
-                        });
-                });
+    results.add(text, "readiness", [&counts](JsonObject& object) {
+        object
+            .object("assessments",
+                    [&](JsonObject& assessments) {
+                        assessments.number("published", counts.published)
+                            .number("draft", counts.draft)
+                            .number("retired", counts.retired);
+                    })
+            .object("assignments",
+                    [&](JsonObject& assignments) {
+                        assignments.number("assigned", counts.assigned)
+                            .number("in_progress", counts.in_progress)
+                            .number("completed", counts.completed)
+                            .number("cancelled", counts.cancelled)
+                            .number("overdue", counts.overdue);
+                    })
+            .number("completions", counts.completions)
+            .object("certificates", [&](JsonObject& certificates) {
+                certificates.number("valid", counts.valid)
+                    .number("expired", counts.expired)
+                    .number("revoked", counts.revoked);
+            });
+    });
     return print(results);
 }
+
+// A column of a list report: its CSV and JSON name (the table heading is the
+// name in capitals, with spaces for underscores), and whether its values are
+// numbers, which the table aligns right and JSON writes unquoted.
+struct Column {
+    std::string_view name;
+    bool number { false };
+};
+
+// A row's cells in column order, as text; an empty cell is a value the row
+// does not have (null in JSON, "-" in the table).
+using Row = std::vector<std::string>;
+
+// A cell from an identifier, an instant, a text or an unsigned number.
+template<typename Value>
+std::string cell(Value const& value)
+{
+    return concat(value);
+}
+
+template<typename Value>
+std::string cell(std::optional<Value> const& value)
+{
+    return value ? cell(*value) : std::string();
+}
+
+std::string signed_cell(std::int64_t value)
+{
+    std::string out;
+    quenmark::append_decimal(out, value);
+    return out;
+}
+
+// numerator ÷ denominator with `places` decimals, rounded half up; empty
+// when the denominator is 0.
+std::string ratio_cell(std::uint64_t numerator, std::uint64_t denominator, unsigned places)
+{
+    if (denominator == 0)
+        return {};
+    std::uint64_t scale = 1;
+    for (unsigned place = 0; place < places; ++place)
+        scale *= 10;
+    std::uint64_t const scaled = (numerator * scale * 2 + denominator) / (denominator * 2);
+    std::string out = concat(scaled / scale);
+    if (places > 0) {
+        std::string fraction = concat(scaled % scale);
+        out.append(1, '.').append(places - fraction.size(), '0').append(fraction);
+    }
+    return out;
+}
+
+// Characters as a terminal shows them, near enough: UTF-8 lead bytes.
+std::size_t display_width(std::string_view text)
+{
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
+    }));
+}
+
+std::string heading(std::string_view name)
+{
+    std::string out(name);
+    for (char& c : out) {
+        if (c == '_')
+            c = ' ';
+        else if ('a' <= c && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+// A cell as the table shows it.
+std::string_view shown(std::string const& value) { return value.empty() ? std::string_view("-") : value; }
+
+std::string aligned_table(std::span<Column const> columns, std::span<Row const> rows)
+{
+    Row headings;
+    std::vector<std::size_t> widths;
+    for (auto const& column : columns) {
+        headings.push_back(heading(column.name));
+        widths.push_back(display_width(headings.back()));
+    }
+    for (auto const& row : rows) {
+        for (std::size_t index = 0; index < columns.size(); ++index)
+            widths[index] = std::max(widths[index], display_width(shown(row[index])));
+    }
+    std::string out;
+    auto const write = [&](Row const& row) {
+        for (std::size_t index = 0; index < columns.size(); ++index) {
+            std::string_view const value = shown(row[index]);
+            std::size_t const padding = widths[index] - display_width(value);
+            if (index > 0)
+                out.append("  ");
+            if (columns[index].number)
+                out.append(padding, ' ').append(value);
+            else
+                out.append(value).append(index + 1 == columns.size() ? 0 : padding, ' ');
+        }
+        out.push_back('\n');
+    };
+    write(headings);
+    for (auto const& row : rows)
+        write(row);
+    return out;
+}
+
+// How a list report prints: the table, --csv, or the global --json.
+struct ListFormat {
+    OutputFormat output { OutputFormat::Text };
+    bool csv { false };
+};
+
+// Prints the rows: as JSON Lines, one `type` object per row; as CSV under a
+// header row; or as an aligned table under a heading line, or the line
+// `nothing` when there are no rows.
+CommandResult<void> print_rows(ListFormat format, std::string_view type, std::span<Column const> columns,
+                               std::span<Row const> rows, std::string_view nothing)
+{
+    if (format.output == OutputFormat::JsonLines) {
+        Results results(format.output);
+        for (auto const& row : rows) {
+            results.add({}, type, [&](JsonObject& object) {
+                for (std::size_t index = 0; index < columns.size(); ++index) {
+                    auto const& [name, number] = columns[index];
+                    if (row[index].empty())
+                        object.null(name);
+                    else if (number)
+                        object.raw(name, row[index]);
+                    else
+                        object.text(name, row[index]);
+                }
+            });
+        }
+        return print(results);
+    }
+    if (format.csv) {
+        std::string out;
+        std::vector<std::string> header;
+        for (auto const& column : columns)
+            header.emplace_back(column.name);
+        append_csv_row(out, header);
+        for (auto const& row : rows)
+            append_csv_row(out, row);
+        return print(out);
+    }
+    if (rows.empty())
+        return print(concat(nothing, '\n'));
+    return print(aligned_table(columns, rows));
+}
+
+// Records found by identifier through an index, for the joins of a report;
+// none when no record has the identifier.
+class Index {
+public:
+    explicit Index(Store& store) : m_records(store) { m_records.use_index(); }
+
+    template<typename Id>
+    auto find(Id const& id)
+    {
+        auto const found = m_records.find(id);
+        return found ? *found : nullptr;
+    }
+    // The assessment's title; empty for one not stored.
+    std::string title(corvella::AssessmentId const& id)
+    {
+        auto const* assessment = find(id);
+        return assessment ? assessment->title : std::string();
+    }
+
+private:
+    Records m_records;
+};
+
+CommandResult<quenmark::Timestamp> instant_or_now(std::optional<std::string> const& at)
+{
+    if (!at)
+        return quenmark::Timestamp::now();
+    return TRY(quenmark::Timestamp::parse(*at));
+}
+
+// The options every list report has: --csv, and --at where time matters.
+class ListReport : public Command {
+public:
+    explicit ListReport(bool timed) : m_timed(timed) { }
+
+    void declare(Declaration& declaration) override
+    {
+        if (m_timed)
+            declaration.text("--at", m_at,
+                             { .value_name = "AT", .help = "RFC 3339 instant to report as of. Defaults to now" });
+        declaration.flag("--csv", m_csv, "Write CSV (RFC 4180) under a header row instead of a table");
+    }
+
+    CommandResult<void> run(CommandContext const& context) override
+    {
+        if (m_csv && context.format == OutputFormat::JsonLines)
+            return quenmark::unexpected(CommandError::message("--csv and --json cannot be combined"));
+        auto store = TRY(load_store_with_progress(context.state_path));
+        auto const at = TRY(instant_or_now(m_at));
+        return report(store, at, { context.format, m_csv });
+    }
+
+protected:
+    // Builds and prints the report of the store as of `at`.
+    [[nodiscard]] virtual CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) = 0;
+
+private:
+    bool m_timed;
+    bool m_csv { false };
+    std::optional<std::string> m_at;
+};
+
+class ReportOverdue final : public ListReport {
+public:
+    ReportOverdue() : ListReport(/*timed=*/true) { }
+
+protected:
+    CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
+    {
+        static constexpr Column columns[] = {
+            { "assignment_id" }, { "principal_id" }, { "tenant_id" }, { "workspace_id" },
+            { "assessment_id" }, { "title" },        { "due_at" },    { "days_overdue", true },
+        };
+        auto const overdue = corvella::overdue_assignments(store.assignments, at);
+        Index index(store);
+        std::vector<Row> rows;
+        rows.reserve(overdue.size());
+        for (auto const& [position, days] : overdue) {
+            auto const& assignment = store.assignments[position];
+            rows.push_back({ cell(assignment.id), cell(assignment.principal_id), cell(assignment.tenant_id),
+                             cell(assignment.workspace_id), cell(assignment.assessment_id),
+                             index.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days) });
+        }
+        return print_rows(format, "report_overdue", columns, rows, concat("no overdue assignments as of ", at));
+    }
+};
+
+class ReportExpiring final : public ListReport {
+public:
+    ReportExpiring() : ListReport(/*timed=*/true) { }
+
+    void declare(Declaration& declaration) override
+    {
+        declaration.integer("--within-days", m_within_days,
+                            { .value_name = "DAYS",
+                              .help = "List valid certificates that expire within this many days",
+                              .default_value = "30" });
+        ListReport::declare(declaration);
+    }
+
+protected:
+    CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
+    {
+        static constexpr Column columns[] = {
+            { "certificate_id" }, { "principal_id" }, { "assessment_id" },
+            { "title" },          { "expires_at" },   { "days_left", true },
+        };
+        auto const expiring = corvella::expiring_certificates(store.certificates, at, m_within_days);
+        Index index(store);
+        std::vector<Row> rows;
+        rows.reserve(expiring.size());
+        for (auto const& [position, days] : expiring) {
+            auto const& payload = store.certificates[position].payload;
+            rows.push_back({ cell(payload.certificate_id), cell(payload.principal_id), cell(payload.assessment_id),
+                             index.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days) });
+        }
+        return print_rows(format, "report_expiring", columns, rows,
+                          concat("no certificates expire within ", m_within_days, " days or await renewal as of ", at));
+    }
+
+private:
+    std::uint32_t m_within_days { 30 };
+};
+
+class ReportLearner final : public ListReport {
+public:
+    ReportLearner() : ListReport(/*timed=*/true) { }
+
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--principal-id", m_principal_id, { .value_name = "PRINCIPAL_ID", .required = true });
+        ListReport::declare(declaration);
+    }
+
+protected:
+    CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
+    {
+        static constexpr Column columns[] = {
+            { "record" },        { "id" },          { "assignment_id" },   { "assessment_id" }, { "title" },
+            { "status" },        { "attempt_number", true }, { "score", true }, { "questions", true },
+            { "score_band" },    { "due_at" },      { "at" },              { "expires_at" },
+        };
+        auto const principal = TRY(corvella::IdentityId::parse(m_principal_id));
+        auto const entries = corvella::transcript(
+            { store.assignments, store.attempts, store.completions, store.certificates }, principal);
+        if (entries.empty())
+            return quenmark::unexpected(CommandError::not_found(concat("principal ", principal)));
+        Index index(store);
+        std::vector<Row> rows;
+        rows.reserve(entries.size());
+        auto const add = [&](Line line) {
+            rows.push_back({ std::string(line.record), std::move(line.id), std::move(line.assignment_id),
+                             cell(line.assessment_id), index.title(line.assessment_id), std::string(line.status),
+                             std::move(line.attempt_number), std::move(line.score), std::move(line.questions),
+                             std::string(line.score_band), std::move(line.due_at), std::move(line.at),
+                             std::move(line.expires_at) });
+        };
+        for (auto const& [kind, position] : entries) {
+            switch (kind) {
+            case corvella::RecordKind::Assignment: {
+                auto const& assignment = store.assignments[position];
+                add({ .record = "assignment",
+                      .id = cell(assignment.id),
+                      .assignment_id = cell(assignment.id),
+                      .assessment_id = assignment.assessment_id,
+                      .status = corvella::stored_name(assignment.status),
+                      .due_at = cell(assignment.due_at),
+                      .at = cell(assignment.created_at) });
+                break;
+            }
+            case corvella::RecordKind::Attempt: {
+                auto const& attempt = store.attempts[position];
+                Line line { .record = "attempt",
+                            .id = cell(attempt.id),
+                            .assignment_id = cell(attempt.assignment_id),
+                            .assessment_id = attempt.assessment_id,
+                            .status = corvella::stored_name(attempt.status),
+                            .attempt_number = cell(std::uint64_t { attempt.attempt_number }),
+                            .score_band = corvella::stored_name(attempt.score_band),
+                            .at = cell(attempt.completed_at) };
+                if (auto const* assessment = index.find(attempt.assessment_id)) {
+                    if (auto const score = corvella::correct_answers(*assessment, attempt)) {
+                        line.score = cell(*score);
+                        line.questions = cell(std::uint64_t { assessment->questions.size() });
+                    }
+                }
+                add(std::move(line));
+                break;
+            }
+            case corvella::RecordKind::Completion: {
+                auto const& completion = store.completions[position];
+                add({ .record = "completion",
+                      .id = cell(completion.id),
+                      .assignment_id = cell(completion.assignment_id),
+                      .assessment_id = completion.assessment_id,
+                      .score_band = corvella::stored_name(completion.score_band),
+                      .at = cell(completion.completed_at) });
+                break;
+            }
+            case corvella::RecordKind::Certificate: {
+                auto const& certificate = store.certificates[position];
+                auto const& payload = certificate.payload;
+                auto const* completion = index.find(payload.completion_record_id);
+                add({ .record = "certificate",
+                      .id = cell(payload.certificate_id),
+                      .assignment_id = completion ? cell(completion->assignment_id) : std::string(),
+                      .assessment_id = payload.assessment_id,
+                      .status = corvella::stored_name(corvella::held_standing(certificate, at)),
+                      .score_band = corvella::stored_name(payload.score_band),
+                      .at = cell(payload.issued_at),
+                      .expires_at = cell(payload.expires_at) });
+                break;
+            }
+            }
+        }
+        return print_rows(format, "report_learner", columns, rows, {});
+    }
+
+private:
+    // A transcript row by its columns; the title is the assessment's.
+    struct Line {
+        std::string_view record;
+        std::string id;
+        std::string assignment_id;
+        corvella::AssessmentId assessment_id;
+        std::string_view status {};
+        std::string attempt_number {};
+        std::string score {};
+        std::string questions {};
+        std::string_view score_band {};
+        std::string due_at {};
+        std::string at {};
+        std::string expires_at {};
+    };
+
+    std::string m_principal_id;
+};
+
+class ReportAssessment final : public ListReport {
+public:
+    ReportAssessment() : ListReport(/*timed=*/false) { }
+
+    void declare(Declaration& declaration) override
+    {
+        declaration.text("--assessment-id", m_assessment_id, { .value_name = "ASSESSMENT_ID", .required = true });
+        ListReport::declare(declaration);
+    }
+
+protected:
+    CommandResult<void> report(Store& store, quenmark::Timestamp, ListFormat format) override
+    {
+        static constexpr Column columns[] = {
+            { "measure" }, { "question", true }, { "value", true }, { "count", true },
+            { "total", true }, { "percent", true }, { "text" },
+        };
+        auto const id = TRY(corvella::AssessmentId::parse(m_assessment_id));
+        auto const* assessment = TRY(find(std::as_const(store), id));
+        auto const statistics = corvella::assessment_statistics(*assessment, store.assignments, store.attempts);
+
+        std::vector<Row> rows;
+        auto const add = [&rows](std::string_view measure, std::string question, std::string value,
+                                 std::uint64_t count, std::uint64_t total, std::string text = {}) {
+            rows.push_back({ std::string(measure), std::move(question), std::move(value), cell(count), cell(total),
+                             ratio_cell(count * 100, total, 1), std::move(text) });
+        };
+        std::uint64_t assignments = 0;
+        for (auto const count : statistics.assignments)
+            assignments += count;
+        for (std::size_t status = 0; status < statistics.assignments.size(); ++status)
+            add(corvella::assignment_status_names[status], {}, {}, statistics.assignments[status], assignments);
+        add("passed", {}, {}, statistics.passed, statistics.attempts);
+        add("failed", {}, {}, statistics.attempts - statistics.passed, statistics.attempts);
+        // The mean is the row's value; its count and total are what it divides.
+        rows.push_back({ "attempts_to_pass", {}, ratio_cell(statistics.attempts_to_pass, statistics.passed, 2),
+                         cell(statistics.attempts_to_pass), cell(statistics.passed), {}, {} });
+        for (std::size_t score = 0; score < statistics.scores.size(); ++score)
+            add("score", {}, cell(std::uint64_t { score }), statistics.scores[score], statistics.scored);
+        for (std::size_t index = 0; index < statistics.questions.size(); ++index) {
+            auto const& question = statistics.questions[index];
+            auto const& asked = assessment->questions[index];
+            std::string const number = cell(std::uint64_t { index + 1 });
+            add("correct", number, {}, question.correct, statistics.scored, asked.prompt);
+            add("wrong_choice", number, cell(question.wrong_choice), question.wrong_choice_count, statistics.scored,
+                question.wrong_choice ? asked.choices[*question.wrong_choice] : std::string());
+        }
+        return print_rows(format, "report_assessment", columns, rows, {});
+    }
+
+private:
+    std::string m_assessment_id;
+};
 
 } // namespace
 
 std::unique_ptr<Command> make_report_readiness() { return std::make_unique<PlainCommand<run_report_readiness>>(); }
+std::unique_ptr<Command> make_report_overdue() { return std::make_unique<ReportOverdue>(); }
+std::unique_ptr<Command> make_report_expiring() { return std::make_unique<ReportExpiring>(); }
+std::unique_ptr<Command> make_report_learner() { return std::make_unique<ReportLearner>(); }
+std::unique_ptr<Command> make_report_assessment() { return std::make_unique<ReportAssessment>(); }
 
 } // namespace corvellactl

@@ -25,6 +25,10 @@ std::unique_ptr<Command> make_credential_verify();
 std::unique_ptr<Command> make_audit_verify();
 std::unique_ptr<Command> make_audit_checkpoint();
 std::unique_ptr<Command> make_report_readiness();
+std::unique_ptr<Command> make_report_overdue();
+std::unique_ptr<Command> make_report_expiring();
+std::unique_ptr<Command> make_report_learner();
+std::unique_ptr<Command> make_report_assessment();
 std::unique_ptr<Command> make_key_public();
 std::unique_ptr<Command> make_doctor();
 
@@ -69,6 +73,16 @@ CommandEntry const table[] = {
     { "report", "Readiness / status reports" },
     { "report readiness", "Readiness counts across assessments, assignments, and certificates",
       make_report_readiness },
+    { "report overdue", "List the open assignments past their due date, most overdue first", make_report_overdue },
+    { "report expiring",
+      "List the certificates to renew: valid ones expiring soon, and expired ones not yet renewed, soonest first",
+      make_report_expiring },
+    { "report learner",
+      "One learner's transcript: assignments, attempts, completion records and certificates",
+      make_report_learner },
+    { "report assessment",
+      "How an assessment went: assignments by status, pass rate, scores and per question the answers chosen",
+      make_report_assessment },
     { "key", "The local signing key" },
     { "key public",
       "Print the local verifying key: hex, multibase and did:key, one per line (creates the key if missing)",

@@ -143,6 +143,12 @@ Standing standing_as_of(Certificate const& certificate, quenmark::Timestamp as_o
     return standing_as_of(certificate.payload, as_of);
 }
 
+Standing held_standing(Certificate const& certificate, quenmark::Timestamp as_of)
+{
+    Standing const standing = standing_as_of(certificate, as_of);
+    return standing == Standing::NotYetValid ? Standing::Valid : standing;
+}
+
 quenmark::Expected<Revocation, TrainingValidationError> build_revocation(quenmark::Timestamp revoked_at,
                                                                          std::string reason)
 {

@@ -1,6 +1,8 @@
 #include "corvella/grading.h"
 
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace corvella {
 
@@ -35,6 +37,8 @@ quenmark::Expected<KnowledgeCheckAttempt, TrainingError> grade(AssessmentDefinit
     std::unordered_set<QuestionId> seen;
     seen.reserve(request.answers.size());
     std::uint64_t correct = 0;
+    // Kept in the assessment's question order, whatever order they came in.
+    std::vector<std::uint64_t> chosen(assessment.questions.size());
     for (auto const& answer : request.answers) {
         if (!seen.insert(answer.question_id).second)
             return quenmark::unexpected(TrainingError::duplicate_answer(answer.question_id));
@@ -43,6 +47,7 @@ quenmark::Expected<KnowledgeCheckAttempt, TrainingError> grade(AssessmentDefinit
             return quenmark::unexpected(TrainingError::unknown_question(answer.question_id));
         if (answer.choice_index == question->correct_index)
             ++correct;
+        chosen[static_cast<std::size_t>(question - assessment.questions.data())] = answer.choice_index;
     }
 
     bool const passed = correct >= assessment.passing_rule.min_correct;
@@ -69,6 +74,7 @@ quenmark::Expected<KnowledgeCheckAttempt, TrainingError> grade(AssessmentDefinit
         .safe_feedback = feedback,
         .started_at = request.started_at,
         .completed_at = request.completed_at,
+        .answers = std::move(chosen),
     };
 }
 

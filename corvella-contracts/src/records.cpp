@@ -37,7 +37,8 @@ constexpr auto attempt_members = quenmark::json::members(
     member<&KnowledgeCheckAttempt::score_band>("score_band"),
     member<&KnowledgeCheckAttempt::safe_feedback>("safe_feedback"),
     member<&KnowledgeCheckAttempt::started_at>("started_at"),
-    member<&KnowledgeCheckAttempt::completed_at>("completed_at"));
+    member<&KnowledgeCheckAttempt::completed_at>("completed_at"),
+    member<&KnowledgeCheckAttempt::answers, quenmark::json::Absent::Omitted>("answers"));
 
 constexpr auto completion_members = quenmark::json::members(
     member<&CompletionRecord::id>("id"),

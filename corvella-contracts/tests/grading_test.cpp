@@ -113,7 +113,9 @@ TEST(Grade, FillsTheAttempt)
 {
     AssessmentDefinition assessment = three_questions(2, 3);
     assessment.version = 5;
-    auto const answers = answers_for(assessment, { 0, 1, 2 });
+    // Given out of question order, kept in question order.
+    std::vector<Answer> const answers { { assessment.questions[2].id, 7 }, { assessment.questions[0].id, 0 },
+                                        { assessment.questions[1].id, 1 } };
     GradingRequest request = request_for(answers, 2);
     auto const attempt = grade(assessment, request);
     ASSERT_TRUE(test_support::has_value(attempt));
@@ -126,6 +128,7 @@ TEST(Grade, FillsTheAttempt)
     EXPECT_EQ(attempt->attempt_number, 2U);
     EXPECT_EQ(attempt->started_at, request.started_at);
     EXPECT_EQ(attempt->completed_at, request.completed_at);
+    EXPECT_EQ(attempt->answers, (std::vector<std::uint64_t> { 0, 1, 7 }));
     EXPECT_NE(attempt->id, grade(assessment, request)->id);
 }
 

@@ -184,7 +184,7 @@ TEST(RecordsJson, RoundTrips)
     ASSERT_TRUE(test_support::has_value(assignment_read));
     EXPECT_EQ(*assignment_read, assignment);
 
-    KnowledgeCheckAttempt const attempt {
+    KnowledgeCheckAttempt attempt {
         .id = AttemptId::mint(),
         .tenant_id = TenantId::mint(),
         .workspace_id = WorkspaceId::mint(),
@@ -199,9 +199,19 @@ TEST(RecordsJson, RoundTrips)
         .started_at = at("2026-01-01T00:00:00Z"),
         .completed_at = at("2026-01-01T00:00:01Z"),
     };
-    auto const attempt_read = from_json<KnowledgeCheckAttempt>(to_json(attempt));
-    ASSERT_TRUE(test_support::has_value(attempt_read));
-    EXPECT_EQ(*attempt_read, attempt);
+    // The chosen answers are left out until there are any.
+    for (auto const& answers :
+         { std::vector<std::uint64_t> {}, std::vector<std::uint64_t> { 2, 0, 18446744073709551615U } }) {
+        attempt.answers = answers;
+        std::string const text = to_json(attempt);
+        EXPECT_TRUE(text.ends_with(answers.empty() ? "\"completed_at\": \"2026-01-01T00:00:01Z\"\n}"
+                                                   : "\"completed_at\": \"2026-01-01T00:00:01Z\",\n  \"answers\": [\n"
+                                                     "    2,\n    0,\n    18446744073709551615\n  ]\n}"))
+            << text;
+        auto const attempt_read = from_json<KnowledgeCheckAttempt>(text);
+        ASSERT_TRUE(test_support::has_value(attempt_read));
+        EXPECT_EQ(*attempt_read, attempt);
+    }
 
     CompletionRecord record = completion_for(fixed_assignment());
     record.expires_at = at("2027-01-01T00:00:00Z");

@@ -16,9 +16,12 @@
 #include "quenmark/json/value.h"
 #include "quenmark/time/timestamp.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace corvella {
 
@@ -103,6 +106,15 @@ enum class Standing : std::uint8_t {
 Standing standing_as_of(CertificatePayload const& payload, quenmark::Timestamp as_of);
 // By the revocation, then the dates.
 Standing standing_as_of(Certificate const& certificate, quenmark::Timestamp as_of);
+
+// Stored names of the standings, in the order of the values.
+inline constexpr std::array<std::string_view, 4> standing_names { "valid", "not_yet_valid", "expired", "revoked" };
+constexpr std::span<std::string_view const> stored_names(Standing) { return standing_names; }
+
+// Where a stored certificate stands for its holder as of an instant: Valid,
+// Expired or Revoked. One held before its issue instant counts as valid,
+// since it is not checked against that instant.
+Standing held_standing(Certificate const& certificate, quenmark::Timestamp as_of);
 
 // Checks, in order: the signature holds over the payload's signing input
 // (SignatureInvalid), then the certificate was not revoked at or before

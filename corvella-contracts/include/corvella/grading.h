@@ -38,7 +38,8 @@ struct GradingRequest {
 // Scores the answers against the assessment's answer key. Checks, in order:
 // the assessment is published, the attempt number lies in 1..=attempt_limit,
 // one answer per question, no question answered twice, every question known.
-// A choice index beyond a question's choices is simply wrong.
+// A choice index beyond a question's choices is simply wrong. The attempt
+// keeps the chosen indices in the assessment's question order.
 [[nodiscard]] quenmark::Expected<KnowledgeCheckAttempt, TrainingError> grade(AssessmentDefinition const& assessment,
                                                                              GradingRequest const& request);
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvella {
 
@@ -49,6 +50,10 @@ struct KnowledgeCheckAttempt {
     SafeFeedback safe_feedback { SafeFeedback::None };
     quenmark::Timestamp started_at;
     quenmark::Timestamp completed_at;
+    // The chosen choice index per question, in the assessment's question
+    // order; empty for attempts stored before the choices were kept, and
+    // then left out of the JSON, so such state files are written as before.
+    std::vector<std::uint64_t> answers {};
 
     friend bool operator==(KnowledgeCheckAttempt const&, KnowledgeCheckAttempt const&) = default;
 };
