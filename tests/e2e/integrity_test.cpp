@@ -349,7 +349,7 @@ TEST(AuditReconcile, EachTamperingOfTheStateIsFound)
           [&](ScratchDirectory const& directory, Ids&) {
               std::string const text = e2e::read_file(directory / state);
               auto const start = text.find("\"assignments\": [") + std::string("\"assignments\": [").size();
-              e2e::write_file(directory / state, text.substr(0, start) + text.substr(text.find("\n  ]", start) + 4));
+              e2e::write_file(directory / state, text.substr(0, start) + text.substr(text.find("\n  ]", start) + 3));
           },
           [&](Ids const& ids) {
               auto outcome = problem(5, "training.assignment.created event at sequence 1 names assignment "
@@ -363,9 +363,9 @@ TEST(AuditReconcile, EachTamperingOfTheStateIsFound)
               auto const at = text.find("\"expires_at\": \"") + std::string("\"expires_at\": \"").size();
               e2e::write_file(directory / state, text.substr(0, at) + "2999" + text.substr(at + 4));
           },
-          [](Ids const& ids) {
-              return problem(5, "certificate " + ids.at("certificate") + " fails signature verification under the "
-                                                                          "signing key");
+          [&](Ids const& ids) {
+              return problem(5, "certificate " + ids.at("certificate")
+                                    + " fails signature verification under the signing key");
           } },
         { "a chain that no longer verifies",
           [](ScratchDirectory const& directory, Ids&) { e2e::write_file(directory / e2e::key_file, std::string(64, '7')); },
