@@ -119,23 +119,27 @@ struct Vouching {
     std::unordered_map<Id, std::size_t> positions;
     std::vector<bool> vouched;
 
-    // The position of the first record with the id, marked as vouched for.
+    // The position of the first record with the id, when there is one.
+    std::optional<std::size_t> position_of(std::optional<Id> const& id) const
+    {
+        auto const found = id ? positions.find(*id) : positions.end();
+        return found == positions.end() ? std::nullopt : std::optional<std::size_t>(found->second);
+    }
+
+    // The same position, marked as vouched for.
     std::optional<std::size_t> vouch(std::optional<Id> const& id)
     {
-        if (!id)
-            return std::nullopt;
-        auto const found = positions.find(*id);
-        if (found == positions.end())
-            return std::nullopt;
-        vouched[found->second] = true;
-        return found->second;
+        auto const position = position_of(id);
+        if (position)
+            vouched[*position] = true;
+        return position;
     }
 };
 
 // Indexes the records by id; a record whose id an earlier one has is
 // reported and counts as vouched for, so that it is reported once.
 template<typename Id, typename Record, typename IdOf>
-Vouching<Id> index(std::span<Record const> records, std::string_view kind, IdOf const& id_of,
+Vouching<Id> index_by_id(std::span<Record const> records, std::string_view kind, IdOf const& id_of,
                    std::vector<std::string>& problems)
 {
     Vouching<Id> vouching;
@@ -158,13 +162,13 @@ public:
         , m_key(key)
     {
         auto const id_of = [](auto const& record) { return record.id; };
-        m_assignments = index<AssignmentId>(records.assignments, "assignment", id_of, m_problems);
-        m_attempts = index<AttemptId>(records.attempts, "attempt", id_of, m_problems);
-        m_certificates = index<CertificationId>(
+        m_assignments = index_by_id<AssignmentId>(records.assignments, "assignment", id_of, m_problems);
+        m_attempts = index_by_id<AttemptId>(records.attempts, "attempt", id_of, m_problems);
+        m_certificates = index_by_id<CertificationId>(
             records.certificates, "certificate", [](auto const& record) { return record.payload.certificate_id; },
             m_problems);
         // Reported as duplicates only; a completion record is found by its assignment.
-        index<CompletionRecordId>(records.completions, "completion record", id_of, m_problems);
+        index_by_id<CompletionRecordId>(records.completions, "completion record", id_of, m_problems);
         m_completions.vouched.assign(records.completions.size(), false);
         for (std::size_t position = 0; position < records.completions.size(); ++position) {
             if (auto const& assignment = records.completions[position].assignment_id)
@@ -200,7 +204,7 @@ public:
                 return missing("certificate", chain_ahead);
             compare(m_records.certificates[*position], entry, repeated_by(m_records.certificates[*position]));
         } else if (event.action == certificate_revoked) {
-            auto const position = find(m_certificates, target_of<CertificationId>(event));
+            auto const position = m_certificates.position_of(target_of<CertificationId>(event));
             if (!position)
                 return missing("certificate", chain_ahead);
             Certificate const& certificate = m_records.certificates[*position];
@@ -214,7 +218,7 @@ public:
             repeated.time = certificate.revocation->revoked_at;
             compare(certificate, entry, repeated);
         } else if (event.action == verification_failed) {
-            auto const position = find(m_certificates, target_of<CertificationId>(event));
+            auto const position = m_certificates.position_of(target_of<CertificationId>(event));
             if (!position)
                 return missing("certificate", "");
             auto repeated = repeated_by(m_records.certificates[*position]);
@@ -270,15 +274,6 @@ private:
         m_problems.push_back(std::move(text));
     }
 
-    template<typename Id>
-    static std::optional<std::size_t> find(Vouching<Id> const& vouching, std::optional<Id> const& id)
-    {
-        if (!id)
-            return std::nullopt;
-        auto const found = vouching.positions.find(*id);
-        return found == vouching.positions.end() ? std::nullopt : std::optional<std::size_t>(found->second);
-    }
-
     // Reports the members on which a record and its event differ; "status"
     // comes first when the record's status disagrees with the event.
     template<typename Record>
@@ -302,7 +297,7 @@ private:
     void check_completed(quenmark::SignedAuditEvent const& entry, std::string const& source, std::string_view target)
     {
         auto const assignment_id = target_of<AssignmentId>(entry.event);
-        auto const assignment_position = find(m_assignments, assignment_id);
+        auto const assignment_position = m_assignments.position_of(assignment_id);
         if (assignment_position)
             m_completed_assignments[*assignment_position] = true;
         auto const position = m_completions.vouch(assignment_id);
