@@ -1,5 +1,7 @@
 // Holding records to the audit chain: a consistent learner history, then
-// one table of edits to its records or its chain and the exact findings.
+// one table of edits to its records or its chain and the exact findings (the
+// end-to-end tests hold the command to a removed revocation, an assignment
+// without its event, an event without its record and an edited certificate).
 
 #include "corvella/reconcile.h"
 
@@ -53,42 +55,33 @@ quenmark::AuditEvent event(std::string_view action, std::string target, std::str
     return built;
 }
 
+// The record in the fixed learner's tenant and workspace.
+template<typename Record>
+Record of_learner(Record record)
+{
+    record.tenant_id = id<TenantId>(tenant);
+    record.workspace_id = id<WorkspaceId>(workspace);
+    record.principal_id = id<IdentityId>(principal);
+    return record;
+}
+
 // Assigned, passed, certified and revoked, then verified once after the revocation.
 History consistent_history()
 {
     History history;
-    TrainingAssignment assignment;
+    auto& assignment = history.assignments.emplace_back(of_learner(TrainingAssignment {}));
     assignment.id = id<AssignmentId>(assignment_id);
-    assignment.tenant_id = id<TenantId>(tenant);
-    assignment.workspace_id = id<WorkspaceId>(workspace);
-    assignment.principal_id = id<IdentityId>(principal);
     assignment.status = AssignmentStatus::Completed;
     assignment.created_at = at("2026-01-01T00:00:00Z");
-    assignment.updated_at = at("2026-01-02T00:00:00Z");
-    assignment.completed_at = assignment.updated_at;
-    history.assignments.push_back(assignment);
-
-    KnowledgeCheckAttempt attempt;
+    assignment.completed_at = assignment.updated_at = at("2026-01-02T00:00:00Z");
+    auto& attempt = history.attempts.emplace_back(of_learner(KnowledgeCheckAttempt {}));
     attempt.id = id<AttemptId>(attempt_id);
-    attempt.tenant_id = assignment.tenant_id;
-    attempt.workspace_id = assignment.workspace_id;
-    attempt.principal_id = assignment.principal_id;
-    attempt.assignment_id = assignment.id;
     attempt.status = AttemptStatus::Passed;
-    attempt.started_at = at("2026-01-02T00:00:00Z");
-    attempt.completed_at = attempt.started_at;
-    history.attempts.push_back(attempt);
-
-    CompletionRecord completion;
+    attempt.completed_at = assignment.updated_at;
+    auto& completion = history.completions.emplace_back(of_learner(CompletionRecord {}));
     completion.id = id<CompletionRecordId>(completion_id);
-    completion.tenant_id = assignment.tenant_id;
-    completion.workspace_id = assignment.workspace_id;
-    completion.principal_id = assignment.principal_id;
     completion.assignment_id = assignment.id;
-    completion.attempt_id = attempt.id;
-    completion.completed_at = attempt.completed_at;
-    history.completions.push_back(completion);
-
+    completion.completed_at = assignment.updated_at;
     auto const assessment = training_fixtures::three_questions(2, 3);
     completion.assessment_id = assessment.id;
     completion.assessment_version = assessment.version;
@@ -142,11 +135,6 @@ TEST(Reconcile, EachDisagreementOnce)
     };
     std::vector<Case> const cases {
         { "nothing changed", [](History&) { }, {} },
-        { "an assignment without its event", drop_event(0),
-          { "assignment " + assignment_id + " has no training.assignment.created event in the audit chain" } },
-        { "an event without its assignment", [](History& h) { h.assignments.clear(); },
-          { "training.assignment.created event at sequence 1 names assignment " + assignment_id
-            + ", which the state file does not hold" + chain_ahead } },
         { "an attempt stored twice", [](History& h) { h.attempts.push_back(h.attempts[0]); },
           { "attempt " + attempt_id + " is stored more than once in the state file" } },
         { "an attempt's outcome and workspace edited",
@@ -183,9 +171,6 @@ TEST(Reconcile, EachDisagreementOnce)
           [](History& h) { h.completions[0].completed_at = at("2026-01-02T00:00:01Z"); },
           { "completion record " + completion_id + " disagrees with its training.assignment.completed event at "
             "sequence 3 on completed_at" } },
-        { "a revocation removed", [](History& h) { h.certificates[0].revocation.reset(); },
-          { "training.certificate.revoked event at sequence 5 revokes certificate " + certificate_id
-            + ", but the state file does not hold its revocation" + chain_ahead } },
         { "a revocation without its event", drop_event(4),
           { "certificate " + certificate_id + " is revoked in the state file, but the audit chain holds no "
             "training.certificate.revoked event of it" } },
@@ -193,9 +178,6 @@ TEST(Reconcile, EachDisagreementOnce)
           [](History& h) { h.certificates[0].revocation->revoked_at = at("2026-02-04T00:00:00Z"); },
           { "certificate " + certificate_id + " disagrees with its training.certificate.revoked event at sequence 5 "
             "on revoked_at" } },
-        { "a certificate's expiry edited",
-          [](History& h) { h.certificates[0].payload.expires_at = at("2099-01-01T00:00:00Z"); },
-          { "certificate " + certificate_id + " fails signature verification under the signing key" } },
         { "a certificate removed", [](History& h) { h.certificates.clear(); },
           { "training.certificate.issued event at sequence 4 names certificate " + certificate_id
                 + ", which the state file does not hold" + chain_ahead,
