@@ -11,7 +11,7 @@ _corvellactl_subcommands()
         "") echo "assessment assign attempt certify verify revoke batch audit report doctor key credential" ;;
         batch) echo "assign attempt certify" ;;
         assessment) echo "create publish list inspect" ;;
-        audit) echo "verify checkpoint" ;;
+        audit) echo "verify checkpoint reconcile" ;;
         report) echo "readiness overdue expiring learner assessment" ;;
         key) echo "public" ;;
         credential) echo "export verify" ;;

@@ -2,8 +2,10 @@
 # Installs, from Debian packages and only when missing, everything needed to
 # build, test, package and benchmark corvellactl. Safe to run again.
 # (dpkg-dev builds and checks the Debian package; groff and man-db render the
-# manual page; bash-completion and zsh run the completion tests.)
+# manual page; bash-completion and zsh run the completion tests.) Then, from
+# the npm registry, the third-party credential verifiers the tests run.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
@@ -28,5 +30,30 @@ if ((${#missing[@]} > 0)); then
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# Node.js runs Digital Bazaar's W3C credential libraries on exported
+# credentials. They are installed at the versions the lock file fixes into a
+# folder outside the sources named after the lock file's hash, where
+# tests/CMakeLists.txt looks for them, so every build tree of the checkout
+# shares them and nothing is fetched at build or test time.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "bootstrap: installing nodejs npm"
+  if [ "$(id -u)" -ne 0 ]; then sudo=sudo; else sudo=; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+interop="$root/tests/credential/interop"
+lock_hash=$(sha256sum "$interop/package-lock.json" | cut -c1-16)
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/corvellactl"
+modules="$cache/npm-$lock_hash"
+if [ ! -d "$modules/node_modules" ]; then
+  echo "bootstrap: installing the credential verifiers into $modules"
+  mkdir -p "$cache"
+  staging=$(mktemp -d "$cache/npm-staging.XXXXXX")
+  cp "$interop/package.json" "$interop/package-lock.json" "$staging/"
+  (cd "$staging" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+  # Put in place whole, so an interrupted install is never taken for one.
+  mv -T "$staging" "$modules" 2>/dev/null || rm -rf "$staging"
 fi
 echo "bootstrap: all build and test dependencies present"

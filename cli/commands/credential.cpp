@@ -1,4 +1,5 @@
 #include "command.h"
+#include "commands/training_event.h"
 #include "output.h"
 #include "progress.h"
 #include "store/lock.h"
@@ -9,6 +10,7 @@
 
 #include "corvella/credential.h"
 #include "corvella/ids/ids.h"
+#include "corvella/reconcile.h"
 #include "quenmark/integrity/signing.h"
 #include "quenmark/json/read.h"
 #include "quenmark/json/value.h"
@@ -78,12 +80,18 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));
     auto const key = TRY(load_or_create_key(context.key_path));
+    auto const refused = [&](corvella::TrainingError const& error) {
+        return quenmark::unexpected(
+            CommandError::message(concat("certificate ", certificate_id, " cannot be exported: ", error.text())));
+    };
+    // The signed chain outranks a state file that lost a revocation.
+    auto const revoked_in_chain = TRY(revocation_in_chain(context.audit_path, certificate_id, key.verifying_key()));
+    if (auto const held = corvella::check_revocation_stored(*certificate, revoked_in_chain); !held)
+        return refused(held.error());
 
     auto const credential = corvella::certificate_credential(*certificate, *assessment, key, quenmark::Timestamp::now());
-    if (!credential) {
-        return quenmark::unexpected(
-            CommandError::message(concat("certificate ", certificate_id, " cannot be exported: ", credential.error().text())));
-    }
+    if (!credential)
+        return refused(credential.error());
     quenmark::json::Value const document(*credential);
     Results results(context.format);
     if (!m_output && results.json()) {
@@ -142,6 +150,15 @@ CommandResult<void> CredentialVerify::run(CommandContext const& context)
         return print(results);
     }
     std::string const reason = checked.error().text();
+    // A credential whose proof holds but that is not one of this tool's is
+    // not said to fail verification.
+    if (checked.error().kind() == corvella::CredentialError::Kind::NoCertificate) {
+        results.add(concat("INVALID \u2014 credential ", shown, ": ", reason, '\n'), "credential_verification",
+                    verification);
+        TRY(print(results));
+        return quenmark::unexpected(
+            CommandError::message(concat("credential ", shown, " carries no certificate issued by corvellactl")));
+    }
     results.add(concat("INVALID \u2014 credential ", shown, " does not verify: ", reason, '\n'),
                 "credential_verification", verification);
     TRY(print(results));

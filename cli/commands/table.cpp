@@ -24,6 +24,7 @@ std::unique_ptr<Command> make_credential_export();
 std::unique_ptr<Command> make_credential_verify();
 std::unique_ptr<Command> make_audit_verify();
 std::unique_ptr<Command> make_audit_checkpoint();
+std::unique_ptr<Command> make_audit_reconcile();
 std::unique_ptr<Command> make_report_readiness();
 std::unique_ptr<Command> make_report_overdue();
 std::unique_ptr<Command> make_report_expiring();
@@ -70,6 +71,10 @@ CommandEntry const table[] = {
     { "audit verify", "Verify the whole local audit chain", make_audit_verify },
     { "audit checkpoint", "Write a signed checkpoint of the audit chain; kept elsewhere, it shows later truncation",
       make_audit_checkpoint },
+    { "audit reconcile",
+      "Hold the state file to the audit chain: every record has its event and every event its record; certificates' "
+      "signatures hold",
+      make_audit_reconcile },
     { "report", "Readiness / status reports" },
     { "report readiness", "Readiness counts across assessments, assignments, and certificates",
       make_report_readiness },

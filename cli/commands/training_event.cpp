@@ -1,5 +1,9 @@
 #include "commands/training_event.h"
 
+#include "store/chain_file.h"
+
+#include "corvella/reconcile.h"
+
 #include <utility>
 
 namespace corvellactl {
@@ -18,6 +22,18 @@ quenmark::AuditEvent build_training_event(TrainingEventSpec spec)
     event.tenant_id = spec.tenant_id.uuid();
     event.workspace_id = spec.workspace_id.uuid();
     return event;
+}
+
+CommandResult<std::optional<quenmark::Timestamp>> revocation_in_chain(std::string const& audit_path,
+                                                                      corvella::CertificationId const& certificate,
+                                                                      quenmark::VerifyingKey const& key)
+{
+    std::optional<quenmark::Timestamp> revoked_at;
+    TRY(read_chain_entries(audit_path, [&](quenmark::SignedAuditEvent&& entry) {
+        if (auto const instant = corvella::revoked_by(entry, certificate, key))
+            revoked_at = instant;
+    }));
+    return revoked_at;
 }
 
 } // namespace corvellactl

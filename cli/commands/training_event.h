@@ -3,8 +3,11 @@
 // The audit events that the training commands append: "corvella" events in
 // the tenant and workspace of the record they are about.
 
+#include "context.h"
+
 #include "corvella/ids/ids.h"
 #include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
 #include <optional>
@@ -30,5 +33,12 @@ struct TrainingEventSpec {
 // A fresh event from the platform's audit event builder, with the members
 // that differ between training events taken from the argument.
 quenmark::AuditEvent build_training_event(TrainingEventSpec spec);
+
+// The instant at which the audit chain revokes the certificate: that of the
+// last revocation event naming it that is signed with the key. Absent when
+// there is none. Errors: those of reading the chain file.
+[[nodiscard]] CommandResult<std::optional<quenmark::Timestamp>>
+revocation_in_chain(std::string const& audit_path, corvella::CertificationId const& certificate,
+                    quenmark::VerifyingKey const& key);
 
 } // namespace corvellactl

@@ -9,6 +9,7 @@
 
 #include "corvella/certificate.h"
 #include "corvella/ids/ids.h"
+#include "corvella/reconcile.h"
 
 #include <memory>
 #include <optional>
@@ -55,6 +56,9 @@ CommandResult<void> Verify::run(CommandContext const& context)
     auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const as_of = TRY(as_of_instant(m_at));
+    // The signed chain outranks a state file that lost a revocation.
+    auto const revoked_in_chain = TRY(revocation_in_chain(context.audit_path, certificate_id, key.verifying_key()));
+    TRY(corvella::check_revocation_stored(*certificate, revoked_in_chain));
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);
     Results results(context.format);

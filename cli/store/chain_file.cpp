@@ -127,4 +127,34 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
     return VerifiedChain { static_cast<std::uint64_t>(check->entries), check->last, check->marked };
 }
 
+CommandResult<void> read_chain_entries(std::string const& path,
+                                       std::function<void(quenmark::SignedAuditEvent&&)> const& visit)
+{
+    if (!path_exists(path))
+        return {};
+    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const read = quenmark::json::read_padded_document(
+        file.data(), file.size(), [&](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
+            return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+                quenmark::SignedAuditEvent entry;
+                TRY(quenmark::read_json(element, entry));
+                visit(std::move(entry));
+                return {};
+            });
+        });
+    if (!read)
+        return quenmark::unexpected(CommandError::json(read.error()));
+    return {};
+}
+
+CommandResult<std::vector<quenmark::SignedAuditEvent>> load_verified_chain(std::string const& path,
+                                                                          quenmark::VerifyingKey const& key)
+{
+    std::vector<quenmark::SignedAuditEvent> entries;
+    TRY(read_chain_entries(path, [&entries](quenmark::SignedAuditEvent&& entry) { entries.push_back(std::move(entry)); }));
+    if (auto const verified = quenmark::verify_chain(entries, key); !verified)
+        return quenmark::unexpected(CommandError::message("audit chain verification failed: " + verified.error().text()));
+    return entries;
+}
+
 } // namespace corvellactl

@@ -11,9 +11,11 @@
 #include "quenmark/integrity/signing.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvellactl {
 
@@ -67,5 +69,17 @@ struct VerifiedChain {
 [[nodiscard]] CommandResult<VerifiedChain>
 verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
                           std::optional<std::size_t> marked_position = std::nullopt, Progress* progress = nullptr);
+
+// Reads the chain file entry by entry, oldest first, handing each to
+// `visit`, without verifying the chain. A path whose metadata cannot be read
+// is an empty chain; Io when the file cannot be read or is not UTF-8, Json
+// when it is not an array of signed events.
+[[nodiscard]] CommandResult<void> read_chain_entries(std::string const& path,
+                                                     std::function<void(quenmark::SignedAuditEvent&&)> const& visit);
+
+// The whole chain, read and verified; errors as read_chain_entries(), and
+// Message "audit chain verification failed: " + the platform error's text.
+[[nodiscard]] CommandResult<std::vector<quenmark::SignedAuditEvent>> load_verified_chain(std::string const& path,
+                                                                                        quenmark::VerifyingKey const& key);
 
 } // namespace corvellactl

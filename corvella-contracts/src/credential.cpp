@@ -176,7 +176,7 @@ quenmark::Expected<Object, TrainingError> certificate_credential(Certificate con
 
     std::string const band_description = urn_of(payload.assessment_id) + std::string(score_band_fragment);
     Object credential {
-        { "@context", strings({ credentials_context, open_badges_context }) },
+        { "@context", strings({ credentials_context, open_badges_context, undefined_terms_context }) },
         { "id", Value(urn_of(payload.certificate_id)) },
         { "type", strings({ "VerifiableCredential", "OpenBadgeCredential" }) },
         { "name", Value(assessment.title) },
@@ -283,11 +283,12 @@ std::string CredentialError::text() const
     case Kind::Proof:
         return m_proof ? m_proof->text() : std::string("its proof does not hold");
     case Kind::WrongContext:
-        return "its @context is not the Verifiable Credentials 2.0 and Open Badges 3.0 contexts alone";
+        return "its @context is not the Verifiable Credentials 2.0, Open Badges 3.0 and undefined-terms contexts, "
+               "nor the first two alone";
     case Kind::IssuerMismatch:
         return "its issuer is not the did:key that signed it";
     case Kind::NoCertificate:
-        return "it carries no certificate as evidence";
+        return "its proof verifies, but it carries no certificate issued by corvellactl";
     case Kind::UnreadableCertificate:
         return "the certificate it carries cannot be read: " + m_detail;
     case Kind::CertificateSignature:
@@ -310,10 +311,19 @@ quenmark::Expected<CheckedCredential, CredentialError> check_credential(Object c
     if (!proof)
         return fail(CredentialError::proof(std::move(proof).error()));
 
+    // Anyone's credential can have a proof that holds; only one that carries
+    // a certificate is this tool's.
+    Value const* carried = carried_certificate(credential);
+    if (carried == nullptr)
+        return fail(CredentialError::no_certificate());
+
     // The proof allows contexts appended after the ones it names; a
-    // credential of this tool has exactly its two.
+    // credential of this tool has exactly its three, or the first two as
+    // the tool's first release exported them.
     Value const* context = quenmark::json::find_member(credential, "@context");
-    if (context == nullptr || *context != strings({ credentials_context, open_badges_context }))
+    if (context == nullptr
+        || (*context != strings({ credentials_context, open_badges_context, undefined_terms_context })
+            && *context != strings({ credentials_context, open_badges_context })))
         return fail(CredentialError::wrong_context());
 
     std::string const issuer(proof->verification_method.substr(0, proof->verification_method.find('#')));
@@ -321,9 +331,6 @@ quenmark::Expected<CheckedCredential, CredentialError> check_credential(Object c
     if (named_issuer == nullptr || *named_issuer != issuer)
         return fail(CredentialError::issuer_mismatch());
 
-    Value const* carried = carried_certificate(credential);
-    if (carried == nullptr)
-        return fail(CredentialError::no_certificate());
     Certificate certificate = TRY(read_certificate(*carried));
     CertificatePayload const& payload = certificate.payload;
     auto const signed_bytes = signing_input(payload);

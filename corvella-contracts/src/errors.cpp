@@ -260,6 +260,13 @@ TrainingError TrainingError::assignment_closed(AssignmentId assignment)
     return TrainingError(Kind::AssignmentClosed, assignment.uuid());
 }
 
+TrainingError TrainingError::revocation_not_stored(CertificationId certificate, quenmark::Timestamp revoked_at)
+{
+    TrainingError error(Kind::RevocationNotStored, certificate.uuid());
+    error.m_instant = revoked_at;
+    return error;
+}
+
 std::string TrainingError::text() const
 {
     switch (m_kind) {
@@ -292,7 +299,7 @@ std::string TrainingError::text() const
     case Kind::AlreadyRevoked:
         return join("certificate ", debug<CertificationId>(m_id), " was already revoked at ", m_instant.to_text(), ": ",
                     m_reason_text);
-    // The three below name their record by its canonical id, as the
+    // The four below name their record by its canonical id, as the
     // commands' own messages do.
     case Kind::AssessmentNotPublished:
         return join("assessment ", m_id.to_string(), " is ", display_name(m_status), "; publish it before assigning");
@@ -301,6 +308,9 @@ std::string TrainingError::text() const
                     " answers were given");
     case Kind::AssignmentClosed:
         return join("assignment ", m_id.to_string(), " has already reached a terminal state");
+    case Kind::RevocationNotStored:
+        return join("certificate ", m_id.to_string(), " is revoked by the audit chain at ", m_instant.to_text(),
+                    ", but the state file does not hold its revocation");
     }
     __builtin_unreachable();
 }

@@ -123,7 +123,8 @@ TEST(CertificateCredential, ShapeOfTheExportedCredential)
     std::string const expected = R"j({
   "@context": [
     "https://www.w3.org/ns/credentials/v2",
-    "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json"
+    "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json",
+    "https://www.w3.org/ns/credentials/undefined-terms/v2"
   ],
   "id": "urn:uuid:c1c1c1c1-0000-4000-8000-000000000001",
   "type": [
@@ -214,7 +215,8 @@ TEST(CertificateCredential, ShapeOfTheExportedCredential)
     "proofPurpose": "assertionMethod",
     "@context": [
       "https://www.w3.org/ns/credentials/v2",
-      "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json"
+      "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json",
+      "https://www.w3.org/ns/credentials/undefined-terms/v2"
     ],
     "proofValue": "z..."
   }
@@ -254,6 +256,10 @@ TEST(CheckCredential, ValidityWindow)
     auto const checked = check_credential(credential, at("2026-06-01T00:00:00Z"));
     ASSERT_TRUE(test_support::has_value(checked));
     EXPECT_EQ(checked->certificate, fixed_certificate());
+    // The first release exported the first two contexts alone.
+    Object const first_release
+        = resigned(credential, [](Object& c) { std::get<Array>(member(c, { "@context" }).data).pop_back(); });
+    EXPECT_EQ(check_text(first_release, "2026-06-01T12:00:00Z"), valid);
 }
 
 struct Tampering {
@@ -266,9 +272,11 @@ struct Tampering {
 std::vector<Tampering> re_signed_tamperings()
 {
     std::string const other_did = quenmark::did_key(key_from_seed(9).verifying_key());
+    std::string const no_certificate = "its proof verifies, but it carries no certificate issued by corvellactl";
     return {
         { "a context appended", [](Object& c) { std::get<Array>(member(c, { "@context" }).data).emplace_back("https://example.org/v1"); },
-          "its @context is not the Verifiable Credentials 2.0 and Open Badges 3.0 contexts alone" },
+          "its @context is not the Verifiable Credentials 2.0, Open Badges 3.0 and undefined-terms contexts, nor the "
+              "first two alone" },
         { "another issuer named", [other_did](Object& c) { member(c, { "issuer", "id" }) = Value(other_did); },
           "its issuer is not the did:key that signed it" },
         { "the issuer as a plain string of another key", [other_did](Object& c) { member(c, { "issuer" }) = Value(other_did); },
@@ -276,10 +284,16 @@ std::vector<Tampering> re_signed_tamperings()
         { "signed by another key that names itself the issuer",
           [other_did](Object& c) { member(c, { "issuer", "id" }) = Value(other_did); },
           "the certificate it carries does not verify under its issuer's key", 9 },
-        { "no evidence", [](Object& c) { remove(c, "evidence"); }, "it carries no certificate as evidence" },
+        { "no evidence", [](Object& c) { remove(c, "evidence"); }, no_certificate },
+        { "another's credential: its own contexts and no evidence",
+          [](Object& c) {
+              member(c, { "@context" }) = Value(Array { Value("https://www.w3.org/ns/credentials/v2") });
+              remove(c, "evidence");
+          },
+          no_certificate },
         { "evidence without a certificate",
           [](Object& c) { remove(std::get<Object>(member(c, { "evidence", "0" }).data), "certificate"); },
-          "it carries no certificate as evidence" },
+          no_certificate },
         { "a certificate without its signature",
           [](Object& c) { remove(std::get<Object>(member(c, { "evidence", "0", "certificate" }).data), "signature"); },
           "the certificate it carries cannot be read: missing field `signature`" },
@@ -319,9 +333,12 @@ TEST(CheckCredential, EditsWithoutANewProofBreakTheProof)
     for (auto const& row : re_signed_tamperings()) {
         Object edited = credential;
         row.edit(edited);
-        std::string const expected = row.name == std::string("a context appended")
-            ? "its @context is not the Verifiable Credentials 2.0 and Open Badges 3.0 contexts alone"
-            : "its proof's signature does not match its content";
+        std::string const name = row.name;
+        std::string const expected = name == "a context appended"
+            ? "its @context is not the Verifiable Credentials 2.0, Open Badges 3.0 and undefined-terms contexts, nor the "
+              "first two alone"
+            : name.starts_with("another's credential") ? "its @context does not begin with its proof's @context"
+                                                       : "its proof's signature does not match its content";
         EXPECT_EQ(check_text(edited, "2026-06-01T00:00:00Z"), expected) << row.name;
     }
 }

@@ -103,6 +103,9 @@ TEST(TrainingErrors, OperationErrorTexts)
           "assessment " + full + " has 3 questions, but 2 answers were given" },
         { TrainingError::assignment_closed(id<AssignmentId>(uuid_text)).text(),
           "assignment " + full + " has already reached a terminal state" },
+        { TrainingError::revocation_not_stored(certificate, at("2026-12-08T04:00:09Z")).text(),
+          "certificate " + full + " is revoked by the audit chain at 2026-12-08T04:00:09Z, but the "
+          "state file does not hold its revocation" },
     };
     for (auto const& row : rows)
         EXPECT_EQ(row.actual, row.expected);

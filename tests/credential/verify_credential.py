@@ -308,7 +308,8 @@ def self_test(binary, vectors, questions):
         test.check("did:key:" + key_lines[1] == key_lines[2] == credential["issuer"]["id"],
                    "the issuer is that did:key")
         test.check(credential["@context"] == ["https://www.w3.org/ns/credentials/v2",
-                                              "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json"]
+                                              "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json",
+                                              "https://www.w3.org/ns/credentials/undefined-terms/v2"]
                    and credential["type"] == ["VerifiableCredential", "OpenBadgeCredential"]
                    and credential["id"] == "urn:uuid:" + certificate
                    and credential["name"] == title,

@@ -424,8 +424,10 @@ TEST(CredentialVerify, FilesThatAreNotCredentials)
         { { "odd.json" }, invalid("\"a\\nb\"", "it has no proof") },
         // A credential of another issuer whose proof holds is not one of this tool's.
         { { "published.json" },
-          invalid("urn:uuid:58172aac-d8ba-11ed-83dd-0b3aef56cc33",
-                  "its @context is not the Verifiable Credentials 2.0 and Open Badges 3.0 contexts alone") },
+          { .out = "INVALID" + dash + "credential urn:uuid:58172aac-d8ba-11ed-83dd-0b3aef56cc33: its proof verifies, "
+                                       "but it carries no certificate issued by corvellactl\n",
+            .err = "Error: credential urn:uuid:58172aac-d8ba-11ed-83dd-0b3aef56cc33 carries no certificate issued by "
+                   "corvellactl\n" } },
     };
     for (auto const& row : cases) {
         std::vector<std::string> arguments { "credential", "verify" };

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,141 @@ TEST(AuditChain, AppendsContinueAfterTheLastEntryAndEmptyChainsVerify)
     ASSERT_EQ(audit.size(""), 3u);
     EXPECT_EQ(audit.number("/2/sequence"), 3u);
     EXPECT_TRUE(e2e::audit_chain_holds(directory / e2e::audit_file, e2e::read_file(directory / e2e::key_file)));
+}
+
+// A learner's history made by the commands: assigned, passed, certified and
+// revoked, five events. Returns the stored identifiers by name.
+std::map<std::string, std::string> certified_and_revoked(ScratchDirectory const& directory)
+{
+    e2e::write_file(directory / e2e::state_file,
+                    e2e::state_json({ .assessments = { e2e::fixture_assessment_json("published", 2) } }));
+    auto const stored = [&](std::string const& pointer) { return JsonFile(directory / e2e::state_file).text(pointer); };
+    auto const step = [&](std::vector<std::string> const& arguments) {
+        auto const result = run(directory.path(), arguments);
+        EXPECT_EQ(result.status, 0) << arguments[0] << ": " << result.err;
+    };
+    step({ "assign", "--assessment-id", e2e::fixture_assessment });
+    step({ "attempt", "--assignment-id", stored("/assignments/0/id"), "--answers", e2e::all_correct });
+    step({ "certify", "--completion-id", stored("/completions/0/id") });
+    step({ "revoke", "--certificate-id", stored("/certificates/0/payload/certificate_id"), "--reason", "issued in error" });
+    return { { "assignment", stored("/assignments/0/id") },
+             { "certificate", stored("/certificates/0/payload/certificate_id") },
+             { "revoked_at", stored("/certificates/0/revocation/revoked_at") } };
+}
+
+// The text with the member `name` of the first object that has it removed,
+// from its preceding comma to its closing brace at the given indent.
+std::string without_member(std::string const& text, std::string const& name, std::string const& indent)
+{
+    auto const start = text.find(",\n" + indent + "\"" + name + "\": {");
+    auto const end = text.find("\n" + indent + "}", start);
+    EXPECT_NE(start, std::string::npos) << name;
+    return text.substr(0, start) + text.substr(end + indent.size() + 2);
+}
+
+// Each way the state file can part from the chain, made by editing a state
+// the commands built: one problem line each, the chain itself intact.
+TEST(AuditReconcile, EachTamperingOfTheStateIsFound)
+{
+    std::string const chain_ahead = " (removed from it, or never stored there by a command interrupted between "
+                                    "replacing the audit chain and the state file)";
+    auto const problem = [](std::size_t events, std::string const& line) {
+        return e2e::Outcome { .out = "state file and audit chain disagree: 1 problem(s) in 4 record(s), "
+                                  + std::to_string(events) + " event(s)\n",
+                              .err = "PROBLEM: " + line + "\nError: 1 problem(s) found\n" };
+    };
+    using Ids = std::map<std::string, std::string>;
+    struct Row {
+        std::string name;
+        std::function<void(ScratchDirectory const&, Ids&)> tamper;
+        std::function<e2e::Outcome(Ids const&)> expected;
+    };
+    std::string const state = e2e::state_file;
+    std::vector<Row> const rows {
+        { "nothing changed", [](ScratchDirectory const&, Ids&) { },
+          [](Ids const&) {
+              return e2e::Outcome { .out = "state file and audit chain agree: 4 record(s), 5 event(s)\n", .status = 0 };
+          } },
+        { "a revocation removed",
+          [&](ScratchDirectory const& directory, Ids&) {
+              e2e::write_file(directory / state, without_member(e2e::read_file(directory / state), "revocation", "      "));
+          },
+          [&](Ids const& ids) {
+              return problem(5, "training.certificate.revoked event at sequence 5 revokes certificate "
+                                    + ids.at("certificate") + ", but the state file does not hold its revocation"
+                                    + chain_ahead);
+          } },
+        { "an assignment without its event, stored by a run with another chain",
+          [&](ScratchDirectory const& directory, Ids& ids) {
+              auto const result = run(directory.path(), { "--json", "--audit", "other-audit.json", "assign",
+                                                          "--assessment-id", e2e::fixture_assessment });
+              ids["second"] = JsonFile(directory / state).text("/assignments/1/id");
+              std::filesystem::remove(directory / "other-audit.json");
+              EXPECT_EQ(result.status, 0) << result.err;
+          },
+          [&](Ids const& ids) {
+              auto outcome = problem(5, "assignment " + ids.at("second")
+                                            + " has no training.assignment.created event in the audit chain");
+              outcome.out = e2e::replace_once(outcome.out, "4 record(s)", "5 record(s)");
+              return outcome;
+          } },
+        { "an event without its record",
+          [&](ScratchDirectory const& directory, Ids&) {
+              std::string const text = e2e::read_file(directory / state);
+              auto const start = text.find("\"assignments\": [") + std::string("\"assignments\": [").size();
+              e2e::write_file(directory / state, text.substr(0, start) + text.substr(text.find("\n  ]", start) + 3));
+          },
+          [&](Ids const& ids) {
+              auto outcome = problem(5, "training.assignment.created event at sequence 1 names assignment "
+                                            + ids.at("assignment") + ", which the state file does not hold" + chain_ahead);
+              outcome.out = e2e::replace_once(outcome.out, "4 record(s)", "3 record(s)");
+              return outcome;
+          } },
+        { "a certificate's expiry edited",
+          [&](ScratchDirectory const& directory, Ids&) {
+              std::string const text = e2e::read_file(directory / state);
+              auto const at = text.find("\"expires_at\": \"") + std::string("\"expires_at\": \"").size();
+              e2e::write_file(directory / state, text.substr(0, at) + "2999" + text.substr(at + 4));
+          },
+          [&](Ids const& ids) {
+              return problem(5, "certificate " + ids.at("certificate")
+                                    + " fails signature verification under the signing key");
+          } },
+        { "a chain that no longer verifies",
+          [](ScratchDirectory const& directory, Ids&) { e2e::write_file(directory / e2e::key_file, std::string(64, '7')); },
+          [](Ids const&) {
+              return e2e::Outcome { .err = "Error: audit chain verification failed: signature verification failed\n" };
+          } },
+        { "no key to check with",
+          [](ScratchDirectory const& directory, Ids&) { std::filesystem::remove(directory / e2e::key_file); },
+          [](Ids const&) {
+              return e2e::Outcome { .err = "Error: no signing key at corvella-signing-key.hex: the audit chain and the "
+                                           "certificates cannot be checked without it\n" };
+          } },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDirectory directory;
+        Ids ids = certified_and_revoked(directory);
+        row.tamper(directory, ids);
+        e2e::expect_outcome(directory.path(), { "audit", "reconcile" }, row.expected(ids));
+    }
+}
+
+// A revocation the chain holds outranks a state file that lost it: verify
+// and credential export refuse the certificate and write nothing.
+TEST(AuditReconcile, VerifyAndExportRefuseARevocationOnlyTheChainHolds)
+{
+    ScratchDirectory directory;
+    auto const ids = certified_and_revoked(directory);
+    std::string const state = e2e::read_file(directory / e2e::state_file);
+    e2e::write_file(directory / e2e::state_file, without_member(state, "revocation", "      "));
+    std::string const refusal = "certificate " + ids.at("certificate") + " is revoked by the audit chain at "
+        + ids.at("revoked_at") + ", but the state file does not hold its revocation";
+    e2e::expect_outcome(directory.path(), { "verify", "--certificate-id", ids.at("certificate") },
+                        { .err = "Error: " + refusal + "\n" });
+    e2e::expect_outcome(directory.path(), { "credential", "export", "--certificate-id", ids.at("certificate") },
+                        { .err = "Error: certificate " + ids.at("certificate") + " cannot be exported: " + refusal + "\n" });
 }
 
 // Base64 with padding, as the signed-note format writes it.

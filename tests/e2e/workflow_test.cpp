@@ -800,6 +800,9 @@ TEST(JsonOutput, EveryCommandWritesOneObjectPerRecordOrFact)
     EXPECT_EQ(json({ "report", "readiness" }),
               (Lines { { "readiness", { "type", "assessments", "assignments", "completions", "certificates" } } }));
     EXPECT_EQ(json({ "doctor" }).size(), 4U);
+    // The fixture's records have no events: the problems go to standard error as without --json.
+    EXPECT_EQ(json_lines(run(directory.path(), { "--json", "audit", "reconcile" }).out),
+              (Lines { { "reconciliation", { "type", "records", "events", "problems" } } }));
     EXPECT_EQ(json({ "revoke", "--certificate-id", certificate, "--reason", "issued in error" }),
               (Lines { { "revocation", { "type", "certificate_id", "revoked_at", "reason" } } }));
     // A failure writes its object, then the same error line as without --json.

@@ -8,9 +8,10 @@ crash: builds a state of --records assignments, then runs --runs mutating
 commands (assign, attempt, certify and their batch forms), each killed with
 SIGKILL at a random moment of its expected run time. After each batch, the
 state holds all of its rows or none. Afterwards every file parses, `audit
-verify` and `doctor` pass, every record whose success line was printed before
-the kill is stored, the audit chain holds an event for each of them, and after
-one clean command no file but the three data files remains.
+verify` and `doctor` pass, `audit reconcile` finds nothing but events that a
+killed command left ahead of the state, every record whose success line was
+printed before the kill is stored, the audit chain holds an event for each of
+them, and after one clean command no file but the three data files remains.
 
 concurrency: --rounds rounds of --processes processes started together, half
 `assign` and half `attempt`, on the same files. Afterwards every announced
@@ -37,6 +38,7 @@ QUESTIONS = [
     {"prompt": "Second?", "choices": ["a", "b"], "correct_index": 1},
 ]
 PASSING, FAILING = "0,1", "1,0"
+CHAIN_AHEAD = "never stored there by a command interrupted between replacing the audit chain and the state file"
 
 
 class Failure(Exception):
@@ -139,6 +141,13 @@ def check_files(work, expected):
         raise Failure("a data file does not parse: %s" % error)
     work.run("audit", "verify")
     work.run("doctor")
+    # A command killed between replacing the chain and the state leaves the
+    # chain ahead of the state; nothing else may part them.
+    reconciled = work.run("audit", "reconcile", check=False)
+    parted = [line for line in reconciled.stderr.splitlines() if not line.endswith(CHAIN_AHEAD + ")")
+              and not line.startswith("Error: ")]
+    if parted:
+        raise Failure("audit reconcile: %s" % parted[0])
     stored = stored_ids(state)
     lost = [(kind, ident) for kind, ident in expected if ident not in stored[kind]]
     if lost:

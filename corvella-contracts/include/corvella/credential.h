@@ -25,9 +25,13 @@ namespace corvella {
 
 inline constexpr std::string_view credentials_context = "https://www.w3.org/ns/credentials/v2";
 inline constexpr std::string_view open_badges_context = "https://purl.imsglobal.org/spec/ob/v3p0/context-3.0.3.json";
+// The W3C's context for terms that no other context of a credential
+// defines, last in @context: the carried certificate's members are this
+// tool's own terms. Without it, JSON-LD processing would drop them.
+inline constexpr std::string_view undefined_terms_context = "https://www.w3.org/ns/credentials/undefined-terms/v2";
 
 // The credential of a certificate, signed with the key at `created`:
-// "@context" the two contexts above; "id" "urn:uuid:" + certificate id;
+// "@context" the three contexts above, in that order; "id" "urn:uuid:" + certificate id;
 // "type" VerifiableCredential and OpenBadgeCredential; "name" the
 // assessment's title; "issuer" a Profile whose id is the key's did:key;
 // "validFrom" and "validUntil" the certificate's issued_at and expires_at;
@@ -69,6 +73,7 @@ public:
     static CredentialError proof(quenmark::ProofError error);
     static CredentialError wrong_context();
     static CredentialError issuer_mismatch();
+    // Its proof verifies, but it carries no certificate of this tool.
     static CredentialError no_certificate();
     // The reader's message, without a position in a text the user never saw.
     static CredentialError unreadable_certificate(std::string message);
@@ -100,10 +105,13 @@ struct CheckedCredential {
 };
 
 // Checks a credential as of an instant, in this order, the first failure
-// being the reason: its proof (quenmark::verify_proof); its @context exactly
-// the two contexts above, so no context is added after signing; its issuer
-// the did:key that made the proof; the certificate it carries as evidence,
-// readable and signed by that same key; its id, validFrom, validUntil, the
+// being the reason: its proof (quenmark::verify_proof); a certificate
+// carried as evidence, without which it is not a credential of this tool at
+// all; its @context exactly the three contexts above, or the first two
+// alone as the tool's first release exported them, so no context is added
+// after signing; its issuer the did:key that made the proof; the
+// certificate it carries, readable and signed by that same key; its id,
+// validFrom, validUntil, the
 // learner's id and the achievement's id, version and score band equal to the
 // certificate's; and `as_of` not before validFrom and not after validUntil
 // (it is valid at both ends).

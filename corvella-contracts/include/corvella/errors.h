@@ -103,6 +103,7 @@ public:
         AssessmentNotPublished,
         AnswersForQuestions,
         AssignmentClosed,
+        RevocationNotStored,
     };
 
     static TrainingError contract(quenmark::ContractError error);
@@ -130,6 +131,9 @@ public:
                                                std::uint64_t answer_count);
     // An attempt at a completed or cancelled assignment.
     static TrainingError assignment_closed(AssignmentId assignment);
+    // A certificate that the audit chain revokes while its stored record
+    // carries no revocation.
+    static TrainingError revocation_not_stored(CertificationId certificate, quenmark::Timestamp revoked_at);
 
     Kind kind() const { return m_kind; }
     // The carried platform error of a Contract error.
