@@ -13,6 +13,7 @@ packages=(
   b3sum python3 python3-nacl
   nlohmann-json3-dev
   dpkg-dev groff-base man-db bash-completion zsh
+  golang-go golang-golang-x-mod-dev
 )
 
 missing=()

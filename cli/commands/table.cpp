@@ -24,6 +24,8 @@ std::unique_ptr<Command> make_credential_export();
 std::unique_ptr<Command> make_credential_verify();
 std::unique_ptr<Command> make_audit_verify();
 std::unique_ptr<Command> make_audit_checkpoint();
+std::unique_ptr<Command> make_audit_prove();
+std::unique_ptr<Command> make_audit_verify_proof();
 std::unique_ptr<Command> make_report_readiness();
 std::unique_ptr<Command> make_key_public();
 std::unique_ptr<Command> make_doctor();
@@ -66,6 +68,13 @@ CommandEntry const table[] = {
     { "audit verify", "Verify the whole local audit chain", make_audit_verify },
     { "audit checkpoint", "Write a signed checkpoint of the audit chain; kept elsewhere, it shows later truncation",
       make_audit_checkpoint },
+    { "audit prove",
+      "Write a proof that the chain holds one event, or that it only grew since an older checkpoint, checked with "
+      "the public key alone",
+      make_audit_prove },
+    { "audit verify-proof",
+      "Check a proof written by `audit prove` with the log's public key alone; reads no state, key or audit file",
+      make_audit_verify_proof },
     { "report", "Readiness / status reports" },
     { "report readiness", "Readiness counts across assessments, assignments, and certificates",
       make_report_readiness },
