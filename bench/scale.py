@@ -41,6 +41,7 @@ GOALS = (
     ("peak_memory", 2.5),
     ("startup", 1.5),
     ("growth", 11.0),
+    ("verify_from_checkpoint", 0.15),
 )
 
 
@@ -210,6 +211,11 @@ def build_cases(tool, bins, size, pristine, work):
         command("credential verify", ["credential", "verify", credential], expect="VALID"),
         command("audit verify", ["audit", "verify"], expect="audit chain verifies: %d event(s)" % size),
         command("audit checkpoint", ["audit", "checkpoint"], expect="corvellactl-audit/"),
+        # A checkpoint of all but the last hundredth of the events: only
+        # those are verified one by one.
+        command("audit verify --checkpoint",
+                ["audit", "verify", "--checkpoint", os.path.join(pristine, "bench-checkpoint.note")],
+                expect="checkpoint verifies: the chain still holds its %s event(s)" % ids["checkpoint_size"]),
         command("report readiness", ["report", "readiness"], expect="Completions   : "),
         command("doctor", ["doctor"], expect="all checks passed"),
         Case("ref_sodium_verify", size, [bins["ref_sodium_verify"], audit, key], read_only, inner=True),
@@ -327,6 +333,7 @@ def main():
             "mutate_vs_floor": (attempt, find("ref_dom_floor", large)),
             "load_vs_typical": (find("load_state (own typed load)", large), find("ref_nlohmann_load", large)),
             "growth": (find("assign", large), find("assign", args.small)),
+            "verify_from_checkpoint": (find("audit verify --checkpoint", large), find("audit verify", large)),
         }
         measured = {name: top.median() / bottom.median() for name, (top, bottom) in pairs.items()}
         from_minimums = {name: min(top.seconds()) / min(bottom.seconds()) for name, (top, bottom) in pairs.items()}

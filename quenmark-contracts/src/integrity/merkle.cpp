@@ -1,8 +1,6 @@
 #include "quenmark/integrity/merkle.h"
 
-#include "quenmark/integrity/signing.h"
-
-#include <sodium.h>
+#include <nettle/sha2.h>
 
 #include <bit>
 
@@ -10,7 +8,7 @@ namespace quenmark {
 
 namespace {
 
-static_assert(crypto_hash_sha256_BYTES == merkle_hash_size);
+static_assert(SHA256_DIGEST_SIZE == merkle_hash_size);
 
 constexpr std::uint8_t leaf_prefix = 0x00;
 constexpr std::uint8_t node_prefix = 0x01;
@@ -18,9 +16,13 @@ constexpr std::uint8_t node_prefix = 0x01;
 // The largest power of two below `size` (at least 2): where a tree splits.
 std::size_t split_of(std::size_t size) { return std::bit_floor(size - 1); }
 
-void update(crypto_hash_sha256_state& state, std::span<std::uint8_t const> bytes)
+void update(sha256_ctx& context, std::span<std::uint8_t const> bytes) { sha256_update(&context, bytes.size(), bytes.data()); }
+
+MerkleHash digest(sha256_ctx& context)
 {
-    crypto_hash_sha256_update(&state, bytes.data(), bytes.size());
+    MerkleHash hash;
+    sha256_digest(&context, hash.size(), hash.data());
+    return hash;
 }
 
 // The proof of the subtree `leaves` with the older tree's leaves its first
@@ -57,36 +59,29 @@ void shift_to_set_bit(std::uint64_t& first, std::uint64_t& second)
 
 MerkleHash leaf_hash(std::string_view leaf)
 {
-    ensure_sodium();
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
-    update(state, std::span(&leaf_prefix, 1));
-    crypto_hash_sha256_update(&state, reinterpret_cast<unsigned char const*>(leaf.data()), leaf.size());
-    MerkleHash hash;
-    crypto_hash_sha256_final(&state, hash.data());
-    return hash;
+    sha256_ctx context;
+    sha256_init(&context);
+    update(context, std::span(&leaf_prefix, 1));
+    update(context, std::span(reinterpret_cast<std::uint8_t const*>(leaf.data()), leaf.size()));
+    return digest(context);
 }
 
 MerkleHash node_hash(MerkleHash const& left, MerkleHash const& right)
 {
-    ensure_sodium();
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
-    update(state, std::span(&node_prefix, 1));
-    update(state, left);
-    update(state, right);
-    MerkleHash hash;
-    crypto_hash_sha256_final(&state, hash.data());
-    return hash;
+    sha256_ctx context;
+    sha256_init(&context);
+    update(context, std::span(&node_prefix, 1));
+    update(context, left);
+    update(context, right);
+    return digest(context);
 }
 
 MerkleHash tree_hash(std::span<MerkleHash const> leaves)
 {
     if (leaves.empty()) {
-        ensure_sodium();
-        MerkleHash hash;
-        crypto_hash_sha256(hash.data(), reinterpret_cast<unsigned char const*>(""), 0);
-        return hash;
+        sha256_ctx context;
+        sha256_init(&context);
+        return digest(context);
     }
     if (leaves.size() == 1)
         return leaves.front();
