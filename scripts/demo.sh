@@ -5,7 +5,8 @@
 # an attempt, issue a certificate, verify it (valid now, expired in 2100),
 # export it as a credential and check that, write a checkpoint of the audit
 # chain and verify against it, revoke the certificate, verify the audit chain,
-# and finish with the readiness report and doctor.
+# prove the certificate's event and the chain's growth to an auditor who
+# holds only the public key, and finish with the readiness report and doctor.
 #
 # Usage: scripts/demo.sh [path-to-corvellactl]   (default: build/cli/corvellactl)
 set -euo pipefail
@@ -80,6 +81,15 @@ show audit verify --checkpoint checkpoint.txt
 show revoke --certificate-id "$certificate" --reason "issued in error"
 show verify --certificate-id "$certificate"
 show audit verify
+
+# Proofs for an auditor who holds only the public key: the certificate's
+# event, and that the chain only grew since the checkpoint.
+event=$(awk -F'"' '/"event_id"/ { id = $4 } /"action": "training.certificate.issued"/ { print id }' corvella-audit.json)
+public_key=$("$binary" key public | sed -n 3p)
+show audit prove --event-id "$event" --output issued.tlog-proof
+show audit prove --from-checkpoint checkpoint.txt --output grew.proof
+show audit verify-proof issued.tlog-proof --public-key "$public_key"
+show audit verify-proof grew.proof --public-key "$public_key"
 show report readiness
 show doctor
 
