@@ -97,8 +97,7 @@ TEST(AuditChain, FirstEntryHasSequenceOneNoLinkAndSignsTheCanonicalBytes)
     EXPECT_TRUE(test_support::has_value(verify_chain(chain, key.verifying_key())));
 }
 
-// The entry as a leaf of the log's Merkle tree, and what reading one back
-// refuses.
+// The entry as a leaf of the log's Merkle tree, read back.
 TEST(AuditChain, LeafIsTheWholeEntryInCanonicalFormAndOpensBack)
 {
     SigningKey const key = test_key();
@@ -112,26 +111,7 @@ TEST(AuditChain, LeafIsTheWholeEntryInCanonicalFormAndOpensBack)
     ASSERT_TRUE(test_support::has_value(opened));
     EXPECT_EQ(*opened, entry);
 
-    auto const replaced = [&leaf](std::string_view from, std::string_view to) {
-        std::string text = leaf;
-        text.replace(text.find(from), from.size(), to);
-        return text;
-    };
-    struct Row {
-        std::string leaf;
-        std::string expected;
-    };
-    std::vector<Row> const rows {
-        { replaced("denied", "success"), "its entry's signature does not verify" },
-        { replaced("\"sequence\":1", "\"sequence\":2"), "<value>" }, // the number is not signed
-        { replaced(",\"sequence\"", ", \"sequence\""), "its entry is not in canonical form" },
-        { replaced("{\"event\"", "{\"extra\":1,\"event\""), "its entry is not in canonical form" },
-        { "[]", "its entry is not a signed audit event: " },
-    };
-    for (auto const& row : rows) {
-        std::string const text = test_support::error_text(open_leaf(row.leaf, key.verifying_key()));
-        EXPECT_THAT(text, StartsWith(row.expected)) << row.leaf;
-    }
+    // What reading a leaf refuses is held by the end-to-end proof tests.
     EXPECT_EQ(test_support::error_text(open_leaf(leaf, key_from_byte(8).verifying_key())),
               "its entry's signature does not verify");
 }
