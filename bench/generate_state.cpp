@@ -19,6 +19,8 @@
 // - bench-batch-assign.csv (10,000 new learners) and bench-batch-attempt.csv
 //   (passing answers for up to 10,000 open assignments), the batch commands'
 //   inputs.
+// - bench-checkpoint.note, the checkpoint `audit checkpoint` would have
+//   written before the last hundredth of the events.
 //
 // The last assignment is always assigned and open, the last certificate is
 // valid now, and the records the benchmark uses are the last of their lists,
@@ -36,6 +38,8 @@
 #include "quenmark/expected.h"
 #include "quenmark/integrity/audit_chain.h"
 #include "quenmark/integrity/audit_event.h"
+#include "quenmark/integrity/checkpoint.h"
+#include "quenmark/integrity/merkle.h"
 #include "quenmark/integrity/signing.h"
 #include "quenmark/time/timestamp.h"
 
@@ -397,6 +401,21 @@ int main(int argc, char** argv)
     if (!key_written || ::chmod(key_path.c_str(), 0600) != 0)
         return fail(program, "cannot write the signing key file");
 
+    // The tool names its log's checkpoints after itself and the key.
+    std::size_t const covered = entries->size() - entries->size() / 100;
+    std::vector<quenmark::MerkleHash> leaves;
+    leaves.reserve(covered);
+    for (std::size_t index = 0; index < covered; ++index) {
+        text.clear();
+        quenmark::append_leaf_bytes((*entries)[index], text);
+        leaves.push_back(quenmark::leaf_hash(text));
+    }
+    quenmark::Checkpoint const checkpoint { quenmark::checkpoint_origin("corvellactl-audit/", key.verifying_key()),
+                                            covered, quenmark::tree_hash(leaves) };
+    if (!corvella_bench::write_whole_file(directory + "/bench-checkpoint.note",
+                                          quenmark::sign_checkpoint(checkpoint, key)))
+        return fail(program, "cannot write bench-checkpoint.note");
+
     Store const& store = generated->store;
     std::string ids;
     ids += "assessment_id " + store.assessments.back().id.to_string() + "\n";
@@ -405,6 +424,7 @@ int main(int argc, char** argv)
     ids += "completion_id " + store.completions.back().id.to_string() + "\n";
     ids += "certificate_id " + store.certificates.back().payload.certificate_id.to_string() + "\n";
     ids += "principal_id " + store.assignments.back().principal_id.to_string() + "\n";
+    ids += "checkpoint_size " + std::to_string(covered) + "\n";
     if (!corvella_bench::write_whole_file(directory + "/bench-ids.txt", ids))
         return fail(program, "cannot write bench-ids.txt");
 

@@ -7,10 +7,13 @@
 
 #include "store/chain_file.h"
 #include "store/key_file.h"
+#include "store/read.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
 #include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/checkpoint.h"
+#include "quenmark/integrity/merkle.h"
 
 #include "test_support.h"
 
@@ -103,9 +106,16 @@ TEST(GeneratedDataSet, LoadsVerifiesAndNamesTheBenchmarkRecords)
     auto const key = corvellactl::load_key(directory.path() + "/corvella-signing-key.hex");
     ASSERT_TRUE(has_value(key));
     auto const verified = corvellactl::verify_chain_file(directory.path() + "/corvella-audit.json",
-                                                         key->verifying_key());
+                                                         key->verifying_key(), { .leaves = 60 });
     ASSERT_TRUE(has_value(verified));
     EXPECT_EQ(verified->entries, 60U);
+    // The checkpoint before the last hundredth of the events (none of 60).
+    auto const note = corvellactl::read_text(directory.path() + "/bench-checkpoint.note");
+    ASSERT_TRUE(has_value(note));
+    auto const checkpoint = quenmark::open_checkpoint(*note, "corvellactl-audit/", key->verifying_key());
+    ASSERT_TRUE(has_value(checkpoint));
+    EXPECT_EQ(checkpoint->size, 60U);
+    EXPECT_EQ(checkpoint->root, quenmark::tree_hash(verified->leaves));
     for (auto const& certificate : store->certificates)
         EXPECT_TRUE(has_value(corvella::check_certificate(certificate, key->verifying_key(),
                                                           certificate.payload.issued_at)));
@@ -128,6 +138,7 @@ TEST(GeneratedDataSet, LoadsVerifiesAndNamesTheBenchmarkRecords)
     auto const& last_certificate = store->certificates.back();
     EXPECT_EQ(ids["certificate_id"], last_certificate.payload.certificate_id.to_string());
     EXPECT_EQ(ids["principal_id"], open.principal_id.to_string());
+    EXPECT_EQ(ids["checkpoint_size"], "60");
     EXPECT_TRUE(has_value(
         corvella::check_certificate(last_certificate, key->verifying_key(), quenmark::Timestamp::now())));
 

@@ -47,6 +47,7 @@ GOALS = (
     ("report_expiring", 1.2),
     ("report_learner", 1.2),
     ("report_assessment", 1.2),
+    ("verify_from_checkpoint", 0.15),
 )
 
 # The list reports, each timed against `report readiness`, which reads the
@@ -225,6 +226,11 @@ def build_cases(tool, bins, size, pristine, work):
         command("credential verify", ["credential", "verify", credential], expect="VALID"),
         command("audit verify", ["audit", "verify"], expect="audit chain verifies: %d event(s)" % size),
         command("audit checkpoint", ["audit", "checkpoint"], expect="corvellactl-audit/"),
+        # A checkpoint of all but the last hundredth of the events: only
+        # those are verified one by one.
+        command("audit verify --checkpoint",
+                ["audit", "verify", "--checkpoint", os.path.join(pristine, "bench-checkpoint.note")],
+                expect="checkpoint verifies: the chain still holds its %s event(s)" % ids["checkpoint_size"]),
         command("report readiness", ["report", "readiness"], expect="Completions   : "),
         # The long lists end in rows naming the generated assessments' titles.
         command("report overdue", ["report", "overdue"], expect=" awareness, module "),
@@ -358,6 +364,7 @@ def main():
             "growth": (find("assign", large), find("assign", args.small)),
             "batch_assign": (find("batch assign", large), find("assign", large)),
             "batch_attempt": (find("batch attempt", large), attempt),
+            "verify_from_checkpoint": (find("audit verify --checkpoint", large), find("audit verify", large)),
         }
         for report in REPORTS:
             pairs["report_" + report] = (find("report " + report, large), find("report readiness", large))

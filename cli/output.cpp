@@ -18,6 +18,14 @@ CommandResult<void> write_now(std::FILE* stream, std::string_view text)
 
 } // namespace
 
+std::string shown(std::string_view text)
+{
+    std::string quoted = quenmark::quoted(text);
+    if (!text.empty() && quoted.size() == text.size() + 2)
+        return std::string(text);
+    return quoted;
+}
+
 CommandResult<void> print(std::string_view text) { return write_now(stdout, text); }
 
 CommandResult<void> print_to_stderr(std::string_view text) { return write_now(stderr, text); }

@@ -46,6 +46,11 @@ std::string concat(Parts const&... parts)
     return out;
 }
 
+// A text that comes from a file, as a result line shows it: as it stands
+// when it is printable text, otherwise in quoted form, so that it can never
+// break the line it is printed in.
+std::string shown(std::string_view text);
+
 // One result's JSON object, written compactly on one line, its members in
 // the order they are added.
 class JsonObject {

@@ -170,12 +170,11 @@ CommandResult<Store> load_store_with_progress(std::string const& path)
     return load_store(path, &progress);
 }
 
-CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path,
-                                                                quenmark::VerifyingKey const& key,
-                                                                std::optional<std::size_t> marked_position)
+CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key,
+                                                        quenmark::ChainQuery const& query)
 {
     ProgressLine progress("verifying audit chain", "events");
-    return verify_chain_file(path, key, marked_position, &progress);
+    return verify_chain_file(path, key, query, &progress);
 }
 
 } // namespace corvellactl

@@ -95,8 +95,8 @@ private:
 // What the commands call to load the state file and to verify the audit
 // chain: the store's functions, with their progress drawn as a line.
 [[nodiscard]] CommandResult<Store> load_store_with_progress(std::string const& path);
-[[nodiscard]] CommandResult<VerifiedChain>
-verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key,
-                                   std::optional<std::size_t> marked_position = std::nullopt);
+[[nodiscard]] CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path,
+                                                                      quenmark::VerifyingKey const& key,
+                                                                      quenmark::ChainQuery const& query = {});
 
 } // namespace corvellactl

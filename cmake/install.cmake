@@ -48,7 +48,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The runtime dependencies are those of the libraries the program links
-# (libsodium, libjemalloc, libsimdjson, the C and C++ runtimes), read from
+# (libsodium, libnettle, libjemalloc, libsimdjson, the C and C++ runtimes), read from
 # the binary by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")

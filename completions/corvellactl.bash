@@ -11,7 +11,7 @@ _corvellactl_subcommands()
         "") echo "assessment assign attempt certify verify revoke batch audit report doctor key credential" ;;
         batch) echo "assign attempt certify" ;;
         assessment) echo "create publish list inspect" ;;
-        audit) echo "verify checkpoint reconcile" ;;
+        audit) echo "verify checkpoint reconcile prove verify-proof" ;;
         report) echo "readiness overdue expiring learner assessment" ;;
         key) echo "public" ;;
         credential) echo "export verify" ;;
@@ -30,6 +30,8 @@ _corvellactl_options()
         revoke) echo "--certificate-id --reason" ;;
         "audit verify") echo "--checkpoint" ;;
         "audit checkpoint") echo "--output" ;;
+        "audit prove") echo "--event-id --from-checkpoint --checkpoint --output" ;;
+        "audit verify-proof") echo "--public-key" ;;
         "credential export") echo "--certificate-id --output" ;;
         "credential verify") echo "--at" ;;
         "batch assign") echo "--assessment-id --reason --due-in-days" ;;
@@ -47,7 +49,7 @@ _corvellactl_positionals()
 {
     case $1 in
         "assessment publish" | "assessment inspect") echo "ID" ;;
-        "credential verify" | "batch assign" | "batch attempt" | "batch certify") echo "FILE" ;;
+        "credential verify" | "batch assign" | "batch attempt" | "batch certify" | "audit verify-proof") echo "FILE" ;;
     esac
 }
 
@@ -81,7 +83,7 @@ _corvellactl_value()
 {
     local option=$1 path=$2 cur=$3
     case $option in
-        --state | --key | --audit | --questions | --checkpoint | --output)
+        --state | --key | --audit | --questions | --checkpoint | --from-checkpoint | --output)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;

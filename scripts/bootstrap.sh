@@ -10,11 +10,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake ninja-build pkg-config clang
   libclang-rt-14-dev
-  libcli11-dev libsimdjson-dev libsodium-dev librust-blake3-dev libjemalloc-dev libcsv-dev
+  libcli11-dev libsimdjson-dev libsodium-dev nettle-dev librust-blake3-dev libjemalloc-dev libcsv-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   b3sum python3 python3-nacl
   nlohmann-json3-dev
   dpkg-dev groff-base man-db bash-completion zsh
+  golang-go golang-golang-x-mod-dev
 )
 
 missing=()

@@ -6,7 +6,9 @@
 # export it as a credential and check that, write a checkpoint of the audit
 # chain and verify against it, revoke the certificate, assign, grade and
 # certify a cohort of three from CSV files in three batch commands, verify the
-# audit chain, and finish with the readiness report and doctor.
+# audit chain, prove the certificate's event and the chain's growth to an
+# auditor who holds only the public key, and finish with the readiness report
+# and doctor.
 #
 # Usage: scripts/demo.sh [path-to-corvellactl]   (default: build/cli/corvellactl)
 set -euo pipefail
@@ -90,6 +92,15 @@ show batch certify --pending
 show --json report readiness
 
 show audit verify
+
+# Proofs for an auditor who holds only the public key: the certificate's
+# event, and that the chain only grew since the checkpoint.
+event=$(awk -F'"' '/"event_id"/ { id = $4 } /"action": "training.certificate.issued"/ { print id }' corvella-audit.json)
+public_key=$("$binary" key public | sed -n 3p)
+show audit prove --event-id "$event" --output issued.tlog-proof
+show audit prove --from-checkpoint checkpoint.txt --output grew.proof
+show audit verify-proof issued.tlog-proof --public-key "$public_key"
+show audit verify-proof grew.proof --public-key "$public_key"
 show report readiness
 show doctor
 

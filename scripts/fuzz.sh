@@ -18,7 +18,7 @@ seconds=${1:-60}
 shift || true
 max_runs=${FUZZ_MAX_RUNS:-0}
 
-all_targets=(state chain questions key_text timestamp uuid hash_signature answers canonical_json csv)
+all_targets=(state chain questions key_text timestamp uuid hash_signature answers canonical_json csv proof)
 json_targets=" state chain questions canonical_json "
 targets=("$@")
 if ((${#targets[@]} == 0)); then targets=("${all_targets[@]}"); fi

@@ -25,6 +25,8 @@ std::unique_ptr<Command> make_credential_verify();
 std::unique_ptr<Command> make_audit_verify();
 std::unique_ptr<Command> make_audit_checkpoint();
 std::unique_ptr<Command> make_audit_reconcile();
+std::unique_ptr<Command> make_audit_prove();
+std::unique_ptr<Command> make_audit_verify_proof();
 std::unique_ptr<Command> make_report_readiness();
 std::unique_ptr<Command> make_report_overdue();
 std::unique_ptr<Command> make_report_expiring();
@@ -75,6 +77,13 @@ CommandEntry const table[] = {
       "Hold the state file to the audit chain: every record has its event and every event its record; certificates' "
       "signatures hold",
       make_audit_reconcile },
+    { "audit prove",
+      "Write a proof that the chain holds one event, or that it only grew since an older checkpoint, checked with "
+      "the public key alone",
+      make_audit_prove },
+    { "audit verify-proof",
+      "Check a proof written by `audit prove` with the log's public key alone; reads no state, key or audit file",
+      make_audit_verify_proof },
     { "report", "Readiness / status reports" },
     { "report readiness", "Readiness counts across assessments, assignments, and certificates",
       make_report_readiness },

@@ -108,7 +108,7 @@ CommandResult<void> ChainAppender::save()
 }
 
 CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
-                                                       std::optional<std::size_t> marked_position, Progress* progress)
+                                               quenmark::ChainQuery const& query, Progress* progress)
 {
     if (!path_exists(path))
         return VerifiedChain {};
@@ -116,7 +116,7 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
     quenmark::ReadProgress report;
     if (progress != nullptr)
         report = [progress](std::size_t entries, std::size_t offset) { progress->advanced(entries, offset); };
-    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, marked_position, report);
+    auto check = quenmark::read_and_verify_padded_chain(file.data(), file.size(), key, query, report);
     if (progress != nullptr)
         progress->finished();
     if (!check)
@@ -124,7 +124,8 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
     if (!check->verified)
         return quenmark::unexpected(
             CommandError::message("audit chain verification failed: " + check->verified.error().text()));
-    return VerifiedChain { static_cast<std::uint64_t>(check->entries), check->last, check->marked };
+    return VerifiedChain { static_cast<std::uint64_t>(check->entries), check->last, check->marked,
+                           std::move(check->leaves), std::move(check->found) };
 }
 
 CommandResult<void> read_chain_entries(std::string const& path,

@@ -54,21 +54,22 @@ private:
     std::unique_ptr<Chain> m_chain;
 };
 
-// What is known of a chain file that verified: its number of
-// entries, its last entry (absent when empty) and the entry at the
-// zero-based position asked for (absent when not asked or beyond the end).
+// What is known of a chain file that verified: its number of entries, and
+// what the query asked for (ChainCheck says when each is absent).
 struct VerifiedChain {
     std::uint64_t entries { 0 };
     std::optional<quenmark::EntryMark> last;
     std::optional<quenmark::EntryMark> marked;
+    std::vector<quenmark::MerkleHash> leaves;
+    std::optional<quenmark::FoundEntry> found;
 };
 
-// Reads and verifies the whole chain in one pass. A failed check is Message
-// "audit chain verification failed: " + the platform error's text. A
-// progress is told the events read.
-[[nodiscard]] CommandResult<VerifiedChain>
-verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
-                          std::optional<std::size_t> marked_position = std::nullopt, Progress* progress = nullptr);
+// Reads and verifies the whole chain in one pass (its entries after the
+// trusted ones). A failed check is Message "audit chain verification
+// failed: " + the platform error's text. A progress is told the events read.
+[[nodiscard]] CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark::VerifyingKey const& key,
+                                                             quenmark::ChainQuery const& query = {},
+                                                             Progress* progress = nullptr);
 
 // Reads the chain file entry by entry, oldest first, handing each to
 // `visit`, without verifying the chain. A path whose metadata cannot be read

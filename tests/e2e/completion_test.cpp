@@ -102,11 +102,12 @@ std::vector<Offered> complete_with_zsh(e2e::ScratchDirectory const& scratch, std
     return split_offers(e2e::read_file(scratch / "capture"));
 }
 
-// Value names of options and positionals that name files.
-bool names_a_file(std::string const& value_name)
+// Value names of options and positionals that name files; the value of
+// --public-key is the key itself.
+bool names_a_file(std::string const& value_name, std::string_view option = {})
 {
-    static std::set<std::string> const file_values { "STATE", "KEY", "AUDIT", "QUESTIONS", "FILE" };
-    return file_values.count(value_name) > 0;
+    static std::set<std::string> const file_values { "STATE", "KEY", "AUDIT", "QUESTIONS", "FILE", "OLD" };
+    return option != "--public-key" && file_values.count(value_name) > 0;
 }
 
 struct Table {
@@ -165,7 +166,7 @@ Table table_from(Grammar const& grammar, Offered const& files)
             if (option.value_name.empty())
                 continue;
             Offered values(option.choices.begin(), option.choices.end());
-            if (names_a_file(option.value_name))
+            if (names_a_file(option.value_name, option.name))
                 values = files;
             // "Existing ... id, or `new`": the word that mints one.
             if (option.text.find("or `new`") != std::string::npos)
@@ -177,7 +178,7 @@ Table table_from(Grammar const& grammar, Offered const& files)
                 expect(with({ option.name, last.substr(0, 3) }), Offered { last });
                 expect(with({ option.name, "=", last.substr(0, 3) }), Offered { last });
             }
-            if (names_a_file(option.value_name))
+            if (names_a_file(option.value_name, option.name))
                 expect(with({ option.name, "al" }), Offered { "alpha.json" });
             // A value that happens to be a command's name is still a value.
             if (!path.empty() && option.choices.empty())

@@ -432,28 +432,68 @@ std::string origin_of(std::string const& seed_hex)
     return "corvellactl-audit/" + e2e::hex(id.data(), id.size());
 }
 
-// The checkpoint a reader of the format expects for the chain file as it
-// stands: origin, number of entries, base64 of the BLAKE3 hash of the last
-// event's canonical bytes (zeros when empty), a blank line and the signature
-// line under the origin's name.
-std::string expected_note(ScratchDirectory const& directory)
+// The chain file's entries as the leaves of its Merkle tree: each entry's
+// canonical JSON, as this test builds it.
+std::vector<std::string> leaves_of(ScratchDirectory const& directory)
 {
-    std::string const seed = e2e::read_file(directory / e2e::key_file);
-    std::string const origin = origin_of(seed);
-    std::vector<std::uint8_t> head(32, 0);
-    std::size_t count = 0;
-    if (std::filesystem::exists(directory / e2e::audit_file)) {
-        JsonFile const chain(directory / e2e::audit_file);
-        count = chain.size("");
-        if (count > 0)
-            head = *e2e::unhex(
-                e2e::blake3_text(e2e::canonical(chain.at("/" + std::to_string(count - 1) + "/event"))).substr(7));
+    std::vector<std::string> leaves;
+    if (!std::filesystem::exists(directory / e2e::audit_file))
+        return leaves;
+    JsonFile const chain(directory / e2e::audit_file);
+    for (std::size_t index = 0; index < chain.size(""); ++index)
+        leaves.push_back(e2e::canonical(chain.at("/" + std::to_string(index))));
+    return leaves;
+}
+
+std::vector<std::uint8_t> sha256(std::string const& bytes)
+{
+    std::vector<std::uint8_t> digest(crypto_hash_sha256_BYTES);
+    crypto_hash_sha256(digest.data(), reinterpret_cast<unsigned char const*>(bytes.data()), bytes.size());
+    return digest;
+}
+
+// The RFC 6962 tree hash, level by level: pairs of nodes hashed with 0x01,
+// an odd node at the end carried up as it is, leaves hashed with 0x00.
+std::vector<std::uint8_t> merkle_root(std::vector<std::string> const& leaves)
+{
+    if (leaves.empty())
+        return sha256("");
+    std::vector<std::vector<std::uint8_t>> level;
+    for (std::string const& leaf : leaves)
+        level.push_back(sha256(std::string(1, '\0') + leaf));
+    while (level.size() > 1) {
+        std::vector<std::vector<std::uint8_t>> next;
+        for (std::size_t index = 0; index + 1 < level.size(); index += 2) {
+            std::string node(1, '\x01');
+            node.append(level[index].begin(), level[index].end());
+            node.append(level[index + 1].begin(), level[index + 1].end());
+            next.push_back(sha256(node));
+        }
+        if (level.size() % 2 == 1)
+            next.push_back(level.back());
+        level = std::move(next);
     }
-    std::string const body = origin + "\n" + std::to_string(count) + "\n" + base64(head) + "\n";
+    return level.front();
+}
+
+// A signed note of the key's origin: its three lines and the signature line.
+std::string note_of(std::string const& seed, std::size_t size, std::vector<std::uint8_t> const& hash)
+{
+    std::string const origin = origin_of(seed);
+    std::string const body = origin + "\n" + std::to_string(size) + "\n" + base64(hash) + "\n";
     auto blob = note_key_id(origin, seed);
     auto const signature = *e2e::unhex(e2e::sign_text(seed, body));
     blob.insert(blob.end(), signature.begin(), signature.end());
     return body + "\n\u2014 " + origin + " " + base64(blob) + "\n";
+}
+
+// The checkpoint a reader of the format expects for the chain file as it
+// stands: origin, number of entries, base64 of the Merkle tree hash of its
+// entries, a blank line and the signature line under the origin's name.
+std::string expected_note(ScratchDirectory const& directory)
+{
+    auto const leaves = leaves_of(directory);
+    return note_of(e2e::read_file(directory / e2e::key_file), leaves.size(), merkle_root(leaves));
 }
 
 std::string verified_lines(std::size_t chain_size, std::size_t checkpoint_size, std::string const& origin)
@@ -466,15 +506,16 @@ std::string verified_lines(std::size_t chain_size, std::size_t checkpoint_size, 
 TEST(Checkpoint, NoteAsTheSignedNoteFormatWritesIt)
 {
     ScratchDirectory directory;
-    // An empty chain: size 0 and a head of zeros. The key is made first.
+    // An empty chain: size 0. The key is made first.
     auto const first = run(directory.path(), { "audit", "checkpoint" });
     EXPECT_EQ(first.status, 0);
     EXPECT_EQ(e2e::entries(directory.path()), Names { e2e::key_file });
     std::string const empty_note = expected_note(directory);
     EXPECT_EQ(first.out, empty_note);
     std::string const origin = origin_of(e2e::read_file(directory / e2e::key_file));
+    // The empty tree's hash is the SHA-256 of nothing.
     EXPECT_EQ(empty_note.substr(0, empty_note.find("\n\n")),
-              origin + "\n0\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
+              origin + "\n0\n47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=");
     e2e::expect_outcome(directory.path(), { "audit", "checkpoint" }, { .out = empty_note, .status = 0 });
     e2e::write_file(directory / "empty.note", empty_note);
 
@@ -581,6 +622,13 @@ TEST(Checkpoint, NotesThatAreNotOursOrNotIntactAreRefused)
     std::string const note = expected_note(directory);
     std::string const origin = origin_of(e2e::read_file(directory / e2e::key_file));
     std::string const prefix = "Error: checkpoint verification failed: validation failed: checkpoint ";
+    std::string const seed = e2e::read_file(directory / e2e::key_file);
+    std::string const earlier = prefix + "is of an earlier form, whose hash line is the last event's hash rather "
+                                         "than the Merkle tree hash of all its events; write a new one with `audit "
+                                         "checkpoint`\n";
+    auto const leaf_event = [&](std::size_t index) {
+        return e2e::canonical(JsonFile(directory / e2e::audit_file).at("/" + std::to_string(index) + "/event"));
+    };
     // One character of the hash line changed: the first after origin and size.
     std::string hash_changed = note;
     char& changed = hash_changed[origin.size() + std::string("\n2\n").size()];
@@ -600,6 +648,10 @@ TEST(Checkpoint, NotesThatAreNotOursOrNotIntactAreRefused)
         { "signature line removed", note.substr(0, note.find("\n\n") + 2),
           prefix + "is not a signed note: its signature lines must end with a line feed\n" },
         { "not a note", "hello\n", prefix + "is not a signed note: no blank line after its text\n" },
+        // Notes of the earlier form: the hash line held the last event's
+        // content hash, or zeros for an empty chain.
+        { "earlier form", note_of(seed, 2, *e2e::unhex(e2e::blake3_text(leaf_event(1)).substr(7))), earlier },
+        { "earlier form of an empty chain", note_of(seed, 0, std::vector<std::uint8_t>(32, 0)), earlier },
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -630,6 +682,260 @@ TEST(Checkpoint, WrittenOnlyOverAChainThatVerifiesAndNeverOverADataFile)
     e2e::expect_outcome(directory.path(), { "audit", "checkpoint", "--output", "kept.note" },
                         { .err = "Error: audit chain verification failed: validation failed: audit chain broken at "
                                  "sequence 2: previous-hash link does not match the preceding event\n" });
+}
+
+// The key's three text forms, as `key public` prints them.
+std::vector<std::string> key_forms(ScratchDirectory const& directory)
+{
+    return e2e::lines(run(directory.path(), { "key", "public" }).out);
+}
+
+// What Go's tlog and note packages say of the files, with the chain's leaves
+// (tests/interop/tlog_check.go, built offline from Debian's sources): the
+// root line, then "<file> ok" or "<file> fail: ..." per file.
+std::vector<std::string> go_check(ScratchDirectory const& directory, std::vector<std::string> const& files)
+{
+    std::string leaves;
+    for (std::string const& leaf : leaves_of(directory))
+        leaves += base64(std::vector<std::uint8_t>(leaf.begin(), leaf.end())) + "\n";
+    e2e::write_file(directory / "leaves.txt", leaves);
+    std::string command = "cd '" + directory.path().string() + "' && env -i PATH=/usr/bin:/bin HOME=/nonexistent "
+        "GO111MODULE=off GOPATH=" CORVELLA_GOPATH " GOPROXY=off GOFLAGS= GOCACHE=" CORVELLA_GO_CACHE " "
+        CORVELLA_GO " run " CORVELLA_SOURCE_DIR "/tests/interop/tlog_check.go " + key_forms(directory).at(0)
+        + " leaves.txt";
+    for (std::string const& file : files)
+        command += " '" + file + "'";
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    EXPECT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+        out += buffer;
+    EXPECT_EQ(pipe == nullptr ? -1 : ::pclose(pipe), 0) << out;
+    return e2e::lines(out);
+}
+
+// The text with one of its lines replaced.
+std::string with_line_replaced(std::string const& text, std::string const& from, std::string const& to)
+{
+    return e2e::replace_once(text, "\n" + from + "\n", "\n" + to + "\n");
+}
+
+// A base64 line with its first character changed.
+std::string changed_first(std::string const& line) { return (line[0] == 'A' ? "B" : "A") + line.substr(1); }
+
+// Base64 of text, as proofs carry their leaves.
+std::string base64_text(std::string const& text) { return base64(std::vector<std::uint8_t>(text.begin(), text.end())); }
+
+// A log of three events, a checkpoint of them kept in old.note, and two
+// events more: the proofs of one event and of the growth, each checked here
+// and by Go, with nothing but the public key.
+TEST(Proof, OneEventAndTheLogsGrowthCheckWithThePublicKeyAlone)
+{
+    ScratchDirectory directory;
+    failed_attempts(directory, 3);
+    ASSERT_EQ(run(directory.path(), { "audit", "checkpoint", "--output", "old.note" }).status, 0);
+    std::string const old_note = e2e::read_file(directory / "old.note");
+    failed_attempts(directory, 2);
+    std::string const seed = e2e::read_file(directory / e2e::key_file);
+    std::string const origin = origin_of(seed);
+    std::string const note = expected_note(directory);
+    auto const leaves = leaves_of(directory);
+    JsonFile const chain(directory / e2e::audit_file);
+    std::string const event = chain.text("/1/event/event_id");
+
+    e2e::expect_outcome(directory.path(), { "audit", "prove", "--event-id", event, "--output", "event.tlog-proof" },
+                        { .out = "wrote inclusion proof of event " + event + " to event.tlog-proof \u2014 index 1 of 5 "
+                                 "event(s) of " + origin + "\n",
+                          .status = 0, .changed = { "event.tlog-proof" } });
+    std::string const proof = e2e::read_file(directory / "event.tlog-proof");
+    EXPECT_TRUE(proof.starts_with("c2sp.org/tlog-proof@v1\nextra " + base64_text(leaves[1]) + "\nindex 1\n")) << proof;
+    EXPECT_TRUE(proof.ends_with("\n\n" + note)) << proof;
+    auto const against_old = run(directory.path(), { "audit", "prove", "--event-id", event, "--checkpoint", "old.note" });
+    EXPECT_EQ(against_old.status, 0) << against_old.err;
+    EXPECT_TRUE(against_old.out.ends_with("\n\n" + old_note)) << against_old.out;
+    e2e::write_file(directory / "against-old.tlog-proof", against_old.out);
+
+    e2e::expect_outcome(directory.path(), { "audit", "prove", "--from-checkpoint", "old.note", "--output", "grew.proof" },
+                        { .out = "wrote consistency proof to grew.proof \u2014 from 3 to 5 event(s) of " + origin + "\n",
+                          .status = 0, .changed = { "grew.proof" } });
+    std::string const grew = e2e::read_file(directory / "grew.proof");
+    EXPECT_TRUE(grew.starts_with("tlog-consistency-proof@v1\n")) << grew;
+    EXPECT_TRUE(grew.ends_with("\n\n" + old_note + "\n" + note)) << grew;
+
+    // The auditor holds the proofs and the public key, in any of its forms.
+    ScratchDirectory auditor;
+    for (std::string const name : { "event.tlog-proof", "against-old.tlog-proof", "grew.proof" })
+        e2e::write_file(auditor / name, e2e::read_file(directory / name));
+    std::string const shown_event = "VALID \u2014 event " + event + " (training.knowledge_check.attempted on "
+        "knowledge_check_attempt " + chain.text("/1/event/target/target_id") + " at "
+        + chain.text("/1/event/occurred_at") + ") is at index 1 of the ";
+    for (std::string const& key : key_forms(directory)) {
+        SCOPED_TRACE(key);
+        e2e::expect_outcome(auditor.path(), { "audit", "verify-proof", "event.tlog-proof", "--public-key", key },
+                            { .out = shown_event + "5 event(s) of " + origin + "\n", .status = 0 });
+        e2e::expect_outcome(auditor.path(), { "audit", "verify-proof", "against-old.tlog-proof", "--public-key", key },
+                            { .out = shown_event + "3 event(s) of " + origin + "\n", .status = 0 });
+        e2e::expect_outcome(auditor.path(), { "audit", "verify-proof", "grew.proof", "--public-key", key },
+                            { .out = "VALID \u2014 log " + origin + " grew from 3 to 5 event(s) without changing its "
+                                     "first 3\n", .status = 0 });
+    }
+
+    e2e::write_file(directory / "new.note", note);
+    EXPECT_EQ(go_check(directory, { "old.note", "new.note", "event.tlog-proof", "against-old.tlog-proof", "grew.proof" }),
+              (std::vector<std::string> { "root 5 " + base64(merkle_root(leaves)), "old.note ok", "new.note ok",
+                                          "event.tlog-proof ok", "against-old.tlog-proof ok", "grew.proof ok" }));
+}
+
+// Every tampered copy of a proof fails under `audit verify-proof`, with its
+// reason, and under Go's packages, save those that only the event's own
+// signature or form gives away, which Go does not look at.
+TEST(Proof, TamperedCopiesFailHereAndUnderGo)
+{
+    ScratchDirectory directory;
+    failed_attempts(directory, 3);
+    ASSERT_EQ(run(directory.path(), { "audit", "checkpoint", "--output", "old.note" }).status, 0);
+    std::string const old_note = e2e::read_file(directory / "old.note");
+    failed_attempts(directory, 2);
+    std::string const seed = e2e::read_file(directory / e2e::key_file);
+    std::string const event = JsonFile(directory / e2e::audit_file).text("/1/event/event_id");
+    std::string const proof = run(directory.path(), { "audit", "prove", "--event-id", event }).out;
+    std::string const grew = run(directory.path(), { "audit", "prove", "--from-checkpoint", "old.note" }).out;
+    std::string const note = expected_note(directory);
+    std::string const leaf = leaves_of(directory)[1];
+    auto const lines = e2e::lines(proof);
+    auto const grew_lines = e2e::lines(grew);
+
+    // A checkpoint of the same key over a log that went another way.
+    ScratchDirectory fork;
+    e2e::write_file(fork / e2e::key_file, seed);
+    failed_attempts(fork, 3);
+    std::string const forked_note = run(fork.path(), { "audit", "checkpoint" }).out;
+    ScratchDirectory other;
+    failed_attempts(other, 5);
+    std::string const other_note = run(other.path(), { "audit", "checkpoint" }).out;
+    // A log of one leaf, the given one, under a checkpoint signed for it.
+    auto const single = [&seed](std::string const& leaf_bytes) {
+        return "c2sp.org/tlog-proof@v1\nextra " + base64_text(leaf_bytes) + "\nindex 0\n\n"
+            + note_of(seed, 1, merkle_root({ leaf_bytes }));
+    };
+
+    std::string broken_signature = leaf;
+    char& digit = broken_signature[leaf.find("\"signature\":\"") + std::string("\"signature\":\"").size()];
+    digit = digit == '0' ? '1' : '0';
+
+    std::string const path_fails = "its audit path does not lead from its entry to its checkpoint's root";
+    std::string const tree_fails = "its hashes do not show that its newer checkpoint's tree begins with its older "
+                                   "checkpoint's";
+    std::string const signature_fails = "checkpoint signature does not verify under the given key";
+    struct Row {
+        std::string name;
+        std::string text;
+        std::string reason;
+        bool go_fails;
+    };
+    std::vector<Row> const rows {
+        { "entry edited", with_line_replaced(proof, lines[1],
+              "extra " + base64_text(e2e::replace_once(leaf, "\"denied\"", "\"success\""))), path_fails, true },
+        { "index changed", with_line_replaced(proof, "index 1", "index 2"), path_fails, true },
+        { "index beyond the checkpoint", with_line_replaced(proof, "index 1", "index 9"),
+          "its index 9 is not below its checkpoint's size 5", true },
+        { "path hash changed", with_line_replaced(proof, lines[3], changed_first(lines[3])), path_fails, true },
+        { "path hash dropped", e2e::replace_once(proof, lines[3] + "\n", ""), path_fails, true },
+        { "checkpoint size changed", e2e::replace_once(proof, "\n5\n", "\n4\n"), "its " + signature_fails, true },
+        { "checkpoint of another key", e2e::replace_once(proof, note, other_note),
+          "its checkpoint origin \"" + origin_of(e2e::read_file(other / e2e::key_file)) + "\" is not this key's ("
+              + origin_of(seed) + ")", true },
+        { "extra line removed", e2e::replace_once(proof, lines[1] + "\n", ""),
+          "its text is not in the tlog-proof form: it has no extra line, which carries the entry", true },
+        { "event signature broken, log of it signed", single(broken_signature), "its entry's signature does not verify",
+          false },
+        { "entry not canonical, log of it signed", single(e2e::replace_once(leaf, ",\"sequence\"", ", \"sequence\"")),
+          "its entry is not in canonical form", false },
+        { "consistency hash changed", with_line_replaced(grew, grew_lines[1], changed_first(grew_lines[1])),
+          tree_fails, true },
+        { "consistency hash dropped", e2e::replace_once(grew, grew_lines[1] + "\n", ""), tree_fails, true },
+        { "older checkpoint of a fork", e2e::replace_once(grew, old_note, forked_note), tree_fails, true },
+        { "checkpoints swapped", "tlog-consistency-proof@v1\n\n" + note + "\n" + old_note,
+          "its older checkpoint's size 5 exceeds its newer checkpoint's size 3", true },
+        { "newer checkpoint's size changed", e2e::replace_once(grew, "\n5\n", "\n6\n"), "its newer " + signature_fails,
+          true },
+    };
+    std::string const key = key_forms(directory).at(0);
+    std::vector<std::string> files;
+    std::vector<std::string> expected_go { "root 5 " + base64(merkle_root(leaves_of(directory))) };
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        auto const& row = rows[index];
+        SCOPED_TRACE(row.name);
+        std::string const file = "tampered-" + std::to_string(index) + ".proof";
+        e2e::write_file(directory / file, row.text);
+        e2e::expect_outcome(directory.path(), { "audit", "verify-proof", file, "--public-key", key },
+                            { .out = "INVALID \u2014 proof " + file + " does not verify: " + row.reason + "\n",
+                              .err = "Error: proof " + file + " failed verification: " + row.reason + "\n" });
+        files.push_back(file);
+        expected_go.push_back(file + (row.go_fails ? " fail" : " ok"));
+    }
+    auto go = go_check(directory, files);
+    for (std::string& line : go)
+        line = line.substr(0, line.find(" fail") == std::string::npos ? line.size() : line.find(" fail") + 5);
+    EXPECT_EQ(go, expected_go);
+}
+
+TEST(Proof, RefusedWithAClearErrorAndNothingWritten)
+{
+    ScratchDirectory directory;
+    failed_attempts(directory, 3);
+    ASSERT_EQ(run(directory.path(), { "audit", "checkpoint", "--output", "old.note" }).status, 0);
+    failed_attempts(directory, 1);
+    JsonFile const chain(directory / e2e::audit_file);
+    std::string const first = chain.text("/0/event/event_id");
+    std::string const last = chain.text("/3/event/event_id");
+    ScratchDirectory fork;
+    e2e::write_file(fork / e2e::key_file, e2e::read_file(directory / e2e::key_file));
+    failed_attempts(fork, 3);
+    e2e::write_file(directory / "forked.note", run(fork.path(), { "audit", "checkpoint" }).out);
+    ScratchDirectory other;
+    std::string const other_key = key_forms(other).at(1);
+    e2e::write_file(directory / "event.tlog-proof",
+                    run(directory.path(), { "audit", "prove", "--event-id", first }).out);
+
+    std::string const either = "Error: give either --event-id or --from-checkpoint, not both or neither\n";
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string err;
+        std::string out {};
+    };
+    std::vector<Row> const rows {
+        { { "audit", "prove" }, either },
+        { { "audit", "prove", "--event-id", first, "--from-checkpoint", "old.note" }, either },
+        { { "audit", "prove", "--event-id", "nonsense" },
+          "Error: invalid EventId identifier: invalid character: found `n` at 1\n" },
+        { { "audit", "prove", "--event-id", e2e::fixture_tenant }, "Error: not found: audit event " + fixture_tenant + "\n" },
+        { { "audit", "prove", "--event-id", last, "--checkpoint", "old.note" },
+          "Error: audit event " + last + " is at index 3 of the chain, after the 3 event(s) of the checkpoint\n" },
+        { { "audit", "prove", "--from-checkpoint", "forked.note" },
+          "Error: older checkpoint verification failed: validation failed: audit chain forked: the event at sequence 3 "
+          "is not the one the checkpoint proves\n" },
+        { { "audit", "prove", "--from-checkpoint", "old.note", "--checkpoint", "forked.note" },
+          "Error: checkpoint verification failed: validation failed: audit chain forked: the event at sequence 3 is "
+          "not the one the checkpoint proves\n" },
+        { { "audit", "verify-proof", "event.tlog-proof", "--public-key", "abc" },
+          "Error: --public-key abc is not an Ed25519 verifying key in hex, multibase or did:key form\n" },
+        { { "audit", "verify-proof", "old.note", "--public-key", other_key },
+          "Error: old.note is not a proof of an audit log: its first line is neither c2sp.org/tlog-proof@v1 nor "
+          "tlog-consistency-proof@v1\n" },
+        { { "audit", "verify-proof", "event.tlog-proof", "--public-key", other_key },
+          "Error: proof event.tlog-proof failed verification: its checkpoint origin \""
+              + origin_of(e2e::read_file(directory / e2e::key_file)) + "\" is not this key's ("
+              + origin_of(e2e::read_file(other / e2e::key_file)) + ")\n",
+          "INVALID \u2014 proof event.tlog-proof does not verify: its checkpoint origin \""
+              + origin_of(e2e::read_file(directory / e2e::key_file)) + "\" is not this key's ("
+              + origin_of(e2e::read_file(other / e2e::key_file)) + ")\n" },
+    };
+    for (auto const& row : rows) {
+        SCOPED_TRACE(row.arguments.back());
+        e2e::expect_outcome(directory.path(), row.arguments, { .out = row.out, .err = row.err });
+    }
 }
 
 } // namespace

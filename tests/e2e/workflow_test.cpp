@@ -797,6 +797,21 @@ TEST(JsonOutput, EveryCommandWritesOneObjectPerRecordOrFact)
               (Lines { { "credential", { "type", "certificate_id", "credential" } } }));
     EXPECT_EQ(json({ "key", "public" }), (Lines { { "verifying_key", { "type", "hex", "multibase", "did_key" } } }));
     EXPECT_EQ(json({ "audit", "verify" }), (Lines { { "audit_chain", { "type", "events", "valid" } } }));
+    std::string const event = JsonFile(directory / e2e::audit_file).text("/0/event/event_id");
+    Names const proof { "type", "event_id", "index", "size", "origin", "proof" };
+    EXPECT_EQ(json({ "audit", "prove", "--event-id", event }), (Lines { { "inclusion_proof", proof } }));
+    EXPECT_EQ(json({ "audit", "prove", "--event-id", event, "--output", "event.tlog-proof" }),
+              (Lines { { "inclusion_proof_file", { "type", "event_id", "index", "size", "origin", "path" } } }));
+    EXPECT_EQ(json({ "audit", "checkpoint", "--output", "kept.note" }),
+              (Lines { { "checkpoint_file", { "type", "origin", "size", "path" } } }));
+    EXPECT_EQ(json({ "audit", "prove", "--from-checkpoint", "kept.note", "--output", "grew.proof" }),
+              (Lines { { "consistency_proof_file", { "type", "old_size", "size", "origin", "path" } } }));
+    std::string const hex_key = e2e::lines(run(directory.path(), { "key", "public" }).out).at(0);
+    EXPECT_EQ(json({ "audit", "verify-proof", "event.tlog-proof", "--public-key", hex_key }),
+              (Lines { { "proof_verification", { "type", "path", "kind", "valid", "origin", "size", "index",
+                                                 "event_id", "action", "target_type", "target_id", "occurred_at" } } }));
+    EXPECT_EQ(json({ "audit", "verify-proof", "grew.proof", "--public-key", hex_key }),
+              (Lines { { "proof_verification", { "type", "path", "kind", "valid", "origin", "old_size", "size" } } }));
     EXPECT_EQ(json({ "report", "readiness" }),
               (Lines { { "readiness", { "type", "assessments", "assignments", "completions", "certificates" } } }));
     EXPECT_EQ(json({ "doctor" }).size(), 4U);

@@ -58,6 +58,7 @@ ContractError sequence_gap(std::uint64_t expected, std::uint64_t found)
 struct Seal {
     ContentHash hash;
     bool signature_holds { false };
+    MerkleHash leaf {};
 };
 
 // `buffer` is scratch space, reused so that sealing allocates nothing.
@@ -72,10 +73,46 @@ Seal seal_of(SignedAuditEvent const& entry, VerifyingKey const& key, std::string
     return seal;
 }
 
+// The seal of the entry at `position` as a reading asks for it: an entry
+// the caller trusts has only its leaf hash computed, and its content hash
+// when the next entry links to it; the others are sealed as seal_of() does,
+// with their leaf hash when asked for.
+Seal seal_at(SignedAuditEvent const& entry, std::size_t position, VerifyingKey const& key, ChainQuery const& query,
+             std::string& buffer)
+{
+    Seal seal;
+    if (position < query.leaves) {
+        buffer.clear();
+        append_leaf_bytes(entry, buffer);
+        seal.leaf = leaf_hash(buffer);
+    }
+    if (position >= query.trusted) {
+        MerkleHash const leaf = seal.leaf;
+        seal = seal_of(entry, key, buffer);
+        seal.leaf = leaf;
+        return seal;
+    }
+    seal.signature_holds = true;
+    if (position + 1 == query.trusted) {
+        buffer.clear();
+        append_canonical_bytes(entry.event, buffer);
+        seal.hash = ContentHash::of_bytes(buffer);
+    }
+    return seal;
+}
+
 // The in-order part of verification: links and sequence numbers, given each
 // entry's seal. The first entry may carry any sequence number but no link.
 class ChainWalk {
 public:
+    // Goes on after an entry that is trusted without a check, as if it had
+    // just been stepped over.
+    void resume_after(std::uint64_t sequence, ContentHash const& hash)
+    {
+        m_previous = hash;
+        m_expected = next_sequence(sequence);
+    }
+
     [[nodiscard]] Expected<void, ContractError> step(std::uint64_t sequence, std::optional<ContentHash> const& link,
                                                      Seal const& seal)
     {
@@ -189,7 +226,8 @@ using ReadQueue = detail::WorkQueue<ReadBlock*>;
 
 // Seals one block and records each entry's link. Every entry at or before the
 // first failure is sealed; entries after it may be skipped.
-void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& failure, std::string& buffer)
+void seal_block(ReadBlock const& block, VerifyingKey const& key, ChainQuery const& query, FirstFailure& failure,
+                std::string& buffer)
 {
     for (std::size_t index = 0; index < block.size; ++index) {
         std::size_t const position = block.first + index;
@@ -199,10 +237,49 @@ void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& f
         Link& link = (*block.links)[index];
         link.sequence = entry.sequence;
         link.previous = entry.event.previous_event_hash;
-        link.seal = seal_of(entry, key, buffer);
+        link.seal = seal_at(entry, position, key, query, buffer);
         if (!link.seal.signature_holds)
             failure.record(position);
     }
+}
+
+// The in-order walk over the sealed entries of a reading, `link_at` giving
+// each one's link, and what the query asked for once they verify.
+template<typename LinkAt>
+ChainCheck finish_check(std::size_t count, LinkAt const& link_at, ChainQuery const& query,
+                        std::optional<FoundEntry> found)
+{
+    ChainCheck check;
+    check.entries = count;
+    ChainWalk walk;
+    for (std::size_t position = 0; position < count; ++position) {
+        Link const& link = link_at(position);
+        if (position < query.trusted) {
+            if (position + 1 == query.trusted)
+                walk.resume_after(link.sequence, link.seal.hash);
+            continue;
+        }
+        check.verified = walk.step(link.sequence, link.previous, link.seal);
+        if (!check.verified)
+            return check;
+    }
+    // Content hashes were computed from the last trusted entry on.
+    auto const mark_at = [&](std::size_t position) -> std::optional<EntryMark> {
+        if (position >= count || position + 1 < query.trusted)
+            return std::nullopt;
+        Link const& link = link_at(position);
+        return EntryMark { link.sequence, link.seal.hash };
+    };
+    if (count > 0)
+        check.last = mark_at(count - 1);
+    if (query.marked_position)
+        check.marked = mark_at(*query.marked_position);
+    std::size_t const leaves = std::min(query.leaves, count);
+    check.leaves.reserve(leaves);
+    for (std::size_t position = 0; position < leaves; ++position)
+        check.leaves.push_back(link_at(position).seal.leaf);
+    check.found = std::move(found);
+    return check;
 }
 
 // Reads a chain file's text of `size` bytes through `read_document` (which
@@ -210,8 +287,8 @@ void seal_block(ReadBlock const& block, VerifyingKey const& key, FirstFailure& f
 // other threads seal the entries already read.
 template<typename ReadDocument>
 Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, VerifyingKey const& key,
-                                                             std::optional<std::size_t> marked_position,
-                                                             ReadProgress const& progress, ReadDocument read_document)
+                                                             ChainQuery const& query, ReadProgress const& progress,
+                                                             ReadDocument read_document)
 {
     // The calling thread reads and hands out each block as soon as it is
     // full. The other threads seal blocks meanwhile; when the blocks waiting
@@ -233,13 +310,14 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
     // Seals the blocks `next` takes from the queue until it gives none.
     auto const seal_while = [&](std::string& scratch, auto const& next) {
         while (auto const block = next()) {
-            seal_block(**block, key, failure, scratch);
+            seal_block(**block, key, query, failure, scratch);
             spare.push(*block);
         }
     };
 
     ReadBlock* current = nullptr;
     std::size_t count = 0;
+    std::optional<FoundEntry> found;
     Expected<void, std::string> read;
     {
         detail::WorkerThreads const workers(extra_threads, [&] {
@@ -264,7 +342,10 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
                 }
                 if (current->size == current->entries.size())
                     current->entries.emplace_back();
-                TRY(read_json(element, current->entries[current->size]));
+                SignedAuditEvent& entry = current->entries[current->size];
+                TRY(read_json(element, entry));
+                if (query.wanted_event && !found && entry.event.event_id == *query.wanted_event)
+                    found = FoundEntry { count, entry };
                 ++current->size;
                 ++count;
                 if (current->size == seal_block_size) {
@@ -286,46 +367,28 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
     if (!read)
         return unexpected(std::move(read).error());
 
-    ChainCheck check;
-    check.entries = count;
-    ChainWalk walk;
     auto const link_at = [&pages](std::size_t position) -> Link const& {
         return (*pages[position / seal_block_size])[position % seal_block_size];
     };
-    for (std::size_t position = 0; position < count; ++position) {
-        Link const& link = link_at(position);
-        check.verified = walk.step(link.sequence, link.previous, link.seal);
-        if (!check.verified)
-            return check;
-    }
-    auto const mark_at = [&link_at](std::size_t position) {
-        Link const& link = link_at(position);
-        return EntryMark { link.sequence, link.seal.hash };
-    };
-    if (count > 0)
-        check.last = mark_at(count - 1);
-    if (marked_position && *marked_position < count)
-        check.marked = mark_at(*marked_position);
-    return check;
+    return finish_check(count, link_at, query, std::move(found));
 }
 
-// The check of entries already read, with the marks of a verified chain.
-ChainCheck check_entries(std::span<SignedAuditEvent const> entries, VerifyingKey const& key,
-                         std::optional<std::size_t> marked_position)
+// The check of entries already read, sealed one after another.
+ChainCheck check_entries(std::span<SignedAuditEvent const> entries, VerifyingKey const& key, ChainQuery const& query)
 {
-    ChainCheck check { entries.size(), verify_chain(entries, key), std::nullopt, std::nullopt };
-    if (!check.verified)
-        return check;
-    auto const mark_at = [&entries](std::size_t position) {
-        std::string bytes;
-        append_canonical_bytes(entries[position].event, bytes);
-        return EntryMark { entries[position].sequence, ContentHash::of_bytes(bytes) };
-    };
-    if (!entries.empty())
-        check.last = mark_at(entries.size() - 1);
-    if (marked_position && *marked_position < entries.size())
-        check.marked = mark_at(*marked_position);
-    return check;
+    std::string buffer;
+    buffer.reserve(typical_entry_size);
+    std::vector<Link> links;
+    links.reserve(entries.size());
+    std::optional<FoundEntry> found;
+    for (std::size_t position = 0; position < entries.size(); ++position) {
+        SignedAuditEvent const& entry = entries[position];
+        links.push_back({ entry.sequence, entry.event.previous_event_hash, seal_at(entry, position, key, query, buffer) });
+        if (query.wanted_event && !found && entry.event.event_id == *query.wanted_event)
+            found = FoundEntry { position, entry };
+    }
+    return finish_check(entries.size(), [&links](std::size_t position) -> Link const& { return links[position]; },
+                        query, std::move(found));
 }
 
 } // namespace
@@ -378,15 +441,14 @@ Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> ent
 }
 
 Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data, std::size_t size,
-                                                                VerifyingKey const& key,
-                                                                std::optional<std::size_t> marked_position,
+                                                                VerifyingKey const& key, ChainQuery const& query,
                                                                 ReadProgress const& progress)
 {
     if (size <= parallel_threshold * typical_entry_size) {
         auto entries = TRY(parse_chain(std::string_view(data, size)));
-        return check_entries(entries, key, marked_position);
+        return check_entries(entries, key, query);
     }
-    return read_and_verify_overlapped(size, key, marked_position, progress, [&](auto const& read_root) {
+    return read_and_verify_overlapped(size, key, query, progress, [&](auto const& read_root) {
         return json::read_padded_document(data, size, read_root);
     });
 }
@@ -404,6 +466,25 @@ Expected<std::vector<SignedAuditEvent>, std::string> parse_chain(std::string_vie
     if (!read)
         return unexpected(std::move(read).error());
     return entries;
+}
+
+Expected<SignedAuditEvent, std::string> open_leaf(std::string_view leaf, VerifyingKey const& key)
+{
+    SignedAuditEvent entry;
+    auto const read = json::read_document(leaf, [&](json::ValueReader& root) { return read_json(root, entry); });
+    if (!read)
+        return unexpected("its entry is not a signed audit event: " + read.error());
+    // Only the canonical form is a leaf, so that what is shown of the entry
+    // is all that its leaf hash covers.
+    std::string bytes;
+    append_leaf_bytes(entry, bytes);
+    if (bytes != leaf)
+        return unexpected(std::string("its entry is not in canonical form"));
+    bytes.clear();
+    append_canonical_bytes(entry.event, bytes);
+    if (!verify_bytes(key, bytes, entry.signature))
+        return unexpected(std::string("its entry's signature does not verify"));
+    return entry;
 }
 
 } // namespace quenmark

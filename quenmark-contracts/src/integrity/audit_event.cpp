@@ -164,6 +164,11 @@ void append_canonical_bytes(AuditEvent const& event, std::string& out)
     json::append_canonical_bytes(event_members, event, out);
 }
 
+void append_leaf_bytes(SignedAuditEvent const& entry, std::string& out)
+{
+    json::append_canonical_bytes(entry_members, entry, out);
+}
+
 Expected<std::string, ContractError> event_canonical_bytes(AuditEvent const& event)
 {
     std::string out;

@@ -5,7 +5,7 @@
 
 #include "blake3.h"
 
-#include <sodium.h>
+#include <nettle/sha2.h>
 
 namespace quenmark {
 
@@ -89,10 +89,12 @@ void ContentHash::append_text(std::string& out) const
 
 std::array<std::uint8_t, 32> sha256(std::string_view bytes)
 {
-    static_assert(crypto_hash_sha256_BYTES == 32);
-    ensure_sodium();
+    static_assert(SHA256_DIGEST_SIZE == 32);
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), reinterpret_cast<std::uint8_t const*>(bytes.data()));
     std::array<std::uint8_t, 32> digest {};
-    crypto_hash_sha256(digest.data(), reinterpret_cast<unsigned char const*>(bytes.data()), bytes.size());
+    sha256_digest(&context, digest.size(), digest.data());
     return digest;
 }
 

@@ -157,4 +157,15 @@ std::optional<VerifyingKey> key_of_multikey(std::string_view text)
     return key;
 }
 
+std::optional<VerifyingKey> parse_verifying_key(std::string_view text)
+{
+    constexpr std::string_view did_key_prefix = "did:key:";
+    if (text.starts_with(did_key_prefix))
+        return key_of_multikey(text.substr(did_key_prefix.size()));
+    VerifyingKey key;
+    if (text.size() == 2 * public_key_size && parse_hex(text, key.bytes))
+        return key;
+    return key_of_multikey(text);
+}
+
 } // namespace quenmark

@@ -97,6 +97,25 @@ TEST(AuditChain, FirstEntryHasSequenceOneNoLinkAndSignsTheCanonicalBytes)
     EXPECT_TRUE(test_support::has_value(verify_chain(chain, key.verifying_key())));
 }
 
+// The entry as a leaf of the log's Merkle tree, read back.
+TEST(AuditChain, LeafIsTheWholeEntryInCanonicalFormAndOpensBack)
+{
+    SigningKey const key = test_key();
+    std::vector<SignedAuditEvent> chain;
+    SignedAuditEvent const entry = append(chain, key, fixed_event("training.certificate.verification_failed"));
+    std::string leaf;
+    append_leaf_bytes(entry, leaf);
+    EXPECT_EQ(leaf, R"({"event":)" + std::string(fixed_event_canonical) + R"(,"sequence":1,"signature":")"
+                        + entry.signature.to_text() + R"("})");
+    auto const opened = open_leaf(leaf, key.verifying_key());
+    ASSERT_TRUE(test_support::has_value(opened));
+    EXPECT_EQ(*opened, entry);
+
+    // What reading a leaf refuses is held by the end-to-end proof tests.
+    EXPECT_EQ(test_support::error_text(open_leaf(leaf, key_from_byte(8).verifying_key())),
+              "its entry's signature does not verify");
+}
+
 TEST(AuditChain, SecondEntryLinksToTheHashOfTheFirstEventsCanonicalBytes)
 {
     SigningKey const key = test_key();
@@ -225,10 +244,10 @@ std::string padded(std::string_view text) { return std::string(text) + std::stri
 
 // Reads and verifies the chain file's text from a padded buffer.
 Expected<ChainCheck, std::string> read_and_verify(std::string_view text, VerifyingKey const& key,
-                                                  std::optional<std::size_t> marked_position = std::nullopt)
+                                                  ChainQuery const& query = {})
 {
     std::string const buffer = padded(text);
-    return read_and_verify_padded_chain(buffer.data(), text.size(), key, marked_position);
+    return read_and_verify_padded_chain(buffer.data(), text.size(), key, query);
 }
 
 // Verifies the chain both as entries and as the chain file's text, which must
@@ -376,7 +395,7 @@ TEST(AuditChainFile, MarksTheLastAndTheChosenEntryOfAVerifiedChain)
         write_chain(chain, text);
         for (std::size_t const position : { 0U, 1U, 63U, 64U, 998U, 999U, 1000U }) {
             SCOPED_TRACE(std::to_string(size) + " entries, position " + std::to_string(position));
-            auto const check = read_and_verify(text, key.verifying_key(), position);
+            auto const check = read_and_verify(text, key.verifying_key(), { .marked_position = position });
             ASSERT_TRUE(test_support::has_value(check));
             ASSERT_TRUE(test_support::has_value(check->verified));
             EXPECT_EQ(check->last, size == 0 ? std::nullopt : std::optional(mark_of(chain.back())));
@@ -391,7 +410,7 @@ TEST(AuditChainFile, MarksTheLastAndTheChosenEntryOfAVerifiedChain)
     broken[500].event.action = "x";
     std::string text;
     write_chain(broken, text);
-    auto const check = read_and_verify(text, key.verifying_key(), 10);
+    auto const check = read_and_verify(text, key.verifying_key(), { .marked_position = 10 });
     ASSERT_TRUE(test_support::has_value(check));
     EXPECT_FALSE(check->verified);
     EXPECT_EQ(check->last, std::nullopt);
@@ -487,6 +506,58 @@ TEST(AuditChainFile, RefusesDocumentsThatAreNotArraysOfSignedEvents)
     }
 }
 
+// A reading that trusts the entries of a checkpoint checks only those after
+// them, linked to the last of them; it reports the leaves and the entry of
+// the event asked for; both on the short path and on the long one.
+TEST(AuditChainFile, TrustsACheckpointsEntriesAndReportsLeavesAndTheEventAskedFor)
+{
+    SigningKey const key = test_key();
+    for (std::size_t const length : { std::size_t { 5 }, std::size_t { 1000 } }) {
+        SCOPED_TRACE(length);
+        auto const chain = chain_of(length, key);
+        std::vector<MerkleHash> leaves;
+        for (SignedAuditEvent const& entry : chain) {
+            std::string leaf;
+            append_leaf_bytes(entry, leaf);
+            leaves.push_back(leaf_hash(leaf));
+        }
+        std::size_t const wanted = length - 2;
+        auto const read = [&](std::vector<SignedAuditEvent> const& entries, std::size_t trusted) {
+            std::string text;
+            write_chain(entries, text);
+            return read_and_verify(text, key.verifying_key(),
+                                   { .trusted = trusted, .leaves = length, .wanted_event = chain[wanted].event.event_id });
+        };
+        for (std::size_t const trusted : { std::size_t { 0 }, std::size_t { 1 }, length / 2, length }) {
+            SCOPED_TRACE(trusted);
+            auto const check = read(chain, trusted);
+            ASSERT_TRUE(test_support::has_value(check));
+            EXPECT_TRUE(test_support::has_value(check->verified));
+            EXPECT_EQ(check->leaves, leaves);
+            ASSERT_TRUE(check->found.has_value());
+            EXPECT_EQ(check->found->position, wanted);
+            EXPECT_EQ(check->found->entry, chain[wanted]);
+            EXPECT_EQ(check->last, (EntryMark { chain.back().sequence, *event_content_hash(chain.back().event) }));
+        }
+
+        // A trusted entry is not checked, but its leaf shows what changed.
+        auto forged = chain;
+        forged[1].signature.bytes[0] ^= 0x01U;
+        auto const trusting = read(forged, length / 2);
+        ASSERT_TRUE(test_support::has_value(trusting));
+        EXPECT_TRUE(test_support::has_value(trusting->verified));
+        EXPECT_NE(trusting->leaves[1], leaves[1]);
+        EXPECT_EQ(test_support::error_text(read(forged, 0)->verified), "signature verification failed");
+
+        // The first entry after the trusted ones must link to the last of them.
+        auto cut = chain;
+        cut.erase(cut.begin() + static_cast<std::ptrdiff_t>(length / 2));
+        EXPECT_EQ(test_support::error_text(read(cut, length / 2)->verified),
+                  "validation failed: audit chain broken at sequence " + std::to_string(cut[length / 2].sequence)
+                      + ": previous-hash link does not match the preceding event");
+    }
+}
+
 // The reader tells how far it has come, in order and within the text, and
 // hearing about it changes nothing in the result; a short chain, read at
 // once, is not worth a word.
@@ -503,7 +574,7 @@ TEST(AuditChainFile, ProgressOfALongChainComesInOrderAndChangesNothing)
         write_chain(chain_of(length, key), text);
         std::string const buffer = padded(text);
         std::vector<Heard> heard;
-        auto const check = read_and_verify_padded_chain(buffer.data(), text.size(), key.verifying_key(), std::nullopt,
+        auto const check = read_and_verify_padded_chain(buffer.data(), text.size(), key.verifying_key(), {},
             [&heard](std::size_t entries, std::size_t offset) { heard.push_back({ entries, offset }); });
         ASSERT_TRUE(test_support::has_value(check));
         EXPECT_TRUE(test_support::has_value(check->verified));

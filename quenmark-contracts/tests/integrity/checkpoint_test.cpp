@@ -1,6 +1,7 @@
 #include "quenmark/integrity/checkpoint.h"
 
 #include "quenmark/integrity/audit_chain.h"
+#include "quenmark/integrity/merkle.h"
 #include "quenmark/text/encoding.h"
 
 #include <gtest/gtest.h>
@@ -40,23 +41,34 @@ std::vector<SignedAuditEvent> chain_of(std::size_t count, SigningKey const& key,
 // An entry as a reading of the chain file marks it.
 EntryMark mark_of(SignedAuditEvent const& entry) { return { entry.sequence, *event_content_hash(entry.event) }; }
 
+MerkleHash root_of(std::span<SignedAuditEvent const> chain)
+{
+    std::vector<MerkleHash> leaves;
+    for (SignedAuditEvent const& entry : chain) {
+        std::string leaf;
+        append_leaf_bytes(entry, leaf);
+        leaves.push_back(leaf_hash(leaf));
+    }
+    return tree_hash(leaves);
+}
+
 // The checkpoint of the chain as it stands.
 Checkpoint checkpoint_of(std::span<SignedAuditEvent const> chain, VerifyingKey const& key)
 {
-    std::optional<EntryMark> last;
-    if (!chain.empty())
-        last = mark_of(chain.back());
-    return checkpoint_at(log_prefix, chain.size(), last, key);
+    return { checkpoint_origin(log_prefix, key), chain.size(), root_of(chain) };
 }
 
 // Whether the chain still holds the checkpoint, told from what a reading of
 // the chain finds.
 Expected<void, ContractError> check(std::span<SignedAuditEvent const> chain, Checkpoint const& checkpoint)
 {
+    std::optional<MerkleHash> root;
     std::optional<EntryMark> entry_at_size;
+    if (checkpoint.size <= chain.size())
+        root = root_of(chain.first(checkpoint.size));
     if (checkpoint.size > 0 && checkpoint.size <= chain.size())
         entry_at_size = mark_of(chain[checkpoint.size - 1]);
-    return check_checkpoint(chain.size(), entry_at_size, checkpoint);
+    return check_checkpoint(chain.size(), root, entry_at_size, checkpoint);
 }
 
 TEST(Checkpoint, NoteShapeAndRoundTrip)
@@ -68,8 +80,7 @@ TEST(Checkpoint, NoteShapeAndRoundTrip)
 
     std::string const origin = checkpoint_origin(log_prefix, key.verifying_key());
     EXPECT_EQ(origin.size(), log_prefix.size() + 8);
-    std::string const head = base64_encode(event_content_hash(chain.back().event)->digest);
-    std::string const body = origin + "\n3\n" + head + "\n";
+    std::string const body = origin + "\n3\n" + base64_encode(root_of(chain)) + "\n";
     ASSERT_TRUE(note.starts_with(body + "\n\u2014 " + origin + " ")) << note;
     EXPECT_TRUE(note.ends_with("\n"));
     // key id (4 bytes) and signature (64 bytes): 92 base64 characters.
@@ -95,6 +106,10 @@ TEST(Checkpoint, DetectsTruncationRollbackAndFork)
     };
     auto grown = chain;
     auto rewritten = chain_of(5, key, "b");
+    // The same events under other numbers: the leaves hold the numbers too.
+    auto renumbered = chain;
+    for (auto& entry : renumbered)
+        entry.sequence += 3;
     std::vector<Case> const cases {
         { "same length", std::vector(chain.begin(), chain.begin() + 4), "" },
         { "grown since", grown, "" },
@@ -105,6 +120,8 @@ TEST(Checkpoint, DetectsTruncationRollbackAndFork)
         { "emptied", {}, "validation failed: audit chain truncated or rolled back: it holds 0 event(s), the checkpoint proves 4" },
         { "rewritten with the same key", rewritten,
             "validation failed: audit chain forked: the event at sequence 4 is not the one the checkpoint proves" },
+        { "renumbered", renumbered,
+            "validation failed: audit chain forked: the event at sequence 7 is not the one the checkpoint proves" },
     };
     for (auto const& entry : cases) {
         auto const result = check(entry.chain, kept);
@@ -114,6 +131,18 @@ TEST(Checkpoint, DetectsTruncationRollbackAndFork)
             EXPECT_EQ(result ? std::string("holds") : result.error().text(), entry.error) << entry.what;
     }
     EXPECT_TRUE(check({}, checkpoint_of({}, key.verifying_key())));
+
+    // A note of the earlier form, whose hash line held the last entry's
+    // content hash (zeros for an empty chain), is named as such.
+    std::string const earlier = "validation failed: checkpoint is of an earlier form, whose hash line is the last "
+                                "event's hash rather than the Merkle tree hash of all its events; write a new one "
+                                "with `audit checkpoint`";
+    Checkpoint old_form = kept;
+    old_form.root = mark_of(chain[3]).hash.digest;
+    EXPECT_EQ(check(chain, old_form).error().text(), earlier);
+    Checkpoint old_empty = checkpoint_of({}, key.verifying_key());
+    old_empty.root = {};
+    EXPECT_EQ(check(chain, old_empty).error().text(), earlier);
 }
 
 TEST(Checkpoint, RefusesNotesThatAreNotOursOrNotIntact)

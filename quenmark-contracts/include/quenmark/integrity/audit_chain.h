@@ -9,6 +9,7 @@
 #include "quenmark/expected.h"
 #include "quenmark/integrity/audit_event.h"
 #include "quenmark/integrity/content_hash.h"
+#include "quenmark/integrity/merkle.h"
 #include "quenmark/integrity/signing.h"
 
 #include <cstddef>
@@ -66,15 +67,49 @@ struct EntryMark {
     friend bool operator==(EntryMark const&, EntryMark const&) = default;
 };
 
+// Reads a leaf of the log's Merkle tree (append_leaf_bytes) back into its
+// entry and checks the event's signature under `key`. On failure, why,
+// worded to follow "does not verify: ": "its entry is not a signed audit
+// event: ...", "its entry is not in canonical form" or "its entry's
+// signature does not verify".
+[[nodiscard]] Expected<SignedAuditEvent, std::string> open_leaf(std::string_view leaf, VerifyingKey const& key);
+
+// What a reading of the chain file is asked for besides verification.
+struct ChainQuery {
+    // The first `trusted` entries are those of a checkpoint the caller has
+    // opened, which was signed over a chain that verified: their signatures,
+    // links and sequence numbers are not checked again, and the entry after
+    // them must link to the last of them. The caller must then compare their
+    // tree hash (ask for their leaves) with the checkpoint's.
+    std::size_t trusted { 0 };
+    // How many entries, from the first, to report the leaf hashes of.
+    std::size_t leaves { 0 };
+    // The zero-based position of an entry to report as `marked`.
+    std::optional<std::size_t> marked_position {};
+    // The event whose entry to report as `found`.
+    std::optional<Uuid> wanted_event {};
+};
+
+// An entry found by its event's identifier, and its zero-based position.
+struct FoundEntry {
+    std::size_t position { 0 };
+    SignedAuditEvent entry;
+};
+
 // A chain file's text that reads as a chain: how many entries it holds and
-// what verify_chain says of them. Once the chain verified, also its last
-// entry (absent when empty) and the entry at the position the caller asked
-// about (absent when not asked or when the chain is shorter).
+// what verify_chain says of them (of those after the trusted ones). Once the
+// chain verified, also its last entry and the entry at the position asked
+// about, where their content hashes were computed (absent when the chain is
+// empty or shorter, or when the entry lies before the last trusted one), the
+// leaf hashes asked for (fewer when the chain is shorter) and the entry of
+// the event asked for (absent when none has its identifier).
 struct ChainCheck {
     std::size_t entries { 0 };
     Expected<void, ContractError> verified;
     std::optional<EntryMark> last;
     std::optional<EntryMark> marked;
+    std::vector<MerkleHash> leaves;
+    std::optional<FoundEntry> found;
 };
 
 // Told how far the reading of a long chain has come, on the reading thread,
@@ -88,13 +123,13 @@ using ReadProgress = std::function<void(std::size_t entries, std::size_t offset)
 // signatures of the entries already read are checked on the other cores
 // while the rest is still being read. Fails with parse_chain's message when
 // the text does not read as a chain, whatever the entries read before the
-// fault; otherwise returns the number of entries and exactly what
-// verify_chain returns for them. `marked_position` is the zero-based position
-// of an entry to report as `marked`. `progress`, when given, hears about long
-// chains only (a short one is read at once).
+// fault; otherwise returns the number of entries, exactly what verify_chain
+// returns for them (for the entries after the trusted ones, with the first
+// of those linked to the last trusted one) and what the query asked for.
+// `progress`, when given, hears about long chains only (a short one is read
+// at once).
 [[nodiscard]] Expected<ChainCheck, std::string>
 read_and_verify_padded_chain(char const* data, std::size_t size, VerifyingKey const& key,
-                             std::optional<std::size_t> marked_position = std::nullopt,
-                             ReadProgress const& progress = {});
+                             ChainQuery const& query = {}, ReadProgress const& progress = {});
 
 } // namespace quenmark

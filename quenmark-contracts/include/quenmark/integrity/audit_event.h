@@ -198,4 +198,11 @@ void append_canonical_bytes(AuditEvent const& event, std::string& out);
 // BLAKE3 content hash of the canonical bytes, as the next chain entry links it.
 [[nodiscard]] Expected<ContentHash, ContractError> event_content_hash(AuditEvent const& event);
 
+// Appends the entry as a leaf of the audit log's Merkle tree: the canonical
+// form of the whole entry, {"event":<the event's canonical bytes>,
+// "sequence":<decimal>,"signature":"<128 hex digits>"}, so that the leaf
+// holds the very bytes that were signed, the entry's number and its
+// signature, and a reader can check the one from the other.
+void append_leaf_bytes(SignedAuditEvent const& entry, std::string& out);
+
 } // namespace quenmark

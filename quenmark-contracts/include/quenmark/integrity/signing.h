@@ -111,5 +111,8 @@ std::string did_key(VerifyingKey const& key);
 // The key of a multikey; nothing when the text is not "z", base58btc, the
 // Ed25519 prefix and exactly 32 key bytes.
 [[nodiscard]] std::optional<VerifyingKey> key_of_multikey(std::string_view text);
+// The key of any text form `key public` prints: 64 hex digits, a multikey or
+// a did:key; nothing for any other text.
+[[nodiscard]] std::optional<VerifyingKey> parse_verifying_key(std::string_view text);
 
 } // namespace quenmark
