@@ -4,7 +4,6 @@
 #include "store/chain_file.h"
 #include "store/lock.h"
 #include "store/read.h"
-#include "store/replace.h"
 #include "store/key_file.h"
 
 #include "quenmark/integrity/checkpoint.h"
@@ -21,6 +20,9 @@ namespace {
 // The tool's name for its audit log: each signing key's checkpoints have the
 // origin this prefix and the key give.
 constexpr std::string_view origin_prefix = "corvellactl-audit/";
+
+// A checkpoint is a signed note of a few lines.
+constexpr SizeCap checkpoint_cap { std::size_t { 64 } << 10U, "a checkpoint" };
 
 void add_verified(Results& results, std::uint64_t count)
 {
@@ -49,7 +51,8 @@ public:
     {
         declaration.text("--output", m_output,
                          { .value_name = "FILE",
-                           .help = "Write the checkpoint to FILE (replaced atomically) instead of standard output" });
+                           .help = "Write the checkpoint to FILE (replaced atomically) instead of standard output; "
+                                   "- is standard output" });
     }
     CommandResult<void> run(CommandContext const& context) override;
 
@@ -70,7 +73,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
 
     // The note is read before the chain so that a path given wrongly fails
     // at once; the chain's own integrity is then checked before the note's.
-    auto const note = TRY(read_text(*m_checkpoint));
+    auto const note = TRY(read_text(*m_checkpoint, checkpoint_cap));
     // Only the chain's entry at the note's size is needed; the size is known
     // from the note's text before its signature is checked.
     auto const claimed = quenmark::open_checkpoint(note, origin_prefix, key.verifying_key());
@@ -94,8 +97,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
 
 CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
 {
-    if (m_output)
-        TRY(refuse_data_file_as_output(context, *m_output));
+    auto const output = TRY(output_file(context, m_output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key()));
@@ -104,20 +106,20 @@ CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
     Results results(context.format);
     auto const described = [&](JsonObject& object) {
         object.text("origin", checkpoint.origin).number("size", checkpoint.size);
-        if (m_output)
-            object.text("path", *m_output);
+        if (output)
+            object.text("path", *output);
         else
             object.text("note", note);
     };
-    if (!m_output) {
+    if (!output) {
         results.add(note, "checkpoint", described);
         return print(results);
     }
-    TRY(replace_file(*m_output, note));
-    results.add(concat("wrote checkpoint to ", *m_output, " \u2014 ", checkpoint.size, " event(s) of ",
+    TRY(write_output(*output, note));
+    results.add(concat("wrote checkpoint to ", *output, " \u2014 ", checkpoint.size, " event(s) of ",
                        checkpoint.origin, '\n'),
                 "checkpoint_file", described);
-    return print(results);
+    return print_after_commit(results, *output + " was written");
 }
 
 } // namespace

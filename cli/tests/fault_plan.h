@@ -34,6 +34,8 @@ inline int typical_error(FileOperation operation)
         return ENOSPC;
     case FileOperation::Rename:
         return EXDEV;
+    case FileOperation::Remove:
+        return EBUSY;
     }
     return EIO;
 }
@@ -51,6 +53,8 @@ inline std::string_view name(FileOperation operation)
         return "flush";
     case FileOperation::Rename:
         return "rename";
+    case FileOperation::Remove:
+        return "remove";
     }
     return "?";
 }
@@ -64,6 +68,9 @@ struct Plan {
     std::map<std::uint64_t, int> more {};
     // Runs before every call of the kind, with the call's number.
     std::function<void(std::uint64_t)> before {};
+    // Other faults, each once, at the first call of its kind, before the
+    // calls of the plan's kind are counted.
+    std::map<FileOperation, int> first_of {};
     std::uint64_t seen { 0 };
     bool fired { false };
 };
@@ -72,7 +79,14 @@ inline Plan* active = nullptr;
 
 inline int hook(FileOperation operation)
 {
-    if (active == nullptr || operation != active->operation)
+    if (active == nullptr)
+        return 0;
+    if (auto const first = active->first_of.find(operation); first != active->first_of.end()) {
+        int const error = first->second;
+        active->first_of.erase(first);
+        return error;
+    }
+    if (operation != active->operation)
         return 0;
     ++active->seen;
     if (active->before)

@@ -154,7 +154,22 @@ struct Scenario {
     Names without {};
     // Events a completed run appends.
     std::size_t events { 0 };
+    // The --output file it writes, named in the arguments as `output_here`.
+    char const* output { nullptr };
 };
+
+constexpr char const* output_here = "<output>";
+
+// The scenario's arguments, its --output in `directory`.
+std::vector<std::string> arguments_in(Scenario const& scenario, std::filesystem::path const& directory)
+{
+    auto arguments = scenario.arguments;
+    for (auto& argument : arguments) {
+        if (argument == output_here)
+            argument = (directory / scenario.output).string();
+    }
+    return arguments;
+}
 
 std::vector<Scenario> scenarios(Base const& base)
 {
@@ -171,6 +186,9 @@ std::vector<Scenario> scenarios(Base const& base)
         { "verify, invalid", { "verify", "--certificate-id", base.certificate, "--at", "2999-01-01T00:00:00Z" }, {}, 1 },
         { "revoke", { "revoke", "--certificate-id", base.certificate, "--reason", "issued in error" }, {}, 1 },
         { "audit verify, first key", { "audit", "verify" }, { key_file, audit_file } },
+        { "credential export", { "credential", "export", "--certificate-id", base.certificate, "--output", output_here },
+          {}, 0, "credential.json" },
+        { "audit checkpoint", { "audit", "checkpoint", "--output", output_here }, {}, 0, "checkpoint.txt" },
         { "batch assign",
           { "batch", "assign", "--assessment-id", base.assessment, (base.directory / cohort_file).string() }, {}, 3 },
         { "batch attempt", { "batch", "attempt", (base.directory / answers_file).string() }, {}, 3 },
@@ -196,6 +214,11 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
 {
     Names allowed { audit_file, key_file, state_file };
     allowed.insert(allowed.end(), std::begin(input_files), std::end(input_files));
+    if (scenario.output != nullptr) {
+        allowed.emplace_back(scenario.output);
+        // Written whole when the run succeeded, not at all otherwise.
+        EXPECT_EQ(std::filesystem::exists(directory / scenario.output), !outcome.out.empty());
+    }
     for (auto const& name : test_support::entries(directory))
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end()) << "left behind: " << name;
 
@@ -301,7 +324,7 @@ TEST(FaultSweep, EveryFailingFileOperationOfEveryWritingCommand)
                                         .error = fault_plan::typical_error(operation) };
                 auto const outcome = [&] {
                     fault_plan::Injected const injected(plan);
-                    return run(directory.path(), scenario.arguments);
+                    return run(directory.path(), arguments_in(scenario, directory.path()));
                 }();
                 ++runs;
                 check_run(scenario, before, directory.path(), outcome);

@@ -1,7 +1,8 @@
-// Progress lines: drawn on standard error when it is a terminal and the
-// input is big, never otherwise. Each command runs twice, once with standard
-// error on a pipe and once on a pseudo-terminal; standard output goes to a
-// pipe both times.
+// What a terminal sees. Progress lines: drawn on standard error when it is
+// a terminal and the input is big, never otherwise. Each command runs twice,
+// once with standard error on a pipe and once on a pseudo-terminal; standard
+// output goes to a pipe both times. Control characters of printed text:
+// escaped on a terminal, as they stand on a pipe.
 
 #include "workflow_support.h"
 
@@ -21,10 +22,12 @@ using e2e::RunResult;
 using e2e::ScratchDirectory;
 using e2e::write_file;
 
-// Runs the binary with standard error on a pseudo-terminal in raw mode (so
-// the bytes arrive as written, with no line-feed translation) of 100
-// columns; `err` holds what the terminal received.
-RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<std::string> const& arguments)
+// Runs the binary with standard error (or standard output) on a
+// pseudo-terminal in raw mode (so the bytes arrive as written, with no
+// line-feed translation) of 100 columns; `err` (or `out`) holds what the
+// terminal received.
+RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<std::string> const& arguments,
+                          bool output_on_terminal = false)
 {
     int terminal = -1;
     int device = -1;
@@ -40,13 +43,16 @@ RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<st
     int out_pipe[2];
     if (::pipe(out_pipe) != 0)
         std::abort();
-    pid_t const child = e2e::start(directory, arguments, out_pipe[1], device);
+    pid_t const child = output_on_terminal ? e2e::start(directory, arguments, device, out_pipe[1])
+                                           : e2e::start(directory, arguments, out_pipe[1], device);
     ::close(out_pipe[1]);
     ::close(device);
 
     RunResult result;
     std::array<pollfd, 2> fds { pollfd { out_pipe[0], POLLIN, 0 }, pollfd { terminal, POLLIN, 0 } };
     std::array<std::string*, 2> sinks { &result.out, &result.err };
+    if (output_on_terminal)
+        std::swap(sinks[0], sinks[1]);
     int open_count = 2;
     while (open_count > 0) {
         if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -159,6 +165,37 @@ TEST(Progress, OnlyATerminalSeesItAndOnlyForBigFiles)
             EXPECT_EQ(on_pipe.err, today.err);
         }
         EXPECT_EQ(on_terminal.err, row.progress + on_pipe.err);
+    }
+}
+
+// Text is stored as given, and printed as given to a pipe; a terminal sees
+// its control characters and bidirectional overrides escaped, so a title
+// cannot retitle the window or reorder the line, and JSON stays JSON.
+TEST(Terminal, SeesControlCharactersOfPrintedTextEscaped)
+{
+    ScratchDirectory directory;
+    std::string const title = "X\x1b]0;owned\x07Y\u009b2J\x7f\u202eZ";
+    auto const created = run(directory.path(), { "assessment", "create", "--title", title, "--min-correct", "1",
+                                                 "--questions", e2e::example_questions().string() });
+    ASSERT_EQ(created.status, 0) << created.err;
+    std::string const escaped = "X\\u001b]0;owned\\u0007Y\\u009b2J\\u007f\\u202eZ";
+    // The file and JSON escape only what JSON must.
+    std::string const json_title = "X\\u001b]0;owned\\u0007Y\u009b2J\x7f\u202eZ";
+    EXPECT_NE(read_file(directory / e2e::state_file).find(json_title), std::string::npos);
+    for (bool const json : { false, true }) {
+        SCOPED_TRACE(json ? "json" : "text");
+        std::vector<std::string> arguments { "assessment", "list" };
+        if (json)
+            arguments.emplace_back("--json");
+        auto const on_pipe = run(directory.path(), arguments);
+        auto const on_terminal = run_on_terminal(directory.path(), arguments, /*output_on_terminal=*/true);
+        EXPECT_EQ(on_terminal.status, 0);
+        std::string const& printed = json ? json_title : title;
+        auto expected = on_pipe.out;
+        auto const at = expected.find(printed);
+        ASSERT_NE(at, std::string::npos) << on_pipe.out;
+        expected.replace(at, printed.size(), escaped);
+        EXPECT_EQ(on_terminal.out, expected);
     }
 }
 

@@ -32,7 +32,8 @@ using test_support::ScratchDirectory;
 using test_support::write_file;
 
 // Starts the binary with the arguments in `directory`, with no input, and
-// returns its process id; its output goes to the two descriptors.
+// returns its process id; its output goes to the two descriptors (standard
+// output is closed when `out_fd` is negative).
 inline pid_t start(std::filesystem::path const& directory, std::vector<std::string> const& arguments, int out_fd,
                    int err_fd, int in_fd = -1)
 {
@@ -47,7 +48,10 @@ inline pid_t start(std::filesystem::path const& directory, std::vector<std::stri
     pid_t const child = ::fork();
     if (child == 0) {
         ::dup2(in_fd >= 0 ? in_fd : ::open("/dev/null", O_RDONLY), 0);
-        ::dup2(out_fd, 1);
+        if (out_fd >= 0)
+            ::dup2(out_fd, 1);
+        else
+            ::close(1);
         ::dup2(err_fd, 2);
         if (::chdir(directory.c_str()) != 0)
             ::_exit(127);
