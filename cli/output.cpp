@@ -22,67 +22,36 @@ CommandResult<void> write_now(std::FILE* stream, std::string_view text)
     return {};
 }
 
-// The length of the escaped character that starts `rest`, or 0: a C0
-// character but the line feed, DEL, a C1 character (two bytes in UTF-8), or
-// a bidirectional embedding, override or isolate (three bytes).
-std::size_t escaped_length(std::string_view rest)
-{
-    auto const byte = [rest](std::size_t index) {
-        return index < rest.size() ? static_cast<unsigned char>(rest[index]) : 0U;
-    };
-    unsigned const first = byte(0);
-    if ((first < 0x20 && first != '\n') || first == 0x7F)
-        return 1;
-    if (first == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F)
-        return 2;
-    bool const embedding_or_override = byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE;
-    bool const isolate = byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9;
-    if (first == 0xE2 && (embedding_or_override || isolate))
-        return 3;
-    return 0;
-}
-
-// The code point of a character escaped_length() picked out.
-unsigned code_point(std::string_view character)
-{
-    auto const bits = [character](std::size_t index) { return static_cast<unsigned char>(character[index]) & 0x3FU; };
-    switch (character.size()) {
-    case 1:
-        return static_cast<unsigned char>(character[0]);
-    case 2:
-        return 0x80U | bits(1);
-    default:
-        return 0x2000U | (bits(1) << 6U) | bits(2);
-    }
-}
-
 } // namespace
 
 std::string shown_on_terminal(std::string_view text)
 {
-    constexpr std::string_view digits = "0123456789abcdef";
     std::string shown;
     shown.reserve(text.size());
-    while (!text.empty()) {
-        std::size_t const length = escaped_length(text);
-        if (length == 0) {
-            shown.push_back(text.front());
-            text.remove_prefix(1);
+    auto const byte = [text](std::size_t at) { return at < text.size() ? static_cast<unsigned char>(text[at]) : 0U; };
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned const first = byte(at);
+        unsigned const second = byte(at + 1);
+        unsigned const third = byte(at + 2);
+        unsigned point = 0;
+        if ((first < 0x20 && first != '\n') || first == 0x7F) {
+            point = first;
+        } else if (first == 0xC2 && second >= 0x80 && second <= 0x9F) {
+            point = second;
+            at += 1;
+        } else if (first == 0xE2
+                   && ((second == 0x80 && third >= 0xAA && third <= 0xAE)
+                       || (second == 0x81 && third >= 0xA6 && third <= 0xA9))) {
+            point = 0x2000U | ((second & 0x3FU) << 6U) | (third & 0x3FU);
+            at += 2;
+        } else {
+            shown.push_back(text[at]);
             continue;
         }
-        unsigned const point = code_point(text.substr(0, length));
-        text.remove_prefix(length);
-        if (point == '\t' || point == '\r' || point == '\b' || point == '\f') {
-            shown.push_back('\\');
-            shown.push_back(point == '\t' ? 't' : point == '\r' ? 'r' : point == '\b' ? 'b' : 'f');
-            continue;
-        }
+        constexpr std::string_view digits = "0123456789abcdef";
         shown.append("\\u");
-        for (unsigned shift = 12;; shift -= 4) {
+        for (unsigned const shift : { 12U, 8U, 4U, 0U })
             shown.push_back(digits[(point >> shift) & 0xFU]);
-            if (shift == 0)
-                break;
-        }
     }
     return shown;
 }

@@ -173,8 +173,8 @@ private:
 // line feed, DEL and C1) and the bidirectional embeddings, overrides and
 // isolates (U+202A to U+202E, U+2066 to U+2069), which could move the cursor,
 // retitle the window or reorder what is shown, are written as JSON escapes
-// ("\t", "\u001b", "\u202e"); everything else stands as it is. Inside a JSON
-// string such an escape means the same character, so JSON Lines stay JSON.
+// ("\u001b", "\u202e"); everything else stands as it is. Inside a JSON string
+// such an escape means the same character, so JSON Lines stay JSON.
 std::string shown_on_terminal(std::string_view text);
 
 } // namespace corvellactl

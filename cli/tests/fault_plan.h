@@ -17,7 +17,8 @@ namespace fault_plan {
 using corvellactl::FileOperation;
 
 inline constexpr FileOperation every_operation[] = {
-    FileOperation::Open, FileOperation::Read, FileOperation::Write, FileOperation::Flush, FileOperation::Rename,
+    FileOperation::Open,   FileOperation::Read,   FileOperation::Write,
+    FileOperation::Flush,  FileOperation::Rename, FileOperation::Remove,
 };
 
 // The error each kind of operation fails with: what a full or failing disk
@@ -68,8 +69,7 @@ struct Plan {
     std::map<std::uint64_t, int> more {};
     // Runs before every call of the kind, with the call's number.
     std::function<void(std::uint64_t)> before {};
-    // Other faults, each once, at the first call of its kind, before the
-    // calls of the plan's kind are counted.
+    // Faults at the first call of other kinds, each once.
     std::map<FileOperation, int> first_of {};
     std::uint64_t seen { 0 };
     bool fired { false };

@@ -72,7 +72,11 @@ Outcome run(std::filesystem::path const& directory, std::vector<std::string> arg
     std::FILE* const caught = std::tmpfile();
     int const saved = ::dup(STDOUT_FILENO);
     ::dup2(::fileno(caught), STDOUT_FILENO);
+    // In the directory, where relative paths lead.
+    auto const working = std::filesystem::current_path();
+    std::filesystem::current_path(directory);
     auto const result = corvellactl::run_command(*cli);
+    std::filesystem::current_path(working);
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
@@ -154,22 +158,9 @@ struct Scenario {
     Names without {};
     // Events a completed run appends.
     std::size_t events { 0 };
-    // The --output file it writes, named in the arguments as `output_here`.
+    // The --output file it writes (its arguments name it, relative to the run's directory).
     char const* output { nullptr };
 };
-
-constexpr char const* output_here = "<output>";
-
-// The scenario's arguments, its --output in `directory`.
-std::vector<std::string> arguments_in(Scenario const& scenario, std::filesystem::path const& directory)
-{
-    auto arguments = scenario.arguments;
-    for (auto& argument : arguments) {
-        if (argument == output_here)
-            argument = (directory / scenario.output).string();
-    }
-    return arguments;
-}
 
 std::vector<Scenario> scenarios(Base const& base)
 {
@@ -186,9 +177,9 @@ std::vector<Scenario> scenarios(Base const& base)
         { "verify, invalid", { "verify", "--certificate-id", base.certificate, "--at", "2999-01-01T00:00:00Z" }, {}, 1 },
         { "revoke", { "revoke", "--certificate-id", base.certificate, "--reason", "issued in error" }, {}, 1 },
         { "audit verify, first key", { "audit", "verify" }, { key_file, audit_file } },
-        { "credential export", { "credential", "export", "--certificate-id", base.certificate, "--output", output_here },
-          {}, 0, "credential.json" },
-        { "audit checkpoint", { "audit", "checkpoint", "--output", output_here }, {}, 0, "checkpoint.txt" },
+        { "credential export", { "credential", "export", "--certificate-id", base.certificate, "--output",
+                                 "credential.json" }, {}, 0, "credential.json" },
+        { "audit checkpoint", { "audit", "checkpoint", "--output", "checkpoint.txt" }, {}, 0, "checkpoint.txt" },
         { "batch assign",
           { "batch", "assign", "--assessment-id", base.assessment, (base.directory / cohort_file).string() }, {}, 3 },
         { "batch attempt", { "batch", "attempt", (base.directory / answers_file).string() }, {}, 3 },
@@ -324,7 +315,7 @@ TEST(FaultSweep, EveryFailingFileOperationOfEveryWritingCommand)
                                         .error = fault_plan::typical_error(operation) };
                 auto const outcome = [&] {
                     fault_plan::Injected const injected(plan);
-                    return run(directory.path(), arguments_in(scenario, directory.path()));
+                    return run(directory.path(), scenario.arguments);
                 }();
                 ++runs;
                 check_run(scenario, before, directory.path(), outcome);
