@@ -1,7 +1,9 @@
 #pragma once
 
-// Guarding the data files: the directory lock that serialises the commands
-// that write them, and the refusal of an output file that is one of them.
+// Guarding the files a command writes: the directory lock that serialises
+// the commands that write the data files, and the --output file, which may
+// be standard output or a regular file and is never a data file or anything
+// else.
 
 #include "context.h"
 #include "store/system_calls.h"
