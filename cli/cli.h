@@ -26,6 +26,8 @@ inline constexpr std::string_view program_version = "0.1.0";
 inline constexpr int exit_success = 0;
 inline constexpr int exit_failure = 1;
 inline constexpr int exit_usage = 2;
+// The command stored its change, but printing its result failed afterwards.
+inline constexpr int exit_stored_unprinted = 3;
 
 // Parsing ended the process's work: help or version was shown (status 0), or
 // the command line was refused with a usage message (status 2).

@@ -39,6 +39,8 @@ CommandError CommandError::not_found(std::string what) { return CommandError(Kin
 
 CommandError CommandError::message(std::string text) { return CommandError(Kind::Message, std::move(text)); }
 
+CommandError CommandError::stored(std::string text) { return CommandError(Kind::Stored, std::move(text)); }
+
 std::string CommandError::text() const
 {
     switch (m_kind) {
@@ -55,6 +57,7 @@ std::string CommandError::text() const
     case Kind::NotFound:
         return "not found: " + std::get<std::string>(m_payload);
     case Kind::Message:
+    case Kind::Stored:
         return std::get<std::string>(m_payload);
     }
     __builtin_unreachable();

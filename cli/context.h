@@ -40,6 +40,9 @@ public:
         Platform,
         NotFound,
         Message,
+        // The change was stored, but what followed it (printing its result)
+        // failed: the command must not be taken for one that changed nothing.
+        Stored,
     };
 
     // The operating system's text for an errno value, after "io error: ".
@@ -49,6 +52,8 @@ public:
     // `what` names the record: "assessment " + id, "assignment " + id, ...
     static CommandError not_found(std::string what);
     static CommandError message(std::string text);
+    // A complete message saying what was stored and what failed after it.
+    static CommandError stored(std::string text);
 
     // Implicit, so TRY carries a library error into a handler's result.
     CommandError(quenmark::ContractError error);

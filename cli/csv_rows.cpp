@@ -2,6 +2,7 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -15,7 +16,7 @@ constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 // What the callbacks gather while libcsv reads.
 struct Reading {
-    std::vector<CsvRow> rows;
+    std::function<void(CsvRow&&)> const& take;
     CsvRow row;
     bool row_open { false };
     // The line the next row starts on, once the parser is between rows.
@@ -42,7 +43,7 @@ void on_field(void* bytes, std::size_t size, void* data)
 void on_row_end(int, void* data)
 {
     auto& reading = *static_cast<Reading*>(data);
-    reading.rows.push_back(std::exchange(reading.row, {}));
+    reading.take(std::exchange(reading.row, {}));
     reading.row_open = false;
     reading.row_bytes = 0;
 }
@@ -80,39 +81,52 @@ private:
 
 quenmark::Expected<std::vector<CsvRow>, CsvFault> read_csv(std::string_view text)
 {
+    std::vector<CsvRow> rows;
+    TRY(for_each_csv_row(text, [&rows](CsvRow&& row) { rows.push_back(std::move(row)); }));
+    return rows;
+}
+
+quenmark::Expected<void, CsvFault> for_each_csv_row(std::string_view text, std::function<void(CsvRow&&)> const& take)
+{
     if (text.starts_with(byte_order_mark))
         text.remove_prefix(byte_order_mark.size());
     Parser parser;
-    Reading reading;
+    Reading reading { .take = take, .row = {} };
     auto const fault = [](std::size_t line, std::string reason) {
         return quenmark::unexpected(CsvFault { line, std::move(reason) });
     };
     // A row's own faults are reported at the line it starts on.
-    auto const row_line = [&reading](std::size_t line) { return reading.row_open ? reading.row.line : line; };
+    auto const row_line = [&reading] { return reading.row_open ? reading.row.line : reading.next_row_line; };
     auto const row_too_long = [] { return "a row of more than " + std::to_string(csv_row_limit) + " bytes"; };
 
-    // Fed a line at a time, so that each row learns the line it starts on.
+    // Fed a line at a time, so that each row learns the line it starts on,
+    // and a long line in pieces, so that libcsv's buffer for the field it is
+    // reading never grows far beyond the limit of a row.
+    constexpr std::size_t piece_size = std::size_t { 64 } << 10U;
     std::size_t line = 1;
     for (std::size_t start = 0; start < text.size(); ++line) {
         std::size_t const newline = text.find('\n', start);
         std::size_t const end = newline == std::string_view::npos ? text.size() : newline + 1;
-        std::string_view const chunk = text.substr(start, end - start);
         if (parser.get()->pstate == row_not_begun)
             reading.next_row_line = line;
-        std::size_t const parsed = csv_parse(parser.get(), chunk.data(), chunk.size(), on_field, on_row_end, &reading);
-        if (reading.too_long)
-            return fault(row_line(line), row_too_long());
-        if (parsed < chunk.size())
-            return fault(line, parse_fault(chunk[parsed], parsed + 1));
+        for (std::size_t from = start; from < end; from += piece_size) {
+            std::string_view const piece = text.substr(from, std::min(piece_size, end - from));
+            std::size_t const parsed
+                = csv_parse(parser.get(), piece.data(), piece.size(), on_field, on_row_end, &reading);
+            if (reading.too_long || reading.row_bytes + parser.get()->entry_pos > csv_row_limit)
+                return fault(row_line(), row_too_long());
+            if (parsed < piece.size())
+                return fault(line, parse_fault(piece[parsed], from - start + parsed + 1));
+        }
         start = end;
     }
     // The last row may still be open, or its first field.
-    std::size_t const last_row_line = reading.row_open ? reading.row.line : reading.next_row_line;
+    std::size_t const last_row_line = row_line();
     if (csv_fini(parser.get(), on_field, on_row_end, &reading) != 0)
         return fault(last_row_line, "a quoted field is not closed before the end of the file");
     if (reading.too_long)
         return fault(last_row_line, row_too_long());
-    return std::move(reading.rows);
+    return {};
 }
 
 void append_csv_row(std::string& out, std::span<std::string const> fields)

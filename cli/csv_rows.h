@@ -7,6 +7,7 @@
 #include "quenmark/expected.h"
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,12 @@ struct CsvFault {
 // closing quote, a quoted field left open at the end, a row over
 // csv_row_limit.
 [[nodiscard]] quenmark::Expected<std::vector<CsvRow>, CsvFault> read_csv(std::string_view text);
+
+// The same rows handed to `take` one at a time, as they are read, so that a
+// text of many rows is never held as rows all at once; the rows before a
+// fault have been handed over.
+[[nodiscard]] quenmark::Expected<void, CsvFault> for_each_csv_row(std::string_view text,
+                                                                  std::function<void(CsvRow&&)> const& take);
 
 // Appends one row, LF-terminated, quoting the fields that need it: those
 // with a comma, a quote, a line break, one that starts with a byte-order mark

@@ -155,12 +155,31 @@ private:
 };
 
 // Writes the text to standard output at once; Io when it cannot be written.
+// On a terminal, control characters and bidirectional overrides are shown
+// escaped (see shown_on_terminal()); a pipe or a file gets the bytes as they
+// stand.
 [[nodiscard]] CommandResult<void> print(std::string_view text);
 
-// Writes the text to standard error at once; Io when it cannot be written.
+// Writes the text to standard error at once, as print() writes to standard
+// output; Io when it cannot be written.
 [[nodiscard]] CommandResult<void> print_to_stderr(std::string_view text);
 
 // Writes the results to standard output at once; Io when they cannot be written.
 [[nodiscard]] CommandResult<void> print(Results const& results);
+
+// Prints the results of a change that is stored already. A failure to print
+// them cannot undo the change, so it is not reported as a failed change but
+// as Stored: `stored` (what was stored, "the change was stored" by default)
+// + ", but its result could not be printed: " + the Io error's text.
+[[nodiscard]] CommandResult<void> print_after_commit(Results const& results,
+                                                     std::string_view stored = "the change was stored");
+
+// The text as a terminal should show it: the control characters (C0 but the
+// line feed, DEL and C1) and the bidirectional embeddings, overrides and
+// isolates (U+202A to U+202E, U+2066 to U+2069), which could move the cursor,
+// retitle the window or reorder what is shown, are written as JSON escapes
+// ("\u001b", "\u202e"); everything else stands as it is. Inside a JSON string
+// such an escape means the same character, so JSON Lines stay JSON.
+std::string shown_on_terminal(std::string_view text);
 
 } // namespace corvellactl

@@ -21,10 +21,13 @@
 namespace corvellactl {
 namespace {
 
+// The questions of one assessment: thousands of them fit.
+constexpr SizeCap questions_cap { std::size_t { 1 } << 20U, "a questions file" };
+
 // Reads a questions file: a JSON array of {prompt, choices, correct_index}.
 CommandResult<std::vector<corvella::RawQuestion>> read_questions(std::string const& path)
 {
-    auto const text = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const text = TRY(read_padded_text(path, quenmark::json::read_padding, /*progress=*/nullptr, questions_cap));
     auto questions = parse_questions(text.data(), text.size());
     if (!questions)
         return quenmark::unexpected(CommandError::json(std::move(questions).error()));
@@ -134,7 +137,7 @@ CommandResult<void> AssessmentCreate::run(CommandContext const& context)
                 "assessment", [&definition](JsonObject& object) { describe(object, definition); });
     store.assessments.push_back(std::move(definition));
     TRY(save_store(context.state_path, store));
-    return print(results);
+    return print_after_commit(results);
 }
 
 CommandResult<void> AssessmentPublish::run(CommandContext const& context)
@@ -149,7 +152,7 @@ CommandResult<void> AssessmentPublish::run(CommandContext const& context)
     Results results(context.format);
     results.add(concat("published assessment ", id, '\n'), "assessment",
                 [definition](JsonObject& object) { describe(object, *definition); });
-    return print(results);
+    return print_after_commit(results);
 }
 
 CommandResult<void> run_assessment_list(CommandContext const& context)

@@ -69,7 +69,7 @@ public:
         announce(results, assignment);
         store.assignments.push_back(std::move(assignment));
         TRY(commit_chain_and_store(chain, context.state_path, store));
-        return print(results);
+        return print_after_commit(results);
     }
 
 private:

@@ -47,7 +47,7 @@ public:
         announce(results, submission);
         record(records, std::move(submission));
         TRY(commit_chain_and_store(chain, context.state_path, store));
-        return print(results);
+        return print_after_commit(results);
     }
 
 private:

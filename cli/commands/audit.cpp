@@ -4,7 +4,6 @@
 #include "store/chain_file.h"
 #include "store/lock.h"
 #include "store/read.h"
-#include "store/replace.h"
 #include "store/key_file.h"
 
 #include "quenmark/integrity/checkpoint.h"
@@ -29,6 +28,10 @@ constexpr std::string_view origin_prefix = "corvellactl-audit/";
 
 constexpr std::string_view checkpoint_failed = "checkpoint verification failed: ";
 constexpr std::string_view older_checkpoint_failed = "older checkpoint verification failed: ";
+// A checkpoint is a signed note of a few lines.
+constexpr SizeCap checkpoint_cap { std::size_t { 64 } << 10U, "a checkpoint" };
+// A proof holds one event, two checkpoints and a few dozen hashes at most.
+constexpr SizeCap proof_cap { std::size_t { 1 } << 20U, "a proof" };
 
 void add_verified(Results& results, std::uint64_t count)
 {
@@ -47,7 +50,7 @@ struct CheckpointFile {
 CommandResult<CheckpointFile> open_checkpoint_file(std::string const& path, quenmark::VerifyingKey const& key,
                                                    std::string_view failure)
 {
-    auto note = TRY(read_text(path));
+    auto note = TRY(read_text(path, checkpoint_cap));
     auto opened = quenmark::open_checkpoint(note, origin_prefix, key);
     if (!opened)
         return quenmark::unexpected(CommandError::message(concat(failure, opened.error().text())));
@@ -117,7 +120,8 @@ public:
     {
         declaration.text("--output", m_output,
                          { .value_name = "FILE",
-                           .help = "Write the checkpoint to FILE (replaced atomically) instead of standard output" });
+                           .help = "Write the checkpoint to FILE (replaced atomically) instead of standard output; "
+                                   "- is standard output" });
     }
     CommandResult<void> run(CommandContext const& context) override;
 
@@ -141,7 +145,8 @@ public:
                                    "one" });
         declaration.text("--output", m_output,
                          { .value_name = "FILE",
-                           .help = "Write the proof to FILE (replaced atomically) instead of standard output" });
+                           .help = "Write the proof to FILE (replaced atomically) instead of standard output; "
+                                   "- is standard output" });
     }
     CommandResult<void> run(CommandContext const& context) override;
 
@@ -186,7 +191,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
 
     // The note is read before the chain so that a path given wrongly fails
     // at once; the chain's own integrity is then checked before the note's.
-    auto const note = TRY(read_text(*m_checkpoint));
+    auto const note = TRY(read_text(*m_checkpoint, checkpoint_cap));
     auto const claimed = quenmark::open_checkpoint(note, origin_prefix, key.verifying_key());
     if (!claimed) {
         TRY(verify_chain_with_progress(context.audit_path, key.verifying_key()));
@@ -205,8 +210,7 @@ CommandResult<void> AuditVerify::run(CommandContext const& context)
 
 CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
 {
-    if (m_output)
-        TRY(refuse_data_file_as_output(context, *m_output));
+    auto const output = TRY(output_file(context, m_output));
     auto const key = TRY(load_or_create_key_locking(context.key_path));
     // Only a chain that verifies is vouched for.
     auto const chain = TRY(verify_chain_with_progress(context.audit_path, key.verifying_key(),
@@ -217,28 +221,27 @@ CommandResult<void> AuditCheckpoint::run(CommandContext const& context)
     Results results(context.format);
     auto const described = [&](JsonObject& object) {
         object.text("origin", checkpoint.origin).number("size", checkpoint.size);
-        if (m_output)
-            object.text("path", *m_output);
+        if (output)
+            object.text("path", *output);
         else
             object.text("note", note);
     };
-    if (!m_output) {
+    if (!output) {
         results.add(note, "checkpoint", described);
         return print(results);
     }
-    TRY(replace_file(*m_output, note));
-    results.add(concat("wrote checkpoint to ", *m_output, " \u2014 ", checkpoint.size, " event(s) of ",
+    TRY(write_output(*output, note));
+    results.add(concat("wrote checkpoint to ", *output, " \u2014 ", checkpoint.size, " event(s) of ",
                        checkpoint.origin, '\n'),
                 "checkpoint_file", described);
-    return print(results);
+    return print_after_commit(results, *output + " was written");
 }
 
 CommandResult<void> AuditProve::run(CommandContext const& context)
 {
     if (m_event_id.has_value() == m_from_checkpoint.has_value())
         return quenmark::unexpected(CommandError::message("give either --event-id or --from-checkpoint, not both or neither"));
-    if (m_output)
-        TRY(refuse_data_file_as_output(context, *m_output));
+    auto const output = TRY(output_file(context, m_output));
     std::optional<quenmark::Uuid> event_id;
     if (m_event_id) {
         auto parsed = quenmark::Uuid::parse(*m_event_id);
@@ -247,7 +250,7 @@ CommandResult<void> AuditProve::run(CommandContext const& context)
         event_id = *parsed;
     }
     // Read under the lock, so that every reading of the chain sees the same file.
-    auto const lock = TRY(lock_data_files(context));
+    auto const lock = TRY(lock_data_files(context, output));
     auto const key = TRY(load_or_create_key(context.key_path));
     quenmark::VerifyingKey const verifying_key = key.verifying_key();
     std::optional<CheckpointFile> older;
@@ -286,15 +289,15 @@ CommandResult<void> AuditProve::run(CommandContext const& context)
         auto const described = [&](JsonObject& object) {
             object.text("event_id", *event_id).number("index", index).number("size", checkpoint.size)
                 .text("origin", checkpoint.origin);
-            if (m_output)
-                object.text("path", *m_output);
+            if (output)
+                object.text("path", *output);
             else
                 object.text("proof", proof);
         };
-        if (!m_output)
+        if (!output)
             results.add(proof, "inclusion_proof", described);
         else
-            results.add(concat("wrote inclusion proof of event ", *event_id, " to ", *m_output, " \u2014 index ",
+            results.add(concat("wrote inclusion proof of event ", *event_id, " to ", *output, " \u2014 index ",
                                index, " of ", checkpoint.size, " event(s) of ", checkpoint.origin, '\n'),
                         "inclusion_proof_file", described);
     } else {
@@ -314,21 +317,22 @@ CommandResult<void> AuditProve::run(CommandContext const& context)
         auto const described = [&](JsonObject& object) {
             object.number("old_size", old_checkpoint.size).number("size", checkpoint.size)
                 .text("origin", checkpoint.origin);
-            if (m_output)
-                object.text("path", *m_output);
+            if (output)
+                object.text("path", *output);
             else
                 object.text("proof", proof);
         };
-        if (!m_output)
+        if (!output)
             results.add(proof, "consistency_proof", described);
         else
-            results.add(concat("wrote consistency proof to ", *m_output, " \u2014 from ", old_checkpoint.size, " to ",
+            results.add(concat("wrote consistency proof to ", *output, " \u2014 from ", old_checkpoint.size, " to ",
                                checkpoint.size, " event(s) of ", checkpoint.origin, '\n'),
                         "consistency_proof_file", described);
     }
-    if (m_output)
-        TRY(replace_file(*m_output, proof));
-    return print(results);
+    if (!output)
+        return print(results);
+    TRY(write_output(*output, proof));
+    return print_after_commit(results, *output + " was written");
 }
 
 CommandResult<void> AuditVerifyProof::run(CommandContext const& context)
@@ -338,7 +342,7 @@ CommandResult<void> AuditVerifyProof::run(CommandContext const& context)
         return quenmark::unexpected(CommandError::message(concat("--public-key ", shown(m_public_key),
             " is not an Ed25519 verifying key in hex, multibase or did:key form")));
     }
-    auto const text = TRY(read_text(m_file));
+    auto const text = TRY(read_text(m_file, proof_cap));
     std::string const path = shown(m_file);
     Results results(context.format);
     auto const outcome = [&](std::string_view kind, quenmark::Expected<std::string, std::string> const& checked,

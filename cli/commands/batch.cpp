@@ -39,7 +39,28 @@ namespace {
 struct Table {
     std::string source; // how messages name the file
     std::vector<std::string> header;
+    // The file's text, whose rows are read again one at a time when they are
+    // applied, so that a file of many rows is never held as rows at once;
+    // or, with no text, the rows themselves.
+    std::string text;
     std::vector<CsvRow> rows;
+
+    // Calls `apply` with each row under the header, in order.
+    template<typename Apply>
+    void for_each_row(Apply const& apply) const
+    {
+        if (text.empty()) {
+            for (auto const& row : rows)
+                apply(row);
+            return;
+        }
+        bool header_row = true;
+        // The text was read whole once already, so it reads again alike.
+        static_cast<void>(for_each_csv_row(text, [&](CsvRow&& row) {
+            if (!std::exchange(header_row, false))
+                apply(row);
+        }));
+    }
 
     // The row's field in the named column; none when the file has no such column.
     std::optional<std::string_view> cell(CsvRow const& row, std::string_view column) const
@@ -80,19 +101,24 @@ std::string joined(std::span<std::string_view const> names)
 CommandResult<Table> read_table(std::string const& file, std::span<std::string_view const> columns,
                                 std::span<std::string_view const> required)
 {
-    Table table { file == "-" ? "(standard input)" : file, {}, {} };
-    std::string const text = file == "-" ? TRY(read_standard_input()) : TRY(read_text(file));
-    auto rows = read_csv(text);
-    if (!rows)
+    Table table { file == "-" ? "(standard input)" : file, {}, {}, {} };
+    table.text = file == "-" ? TRY(read_standard_input()) : TRY(read_text(file));
+    // The whole text is checked first; only the header row is kept.
+    std::optional<CsvRow> header;
+    auto const read = for_each_csv_row(table.text, [&header](CsvRow&& row) {
+        if (!header)
+            header = std::move(row);
+    });
+    if (!read)
         return quenmark::unexpected(CommandError::message(
-            concat(table.source, ':', std::uint64_t { rows.error().line }, ": not CSV: ", rows.error().reason)));
+            concat(table.source, ':', std::uint64_t { read.error().line }, ": not CSV: ", read.error().reason)));
     auto const header_fault = [&](std::string reason) {
-        std::uint64_t const line = rows->empty() ? 1 : rows->front().line;
+        std::uint64_t const line = header ? header->line : 1;
         return quenmark::unexpected(CommandError::message(concat(table.source, ':', line, ": ", reason)));
     };
-    if (rows->empty())
+    if (!header)
         return header_fault("no header row; the columns are " + joined(columns));
-    table.header = std::move(rows->front().fields);
+    table.header = std::move(header->fields);
     for (std::size_t index = 0; index < table.header.size(); ++index) {
         auto const& name = table.header[index];
         if (std::find(columns.begin(), columns.end(), name) == columns.end())
@@ -105,7 +131,6 @@ CommandResult<Table> read_table(std::string const& file, std::span<std::string_v
         if (std::find(table.header.begin(), table.header.end(), name) == table.header.end())
             return header_fault("missing column " + quenmark::quoted(name));
     }
-    table.rows.assign(std::make_move_iterator(rows->begin() + 1), std::make_move_iterator(rows->end()));
     return table;
 }
 
@@ -130,6 +155,10 @@ public:
         if (!events) {
             append_parts(m_refusals, m_source, ':', std::uint64_t { line }, ": ", events.error().text(), '\n');
             ++m_refused;
+            // Printed as they gather, so that many refusals take no memory.
+            constexpr std::size_t refusals_held = std::size_t { 64 } << 10U;
+            if (m_refusals.size() >= refusals_held)
+                flush_refusals();
             return;
         }
         for (auto& event : *events)
@@ -142,7 +171,9 @@ public:
     CommandResult<void> finish(Store const& store, bool dry_run, std::optional<quenmark::SigningKey> const& key)
     {
         if (m_refused > 0) {
-            TRY(print_to_stderr(m_refusals));
+            flush_refusals();
+            if (m_refusals_unprinted)
+                return quenmark::unexpected(*m_refusals_unprinted);
             return quenmark::unexpected(CommandError::message(
                 concat(m_refused, " of ", m_rows, " rows refused; nothing was stored")));
         }
@@ -161,15 +192,25 @@ public:
         for (auto& event : m_events)
             TRY(chain.append(signing_key, std::move(event)));
         TRY(commit_chain_and_store(chain, m_context.state_path, store));
-        return print(m_results);
+        return print_after_commit(m_results);
     }
 
 private:
+    // Prints the refusals gathered so far; the first failure is kept for the end.
+    void flush_refusals()
+    {
+        auto printed = print_to_stderr(m_refusals);
+        if (!printed && !m_refusals_unprinted)
+            m_refusals_unprinted = std::move(printed).error();
+        m_refusals.clear();
+    }
+
     CommandContext const& m_context;
     std::string m_source;
     Results m_results;
     std::vector<quenmark::AuditEvent> m_events;
     std::string m_refusals;
+    std::optional<CommandError> m_refusals_unprinted;
     std::uint64_t m_rows { 0 };
     std::uint64_t m_refused { 0 };
 };
@@ -232,7 +273,7 @@ public:
             auto const text = table.cell(row, column).value_or("");
             return text.empty() ? std::string_view("new") : text;
         };
-        for (auto const& row : table.rows) {
+        table.for_each_row([&](CsvRow const& row) {
             batch.row(row.line, [&]() -> Events {
                 TRY(check_width(table, row));
                 AssignRequest request {
@@ -262,7 +303,7 @@ public:
                 records.add(std::move(assignment));
                 return events;
             });
-        }
+        });
         return batch.finish(store, m_dry_run, std::nullopt);
     }
 
@@ -305,7 +346,7 @@ public:
         Records records(store);
         records.use_index();
         Batch batch(context, table.source);
-        for (auto const& row : table.rows) {
+        table.for_each_row([&](CsvRow const& row) {
             batch.row(row.line, [&]() -> Events {
                 TRY(BatchAssign::check_width(table, row));
                 auto submission
@@ -315,7 +356,7 @@ public:
                 record(records, std::move(submission));
                 return events;
             });
-        }
+        });
         return batch.finish(store, m_dry_run, std::nullopt);
     }
 
@@ -358,7 +399,7 @@ public:
         Records records(store);
         records.use_index();
         Batch batch(context, table->source);
-        for (auto const& row : table->rows) {
+        table->for_each_row([&](CsvRow const& row) {
             batch.row(row.line, [&]() -> Events {
                 TRY(BatchAssign::check_width(*table, row));
                 auto const source = TRY(certification_source(records, *table->cell(row, "completion_id")));
@@ -368,7 +409,7 @@ public:
                 records.add(std::move(certificate));
                 return events;
             });
-        }
+        });
         return batch.finish(store, m_dry_run, key);
     }
 
@@ -380,7 +421,7 @@ private:
         std::unordered_set<corvella::CompletionRecordId> certified;
         for (auto const& certificate : store.certificates)
             certified.insert(certificate.payload.completion_record_id);
-        Table table { "completion records", { "completion_id" }, {} };
+        Table table { "completion records", { "completion_id" }, {}, {} };
         for (std::size_t index = 0; index < store.completions.size(); ++index) {
             auto const& record = store.completions[index];
             if (!certified.contains(record.id))

@@ -44,7 +44,7 @@ public:
         announce(results, certificate);
         records.add(std::move(certificate));
         TRY(commit_chain_and_store(chain, context.state_path, store));
-        return print(results);
+        return print_after_commit(results);
     }
 
 private:

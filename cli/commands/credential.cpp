@@ -4,7 +4,6 @@
 #include "progress.h"
 #include "store/lock.h"
 #include "store/read.h"
-#include "store/replace.h"
 #include "store/key_file.h"
 #include "store/state.h"
 
@@ -35,6 +34,9 @@ std::string shown_id(std::string const& id)
     return quoted;
 }
 
+// A credential describes one certificate in a few kilobytes.
+constexpr SizeCap credential_cap { std::size_t { 1 } << 20U, "a credential" };
+
 class CredentialExport final : public Command {
 public:
     void declare(Declaration& declaration) override
@@ -42,7 +44,8 @@ public:
         declaration.text("--certificate-id", m_certificate_id, { .value_name = "CERTIFICATE_ID", .required = true });
         declaration.text("--output", m_output,
                          { .value_name = "FILE",
-                           .help = "Write the credential to FILE (replaced atomically) instead of standard output" });
+                           .help = "Write the credential to FILE (replaced atomically) instead of standard output; "
+                                   "- is standard output" });
     }
     CommandResult<void> run(CommandContext const& context) override;
 
@@ -70,11 +73,10 @@ private:
 
 CommandResult<void> CredentialExport::run(CommandContext const& context)
 {
-    if (m_output)
-        TRY(refuse_data_file_as_output(context, *m_output));
+    auto const output = TRY(output_file(context, m_output));
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
-    auto const lock = TRY(lock_data_files(context));
+    auto const lock = TRY(lock_data_files(context, output));
     auto const store = TRY(load_store_with_progress(context.state_path));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
@@ -94,7 +96,7 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
         return refused(credential.error());
     quenmark::json::Value const document(*credential);
     Results results(context.format);
-    if (!m_output && results.json()) {
+    if (!output && results.json()) {
         // One line: the credential in its RFC 8785 form.
         auto const compact = TRY(quenmark::json::jcs_bytes(document));
         results.add({}, "credential", [&](JsonObject& object) {
@@ -106,27 +108,27 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     quenmark::json::PrettyWriter writer(text);
     TRY(quenmark::json::write_tree(writer, document));
     text.push_back('\n');
-    if (!m_output)
+    if (!output)
         return print(text);
-    TRY(replace_file(*m_output, text));
+    TRY(write_output(*output, text));
     auto const& payload = certificate->payload;
     std::string const issuer = quenmark::did_key(key.verifying_key());
-    results.add(concat("wrote credential urn:uuid:", certificate_id, " to ", *m_output, " \u2014 issuer ", issuer,
+    results.add(concat("wrote credential urn:uuid:", certificate_id, " to ", *output, " \u2014 issuer ", issuer,
                        ", valid from ", payload.issued_at, " until ", payload.expires_at, '\n'),
                 "credential_file", [&](JsonObject& object) {
-                    object.text("path", *m_output)
+                    object.text("path", *output)
                         .text("certificate_id", certificate_id)
                         .text("issuer", issuer)
                         .text("valid_from", payload.issued_at)
                         .text("valid_until", payload.expires_at);
                 });
-    return print(results);
+    return print_after_commit(results, *output + " was written");
 }
 
 CommandResult<void> CredentialVerify::run(CommandContext const& context)
 {
     auto const as_of = m_at ? TRY(quenmark::Timestamp::parse(*m_at)) : quenmark::Timestamp::now();
-    auto const text = TRY(read_text(m_file));
+    auto const text = TRY(read_text(m_file, credential_cap));
     auto const document = quenmark::json::parse_value(text);
     if (!document)
         return quenmark::unexpected(CommandError::json(document.error()));

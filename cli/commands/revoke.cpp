@@ -69,7 +69,7 @@ CommandResult<void> Revoke::run(CommandContext const& context)
                 });
     *stored = std::move(revoked);
     TRY(commit_chain_and_store(chain, context.state_path, store));
-    return print(results);
+    return print_after_commit(results);
 }
 
 } // namespace

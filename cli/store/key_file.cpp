@@ -14,11 +14,14 @@ namespace {
 
 constexpr mode_t owner_only = 0600;
 
+// A key is 64 digits; the rest can only be white space around them.
+constexpr SizeCap key_cap { 4096, "a signing key file" };
+
 } // namespace
 
 CommandResult<quenmark::SigningKey> load_key(std::string const& path)
 {
-    auto text = TRY(read_padded_text(path, /*padding=*/0));
+    auto text = TRY(read_padded_text(path, /*padding=*/0, /*progress=*/nullptr, key_cap));
     auto key = quenmark::SigningKey::from_hex(text.view());
     text.wipe();
     if (!key)

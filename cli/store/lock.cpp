@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 
 namespace corvellactl {
@@ -29,17 +30,51 @@ bool same_file(std::string const& first, std::string const& second)
     return !first_error && !second_error && first_path == second_path;
 }
 
+// Refuses an --output that is not missing or a regular file, or that is
+// where standard output or error goes (its content would be replaced, not
+// added to).
+CommandResult<void> check_output_target(std::string const& path)
+{
+    auto const refused = [&path](std::string const& why) {
+        return quenmark::unexpected(
+            CommandError::message("--output cannot replace " + path + ": " + why + "; give - for standard output"));
+    };
+    struct stat status {};
+    // A path that cannot be looked at is left to the write, which reports why.
+    if (::lstat(path.c_str(), &status) != 0)
+        return {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return refused("not a regular file");
+    for (int const stream : { STDOUT_FILENO, STDERR_FILENO }) {
+        struct stat open {};
+        if (::fstat(stream, &open) == 0 && open.st_dev == status.st_dev && open.st_ino == status.st_ino)
+            return refused("the command's own output goes there");
+    }
+    return {};
+}
+
+// The directories this process holds locked, by device and inode.
+std::vector<std::pair<dev_t, ino_t>>& locked_here()
+{
+    static std::vector<std::pair<dev_t, ino_t>> locked;
+    return locked;
+}
+
 } // namespace
+
+DirectoryLock::~DirectoryLock()
+{
+    auto& locked = locked_here();
+    for (auto const& entry : m_directories)
+        std::erase(locked, std::pair(entry.device, entry.inode));
+}
 
 CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::string_view> paths)
 {
-    struct Held {
-        dev_t device;
-        ino_t inode;
-        Descriptor directory;
-    };
     std::vector<Held> held;
     for (auto const path : paths) {
+        if (path.empty())
+            continue;
         Descriptor directory(open_file(directory_of(std::string(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         // Without the directory no file can exist there and every write will
         // fail on its own, so there is nothing to guard.
@@ -51,7 +86,8 @@ CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::s
         bool const seen = std::any_of(held.begin(), held.end(), [&status](Held const& entry) {
             return entry.device == status.st_dev && entry.inode == status.st_ino;
         });
-        if (!seen)
+        auto const& locked = locked_here();
+        if (!seen && std::find(locked.begin(), locked.end(), std::pair(status.st_dev, status.st_ino)) == locked.end())
             held.push_back({ status.st_dev, status.st_ino, std::move(directory) });
     }
     std::sort(held.begin(), held.end(), [](Held const& left, Held const& right) {
@@ -64,16 +100,19 @@ CommandResult<DirectoryLock> DirectoryLock::acquire(std::initializer_list<std::s
             if (errno != EINTR)
                 return quenmark::unexpected(CommandError::io(errno));
         }
-        lock.m_directories.push_back(std::move(entry.directory));
+        locked_here().emplace_back(entry.device, entry.inode);
+        lock.m_directories.push_back(std::move(entry));
     }
-    for (auto const path : paths)
-        remove_leftover_temporaries(std::string(path));
+    for (auto const path : paths) {
+        if (!path.empty())
+            remove_leftover_temporaries(std::string(path));
+    }
     return lock;
 }
 
-CommandResult<DirectoryLock> lock_data_files(CommandContext const& context)
+CommandResult<DirectoryLock> lock_data_files(CommandContext const& context, std::optional<std::string> const& output)
 {
-    return DirectoryLock::acquire({ context.state_path, context.key_path, context.audit_path });
+    return DirectoryLock::acquire({ context.state_path, context.key_path, context.audit_path, output.value_or("") });
 }
 
 CommandResult<void> refuse_data_file_as_output(CommandContext const& context, std::string const& output)
@@ -84,6 +123,25 @@ CommandResult<void> refuse_data_file_as_output(CommandContext const& context, st
                 CommandError::message("--output must not be the state, key or audit file: " + output));
     }
     return {};
+}
+
+CommandResult<std::optional<std::string>> output_file(CommandContext const& context,
+                                                      std::optional<std::string> const& output)
+{
+    if (!output || *output == "-")
+        return std::optional<std::string>();
+    TRY(refuse_data_file_as_output(context, *output));
+    TRY(check_output_target(*output));
+    return output;
+}
+
+CommandResult<void> write_output(std::string const& path, std::string_view content)
+{
+    // Checked before the lock too, so that no device's directory is locked.
+    TRY(check_output_target(path));
+    auto const lock = TRY(DirectoryLock::acquire({ path }));
+    TRY(check_output_target(path));
+    return replace_file(path, content);
 }
 
 } // namespace corvellactl

@@ -53,7 +53,8 @@ bool path_exists(std::string const& path)
     return ::stat(path.c_str(), &status) == 0;
 }
 
-CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding, Progress* progress)
+CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding, Progress* progress,
+                                           SizeCap cap)
 {
     // Opening without blocking lets a FIFO that no one writes to open at
     // once, so it can be refused like any other file that is not regular.
@@ -71,6 +72,13 @@ CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t 
     // Exactly the size the file has now, so no input can make the reader
     // take more memory than the file's own size.
     auto const size = static_cast<std::size_t>(status.st_size);
+    if (size > cap.bytes) {
+        std::string text = path + " is too large to be " + std::string(cap.holds) + ": ";
+        quenmark::append_decimal(text, std::uint64_t { size });
+        text += " bytes, at most ";
+        quenmark::append_decimal(text, std::uint64_t { cap.bytes });
+        return quenmark::unexpected(CommandError::message(std::move(text)));
+    }
     std::unique_ptr<char[]> bytes(new (std::nothrow) char[size + padding]);
     if (!bytes)
         return quenmark::unexpected(CommandError::io(ENOMEM));
@@ -88,9 +96,9 @@ CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t 
     return text;
 }
 
-CommandResult<std::string> read_text(std::string const& path)
+CommandResult<std::string> read_text(std::string const& path, SizeCap cap)
 {
-    auto padded = TRY(read_padded_text(path, /*padding=*/0));
+    auto padded = TRY(read_padded_text(path, /*padding=*/0, /*progress=*/nullptr, cap));
     std::string text(padded.view());
     // The buffer may hold a secret (the key file); clear it before release.
     padded.wipe();

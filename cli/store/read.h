@@ -31,6 +31,13 @@ protected:
     ~Progress() = default;
 };
 
+// The most a file that is small by nature may hold (a key, a credential, a
+// checkpoint), and what such a file is, for the refusal of a larger one.
+struct SizeCap {
+    std::size_t bytes { static_cast<std::size_t>(-1) };
+    std::string_view holds {}; // "a credential"
+};
+
 // A whole file's bytes followed by zeroed padding, so a JSON reader may read
 // past the end without a copy.
 class PaddedText {
@@ -43,7 +50,7 @@ public:
 
 private:
     friend CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
-                                                      Progress* progress);
+                                                      Progress* progress, SizeCap cap);
     std::unique_ptr<char[]> m_bytes;
     std::size_t m_size { 0 };
 };
@@ -52,13 +59,15 @@ private:
 // read: a directory is Io "Is a directory", and a FIFO, a device or a socket
 // is Io "<path> is not a regular file", refused before a byte is read (the
 // open cannot block, so a FIFO without a writer cannot hang the command).
+// A file larger than the cap is refused before a byte is read, with Message
+// "<path> is too large to be <holds>: <size> bytes, at most <cap>".
 // The file is read by the size it has when opened, so memory stays in
 // proportion to it; a file that grows or shrinks meanwhile is Io "<path>
 // changed while it was read". Failing to open or read it and bytes that are
 // not UTF-8 are Io errors. A progress is told started() before the bytes are
 // read, and finished() when reading them fails; the rest is the caller's.
 [[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
-                                                         Progress* progress = nullptr);
-[[nodiscard]] CommandResult<std::string> read_text(std::string const& path);
+                                                         Progress* progress = nullptr, SizeCap cap = {});
+[[nodiscard]] CommandResult<std::string> read_text(std::string const& path, SizeCap cap = {});
 
 } // namespace corvellactl

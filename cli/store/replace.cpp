@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -102,10 +104,10 @@ bool is_temporary_name(std::string_view name, std::string_view base)
     return true;
 }
 
-// Makes a hard link to `target` beside it and returns its name, of the
-// temporary files' form so that a run killed while holding it leaves it to
-// be removed by the next. Fails with the errno value of the link.
-quenmark::Expected<std::string, int> link_beside(std::string const& target)
+// Makes a hard link to `existing` beside `target` and returns its name, of
+// the temporary files' form so that a run killed while holding it leaves it
+// to be removed by the next. Fails with the errno value of the link.
+quenmark::Expected<std::string, int> link_beside(std::string const& existing, std::string const& target)
 {
     constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
@@ -114,7 +116,7 @@ quenmark::Expected<std::string, int> link_beside(std::string const& target)
         std::string name = temporary_prefix(target);
         for (int index = 0; index < 6; ++index)
             name.push_back(letters[pick(random)]);
-        if (link_file(target.c_str(), name.c_str()) == 0)
+        if (link_file(existing.c_str(), name.c_str()) == 0)
             return name;
         if (errno != EEXIST || tries == 100)
             return quenmark::unexpected(errno);
@@ -150,22 +152,34 @@ void remove_leftover_temporaries(std::string const& path)
 
 CommandResult<TemporaryFile> TemporaryFile::create(std::string const& target, Content content)
 {
+    // A file without a name can be named later only through /proc.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        Descriptor unnamed(open_file(parent_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (unnamed.is_open())
+            return TemporaryFile(target, {}, std::move(unnamed), content);
+        // Other errors are the directory's, and creating a named file would
+        // meet them too.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return quenmark::unexpected(CommandError::io(errno));
+    }
     std::string path = temporary_prefix(target) + "XXXXXX";
     Descriptor file(make_temporary(path));
     if (!file.is_open())
         return quenmark::unexpected(CommandError::io(errno));
-    return TemporaryFile(std::move(path), std::move(file), content);
+    return TemporaryFile(target, std::move(path), std::move(file), content);
 }
 
-TemporaryFile::TemporaryFile(std::string path, Descriptor file, Content content)
-    : m_path(std::move(path))
+TemporaryFile::TemporaryFile(std::string target, std::string path, Descriptor file, Content content)
+    : m_target(std::move(target))
+    , m_path(std::move(path))
     , m_file(std::move(file))
     , m_content(content)
 {
 }
 
 TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
-    : m_path(std::exchange(other.m_path, {}))
+    : m_target(std::move(other.m_target))
+    , m_path(std::exchange(other.m_path, {}))
     , m_file(std::move(other.m_file))
     , m_content(other.m_content)
 {
@@ -173,6 +187,7 @@ TemporaryFile::TemporaryFile(TemporaryFile&& other) noexcept
 
 TemporaryFile::~TemporaryFile()
 {
+    // A file without a name goes with its descriptor.
     if (m_path.empty())
         return;
     // Emptied first, so a secret is gone even if the name cannot be removed.
@@ -180,6 +195,8 @@ TemporaryFile::~TemporaryFile()
         ::truncate(m_path.c_str(), 0);
     ::unlink(m_path.c_str());
 }
+
+std::string TemporaryFile::open_file_path() const { return "/proc/self/fd/" + std::to_string(m_file.get()); }
 
 CommandResult<void> TemporaryFile::write(std::string_view bytes)
 {
@@ -190,24 +207,48 @@ CommandResult<void> TemporaryFile::write(std::string_view bytes)
 
 CommandResult<void> TemporaryFile::finish()
 {
-    if (flush_to_disk(m_file.get()) != 0 || !m_file.close())
+    if (flush_to_disk(m_file.get()) != 0 || (!m_path.empty() && !m_file.close()))
         return quenmark::unexpected(CommandError::io(errno));
+    return {};
+}
+
+CommandResult<void> TemporaryFile::name()
+{
+    if (!m_path.empty())
+        return {};
+    auto named = link_beside(open_file_path(), m_target);
+    if (!named)
+        return quenmark::unexpected(CommandError::io(named.error()));
+    m_path = std::move(*named);
     return {};
 }
 
 CommandResult<void> TemporaryFile::rename_to(std::string const& target)
 {
+    TRY(name());
     if (rename_file(m_path.c_str(), target.c_str()) != 0)
         return quenmark::unexpected(CommandError::io(errno));
     // The temporary name is gone with the rename; nothing is left to remove.
     m_path.clear();
+    m_file = Descriptor();
     return {};
 }
 
-void TemporaryFile::unlink_name()
+int TemporaryFile::link_as(std::string const& path)
 {
-    ::unlink(m_path.c_str());
-    m_path.clear();
+    std::string const existing = m_path.empty() ? open_file_path() : m_path;
+    return link_file(existing.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+CommandResult<void> TemporaryFile::remove_name()
+{
+    // Forgotten even if it stays, so that it is never emptied: the content
+    // lives on under another name.
+    std::string const path = std::exchange(m_path, {});
+    if (path.empty() || remove_file(path.c_str()) == 0)
+        return {};
+    return quenmark::unexpected(CommandError::io(path + " (a second name of " + m_target
+                                                 + ") could not be removed: " + std::strerror(errno)));
 }
 
 CommandResult<void> replace_file(std::string const& path, std::string_view content)
@@ -309,6 +350,8 @@ void remove_old_files(std::vector<Undo> const& kept)
 
 CommandResult<void> install_together(std::span<FileReplacement> replacements)
 {
+    for (auto& replacement : replacements)
+        TRY(replacement.m_temporary.name());
     // Each old file but the last one's is kept under a second name until
     // every rename is done: a later rename may fail and call for it. A file
     // system without hard links gets no undo.
@@ -318,7 +361,7 @@ CommandResult<void> install_together(std::span<FileReplacement> replacements)
         std::string const& target = replacements[index].m_target;
         Undo entry { target, path_exists(target), std::nullopt };
         if (entry.existed) {
-            auto kept = link_beside(target);
+            auto kept = link_beside(target, target);
             if (kept) {
                 entry.old_file = std::move(*kept);
             } else if (int const error = kept.error(); error != EPERM && error != EOPNOTSUPP && error != ENOTSUP) {
@@ -359,14 +402,15 @@ CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, st
         return quenmark::unexpected(CommandError::io(errno));
     TRY(temporary.write(content));
     TRY(temporary.finish());
-    if (link_file(temporary.path().c_str(), path.c_str()) == 0) {
-        // The content lives on under the new name; only the temporary name
-        // goes, without emptying the file.
-        temporary.unlink_name();
+    int const link_error = temporary.link_as(path);
+    if (link_error == 0) {
+        // The content lives on under the new name; only a temporary name
+        // goes, without emptying the file, and one that stays is reported.
+        auto removed = temporary.remove_name();
         sync_directory(parent_of(path));
+        TRY(std::move(removed));
         return CreateOutcome::Created;
     }
-    int const link_error = errno;
     if (link_error == EEXIST)
         return CreateOutcome::AlreadyExists;
     if (link_error != EPERM && link_error != EOPNOTSUPP && link_error != ENOTSUP)

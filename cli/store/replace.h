@@ -20,12 +20,14 @@ namespace corvellactl {
 enum class Content : unsigned char { Plain, Secret };
 
 // A new file beside a target, open for writing and removed again when it
-// goes out of scope, unless it was renamed into place first.
+// goes out of scope, unless it was put in place first. Where the system
+// allows, it has no name until just before it is put in place, so that a
+// run killed before then leaves nothing behind.
 class TemporaryFile {
 public:
-    // Creates ".<name>.XXXXXX" in the target's directory: the name by which
-    // a later run that holds the directory's lock recognises it as left over
-    // by a run that was killed.
+    // Creates the file in the target's directory. A name it is given is
+    // ".<name>.XXXXXX": the name by which a later run that holds the
+    // directory's lock recognises it as left over by a run that was killed.
     [[nodiscard]] static CommandResult<TemporaryFile> create(std::string const& target, Content content = Content::Plain);
 
     TemporaryFile(TemporaryFile&& other) noexcept;
@@ -34,19 +36,28 @@ public:
     TemporaryFile& operator=(TemporaryFile const&) = delete;
     ~TemporaryFile();
 
-    std::string const& path() const { return m_path; }
     int descriptor() const { return m_file.get(); }
     [[nodiscard]] CommandResult<void> write(std::string_view bytes);
-    // Flushes the content to disk and closes the file.
+    // Flushes the content to disk (and closes a file that has a name).
     [[nodiscard]] CommandResult<void> finish();
+    // Gives a file without a name its temporary name, for a rename.
+    [[nodiscard]] CommandResult<void> name();
     // Renames the finished file over the target; nothing is left to remove.
     [[nodiscard]] CommandResult<void> rename_to(std::string const& target);
-    // Removes the name only, keeping the content: for a file that was linked
-    // into place under another name.
-    void unlink_name();
+    // Links the finished content under `path` as well, never replacing a
+    // file there; the errno value of the link on failure.
+    [[nodiscard]] int link_as(std::string const& path);
+    // Removes the temporary name only, keeping the content: for a file that
+    // was linked into place under another name. Io error naming it when it
+    // cannot be removed.
+    [[nodiscard]] CommandResult<void> remove_name();
 
 private:
-    TemporaryFile(std::string path, Descriptor file, Content content);
+    TemporaryFile(std::string target, std::string path, Descriptor file, Content content);
+    // The file's own path through /proc, by which a file without a name is linked.
+    std::string open_file_path() const;
+    std::string m_target;
+    // Empty while the file has no name, and once nothing is left to remove.
     std::string m_path;
     Descriptor m_file;
     Content m_content;

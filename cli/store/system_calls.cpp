@@ -82,7 +82,9 @@ int rename_file(char const* from, char const* to)
 
 int link_file(char const* existing, char const* name)
 {
-    return injected_fault(FileOperation::Rename) ? -1 : ::link(existing, name);
+    return injected_fault(FileOperation::Rename) ? -1 : ::linkat(AT_FDCWD, existing, AT_FDCWD, name, AT_SYMLINK_FOLLOW);
 }
+
+int remove_file(char const* path) { return injected_fault(FileOperation::Remove) ? -1 : ::unlink(path); }
 
 } // namespace corvellactl

@@ -42,7 +42,10 @@ ssize_t read_some(int descriptor, char* buffer, std::size_t size);
 ssize_t write_some(int descriptor, char const* bytes, std::size_t size);
 int flush_to_disk(int descriptor);
 int rename_file(char const* from, char const* to);
+// Follows a symbolic link at `existing`, so that a file open without a name
+// can be linked through /proc.
 int link_file(char const* existing, char const* name);
+int remove_file(char const* path);
 
 // The kinds of system call the file layer makes on the data files.
 enum class FileOperation : std::uint8_t {
@@ -51,6 +54,7 @@ enum class FileOperation : std::uint8_t {
     Write,  // writing bytes to a temporary file
     Flush,  // flushing a file or directory to disk
     Rename, // putting a file in place: rename, or link for exclusive creation
+    Remove, // removing the temporary name of a file linked into place
 };
 
 // Called before each operation; a non-zero result is the errno value the

@@ -32,6 +32,8 @@ TEST(CommandError, EachVariantShowsItsText)
         { CommandError::not_found("assessment 11111111-1111-4111-8111-111111111111"), CommandError::Kind::NotFound,
           "not found: assessment 11111111-1111-4111-8111-111111111111" },
         { CommandError::message("3 problem(s) found"), CommandError::Kind::Message, "3 problem(s) found" },
+        { CommandError::stored("the change was stored, but its result could not be printed: io error: x"),
+          CommandError::Kind::Stored, "the change was stored, but its result could not be printed: io error: x" },
     };
     for (auto const& row : rows) {
         EXPECT_EQ(row.error.kind(), row.kind) << row.text;

@@ -54,6 +54,9 @@ TEST(Csv, RefusesWhatIsNotCsvAtItsLine)
         { "a\n\"b\"c\n", 2, "text after the closing quote of a field (column 4)" + quoting },
         { "a\n\"open\n\n", 2, "a quoted field is not closed before the end of the file" },
         { "a\nb," + std::string(corvellactl::csv_row_limit, 'x') + "\n", 2, "a row of more than 1048576 bytes" },
+        // Refused while libcsv still gathers the field, at the line it starts on.
+        { "a\n\"" + std::string(corvellactl::csv_row_limit, 'x') + "\nmore\"\n", 2, "a row of more than 1048576 bytes" },
+        { "a\n" + std::string(100000, 'x') + "\"\n", 2, "a double quote inside an unquoted field (column 100001)" + quoting },
     };
     for (auto const& row : rows) {
         auto const read = corvellactl::read_csv(row.text);

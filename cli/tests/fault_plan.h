@@ -17,7 +17,8 @@ namespace fault_plan {
 using corvellactl::FileOperation;
 
 inline constexpr FileOperation every_operation[] = {
-    FileOperation::Open, FileOperation::Read, FileOperation::Write, FileOperation::Flush, FileOperation::Rename,
+    FileOperation::Open,   FileOperation::Read,   FileOperation::Write,
+    FileOperation::Flush,  FileOperation::Rename, FileOperation::Remove,
 };
 
 // The error each kind of operation fails with: what a full or failing disk
@@ -34,6 +35,8 @@ inline int typical_error(FileOperation operation)
         return ENOSPC;
     case FileOperation::Rename:
         return EXDEV;
+    case FileOperation::Remove:
+        return EBUSY;
     }
     return EIO;
 }
@@ -51,6 +54,8 @@ inline std::string_view name(FileOperation operation)
         return "flush";
     case FileOperation::Rename:
         return "rename";
+    case FileOperation::Remove:
+        return "remove";
     }
     return "?";
 }
@@ -64,6 +69,8 @@ struct Plan {
     std::map<std::uint64_t, int> more {};
     // Runs before every call of the kind, with the call's number.
     std::function<void(std::uint64_t)> before {};
+    // Faults at the first call of other kinds, each once.
+    std::map<FileOperation, int> first_of {};
     std::uint64_t seen { 0 };
     bool fired { false };
 };
@@ -72,7 +79,14 @@ inline Plan* active = nullptr;
 
 inline int hook(FileOperation operation)
 {
-    if (active == nullptr || operation != active->operation)
+    if (active == nullptr)
+        return 0;
+    if (auto const first = active->first_of.find(operation); first != active->first_of.end()) {
+        int const error = first->second;
+        active->first_of.erase(first);
+        return error;
+    }
+    if (operation != active->operation)
         return 0;
     ++active->seen;
     if (active->before)

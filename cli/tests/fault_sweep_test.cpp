@@ -72,7 +72,11 @@ Outcome run(std::filesystem::path const& directory, std::vector<std::string> arg
     std::FILE* const caught = std::tmpfile();
     int const saved = ::dup(STDOUT_FILENO);
     ::dup2(::fileno(caught), STDOUT_FILENO);
+    // In the directory, where relative paths lead.
+    auto const working = std::filesystem::current_path();
+    std::filesystem::current_path(directory);
     auto const result = corvellactl::run_command(*cli);
+    std::filesystem::current_path(working);
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
@@ -154,6 +158,8 @@ struct Scenario {
     Names without {};
     // Events a completed run appends.
     std::size_t events { 0 };
+    // The --output file it writes (its arguments name it, relative to the run's directory).
+    char const* output { nullptr };
 };
 
 std::vector<Scenario> scenarios(Base const& base)
@@ -171,6 +177,9 @@ std::vector<Scenario> scenarios(Base const& base)
         { "verify, invalid", { "verify", "--certificate-id", base.certificate, "--at", "2999-01-01T00:00:00Z" }, {}, 1 },
         { "revoke", { "revoke", "--certificate-id", base.certificate, "--reason", "issued in error" }, {}, 1 },
         { "audit verify, first key", { "audit", "verify" }, { key_file, audit_file } },
+        { "credential export", { "credential", "export", "--certificate-id", base.certificate, "--output",
+                                 "credential.json" }, {}, 0, "credential.json" },
+        { "audit checkpoint", { "audit", "checkpoint", "--output", "checkpoint.txt" }, {}, 0, "checkpoint.txt" },
         { "batch assign",
           { "batch", "assign", "--assessment-id", base.assessment, (base.directory / cohort_file).string() }, {}, 3 },
         { "batch attempt", { "batch", "attempt", (base.directory / answers_file).string() }, {}, 3 },
@@ -196,6 +205,11 @@ void check_run(Scenario const& scenario, Files const& before, std::filesystem::p
 {
     Names allowed { audit_file, key_file, state_file };
     allowed.insert(allowed.end(), std::begin(input_files), std::end(input_files));
+    if (scenario.output != nullptr) {
+        allowed.emplace_back(scenario.output);
+        // Written whole when the run succeeded, not at all otherwise.
+        EXPECT_EQ(std::filesystem::exists(directory / scenario.output), !outcome.out.empty());
+    }
     for (auto const& name : test_support::entries(directory))
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), name), allowed.end()) << "left behind: " << name;
 

@@ -141,7 +141,9 @@ TEST(FileReplacement, ContentGoesInWholeOnlyOnCommit)
     ASSERT_TRUE(has_value(replacement->write("")));
     ASSERT_TRUE(has_value(replacement->write("content")));
     EXPECT_TRUE(test_support::read_file(path) == large);
-    EXPECT_EQ(test_support::entries(directory.path()).size(), 2u);
+    // Until it is put in place the new content has no name, which a run
+    // killed now would leave behind.
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "state.json" });
     ASSERT_TRUE(has_value(replacement->commit()));
     EXPECT_EQ(test_support::read_file(path), "new content");
     struct stat status {};
@@ -278,15 +280,18 @@ TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
         std::map<std::uint64_t, int> also_failing {};
         char const* first_after { "old chain" };
     };
+    // Renames counted: the temporary names given to both new files (1, 2),
+    // the second name kept for the old first file (3), the renames.
     std::vector<Row> const rows {
         { "second path now a directory", true, true, 0 },
         { "second path now a directory, first file new", false, true, 0 },
-        { "keeping the old first file fails", true, false, 1 },
-        { "first rename fails", true, false, 2 },
-        { "second rename fails", true, false, 3 },
-        { "second rename fails, first file new", false, false, 2 },
+        { "naming a new file fails", true, false, 2 },
+        { "keeping the old first file fails", true, false, 3 },
+        { "first rename fails", true, false, 4 },
+        { "second rename fails", true, false, 5 },
+        { "second rename fails, first file new", false, false, 4 },
         // Without a second name for the old file the new one stays, whole.
-        { "second rename fails, no hard links", true, false, 3, { { 1, EPERM } }, "new" },
+        { "second rename fails, no hard links", true, false, 5, { { 3, EPERM } }, "new" },
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -326,30 +331,87 @@ TEST(FileReplacement, FilesReplacedTogetherAreUndoneWhenALaterOneFails)
 }
 
 // Whatever step of creating the key file fails, no file is left that holds
-// the seed: the key file exists whole, or not at all.
+// the seed: the key file exists whole, or not at all. The same where files
+// cannot be made without a name, where the new key gets a temporary name
+// first: one that cannot be removed is reported, never emptied.
 TEST(Files, AFailedExclusiveCreationLeavesNoCopyOfTheSecret)
 {
-    for (auto const operation : fault_plan::every_operation) {
-        for (std::uint64_t nth = 1;; ++nth) {
-            SCOPED_TRACE(std::string(fault_plan::name(operation)) + " " + std::to_string(nth));
-            ScratchDirectory directory;
-            auto const path = (directory / "key.hex").string();
-            fault_plan::Plan plan { .operation = operation, .nth = nth,
-                                    .error = fault_plan::typical_error(operation) };
-            auto const outcome = [&] {
-                fault_plan::Injected const injected(plan);
-                return corvellactl::create_file_exclusively(path, "secret seed", 0600);
-            }();
-            if (has_value(outcome)) {
-                EXPECT_EQ(test_support::entries(directory.path()), Names { "key.hex" });
-                EXPECT_EQ(test_support::read_file(path), "secret seed");
-            } else {
-                EXPECT_EQ(test_support::entries(directory.path()), Names {});
+    for (bool const unnamed : { true, false }) {
+        for (auto const operation : fault_plan::every_operation) {
+            for (std::uint64_t nth = 1;; ++nth) {
+                SCOPED_TRACE(std::string(unnamed ? "" : "named, ") + std::string(fault_plan::name(operation)) + " "
+                             + std::to_string(nth));
+                ScratchDirectory directory;
+                auto const path = (directory / "key.hex").string();
+                fault_plan::Plan plan { .operation = operation, .nth = nth,
+                                        .error = fault_plan::typical_error(operation) };
+                if (!unnamed)
+                    plan.first_of[fault_plan::FileOperation::Open] = EOPNOTSUPP;
+                auto const outcome = [&] {
+                    fault_plan::Injected const injected(plan);
+                    return corvellactl::create_file_exclusively(path, "secret seed", 0600);
+                }();
+                auto const left = test_support::entries(directory.path());
+                if (has_value(outcome)) {
+                    EXPECT_EQ(left, Names { "key.hex" });
+                    EXPECT_EQ(test_support::read_file(path), "secret seed");
+                } else if (operation == fault_plan::FileOperation::Remove) {
+                    EXPECT_EQ(error_text(outcome), "io error: " + (directory / left.at(0)).string()
+                                                       + " (a second name of " + path
+                                                       + ") could not be removed: Device or resource busy");
+                    EXPECT_EQ(test_support::read_file(path), "secret seed");
+                } else {
+                    EXPECT_EQ(left, Names {});
+                }
+                if (!plan.fired)
+                    break;
             }
-            if (!plan.fired)
-                break;
         }
     }
+}
+
+// An --output is standard output for "-", a new or regular file replaced
+// atomically (through a link, the file it leads to), and nothing else, which
+// is refused before and again when written, creating or changing nothing.
+// Writing removes what killed runs left beside it.
+TEST(Files, OutputIsAMissingOrRegularFileAndNothingElse)
+{
+    ScratchDirectory directory;
+    auto const at = [&directory](std::string const& name) { return (directory / name).string(); };
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(at("directory"));
+    test_support::write_file(at("file"), "old");
+    test_support::write_file(at(".file.Ab12Cd"), "left over");
+    for (auto const* link : { "file", "fifo", "directory", "missing" })
+        std::filesystem::create_symlink(link, at(std::string("link-to-") + link));
+    corvellactl::CommandContext const context { at("state.json"), at("key.hex"), at("audit.json") };
+    auto const before = test_support::entries(directory.path());
+    for (auto const& refused : { std::string("/dev/null"), at("fifo"), at("directory"), at("link-to-fifo"),
+                                 at("link-to-directory"), at("link-to-missing") }) {
+        std::string const text = "--output cannot replace " + refused + ": not a regular file; give - for standard output";
+        EXPECT_EQ(error_text(corvellactl::output_file(context, refused)), text);
+        EXPECT_EQ(error_text(corvellactl::write_output(refused, "new")), text);
+    }
+    EXPECT_EQ(error_text(corvellactl::output_file(context, at("state.json"))),
+              "--output must not be the state, key or audit file: " + at("state.json"));
+    EXPECT_EQ(test_support::entries(directory.path()), before);
+    EXPECT_FALSE(corvellactl::output_file(context, std::string("-"))->has_value());
+
+    ASSERT_TRUE(has_value(corvellactl::write_output(at("link-to-file"), "new")));
+    EXPECT_TRUE(std::filesystem::is_symlink(at("link-to-file")));
+    EXPECT_EQ(test_support::read_file(at("file")), "new");
+    EXPECT_FALSE(std::filesystem::exists(at(".file.Ab12Cd")));
+
+    // A file that receives standard output would lose what it holds.
+    int const saved = ::dup(STDOUT_FILENO);
+    int const appended = ::open(at("file").c_str(), O_WRONLY | O_APPEND);
+    ::dup2(appended, STDOUT_FILENO);
+    auto const refused = corvellactl::output_file(context, std::string("/dev/stdout"));
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(appended);
+    ::close(saved);
+    EXPECT_EQ(error_text(refused),
+              "--output cannot replace /dev/stdout: the command's own output goes there; give - for standard output");
 }
 
 } // namespace

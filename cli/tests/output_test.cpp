@@ -24,4 +24,13 @@ TEST(Output, ConcatWritesEachKindOfPart)
     EXPECT_EQ(out, "kept then 42");
 }
 
+// On a terminal: C0 but the line feed, DEL, C1 and the bidirectional
+// embeddings, overrides and isolates escaped; their neighbours as they stand.
+TEST(Output, ATerminalSeesControlCharactersEscaped)
+{
+    std::string const text = std::string("X\x1b]0;t\x07\t\0\n", 10) + "\x7f~\u009f\u00a0\u202a\u202e\u2066\u2069\u2065\u2014";
+    EXPECT_EQ(corvellactl::shown_on_terminal(text), "X\\u001b]0;t\\u0007\\u0009\\u0000\n\\u007f~\\u009f\u00a0\\u202a\\u202e"
+                                                    "\\u2066\\u2069\u2065\u2014");
+}
+
 } // namespace

@@ -1,7 +1,7 @@
-// Progress lines: drawn on standard error when it is a terminal and the
-// input is big, never otherwise. Each command runs twice, once with standard
-// error on a pipe and once on a pseudo-terminal; standard output goes to a
-// pipe both times.
+// What a terminal sees. Progress lines: drawn on standard error when it is
+// a terminal and the input is big, never otherwise. Each command runs twice,
+// once with standard error on a pipe and once on a pseudo-terminal; standard
+// output goes to a pipe both times. And printed text, escaped.
 
 #include "workflow_support.h"
 
@@ -21,10 +21,12 @@ using e2e::RunResult;
 using e2e::ScratchDirectory;
 using e2e::write_file;
 
-// Runs the binary with standard error on a pseudo-terminal in raw mode (so
-// the bytes arrive as written, with no line-feed translation) of 100
-// columns; `err` holds what the terminal received.
-RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<std::string> const& arguments)
+// Runs the binary with standard error (or standard output) on a
+// pseudo-terminal in raw mode (so the bytes arrive as written, with no
+// line-feed translation) of 100 columns; `err` (or `out`) holds what the
+// terminal received.
+RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<std::string> const& arguments,
+                          bool output_on_terminal = false)
 {
     int terminal = -1;
     int device = -1;
@@ -40,13 +42,16 @@ RunResult run_on_terminal(std::filesystem::path const& directory, std::vector<st
     int out_pipe[2];
     if (::pipe(out_pipe) != 0)
         std::abort();
-    pid_t const child = e2e::start(directory, arguments, out_pipe[1], device);
+    pid_t const child = output_on_terminal ? e2e::start(directory, arguments, device, out_pipe[1])
+                                           : e2e::start(directory, arguments, out_pipe[1], device);
     ::close(out_pipe[1]);
     ::close(device);
 
     RunResult result;
     std::array<pollfd, 2> fds { pollfd { out_pipe[0], POLLIN, 0 }, pollfd { terminal, POLLIN, 0 } };
     std::array<std::string*, 2> sinks { &result.out, &result.err };
+    if (output_on_terminal)
+        std::swap(sinks[0], sinks[1]);
     int open_count = 2;
     while (open_count > 0) {
         if (::poll(fds.data(), fds.size(), -1) < 0) {
@@ -160,6 +165,22 @@ TEST(Progress, OnlyATerminalSeesItAndOnlyForBigFiles)
         }
         EXPECT_EQ(on_terminal.err, row.progress + on_pipe.err);
     }
+}
+
+// Text is stored and printed to a pipe as given; a terminal sees its
+// control characters and bidirectional overrides escaped.
+TEST(Terminal, SeesControlCharactersOfPrintedTextEscaped)
+{
+    ScratchDirectory directory;
+    std::string const title = "X\x1b]0;owned\x07Y\u009b2J\u202eZ";
+    ASSERT_EQ(run(directory.path(), { "assessment", "create", "--title", title, "--min-correct", "1", "--questions",
+                                      e2e::example_questions().string() }).status, 0);
+    auto const on_pipe = run(directory.path(), { "assessment", "list" });
+    auto const on_terminal = run_on_terminal(directory.path(), { "assessment", "list" }, /*output_on_terminal=*/true);
+    auto expected = on_pipe.out;
+    ASSERT_NE(expected.find(title), std::string::npos) << on_pipe.out;
+    expected.replace(expected.find(title), title.size(), "X\\u001b]0;owned\\u0007Y\\u009b2J\\u202eZ");
+    EXPECT_EQ(on_terminal.out, expected);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 // What the tool does with files it cannot use as data: paths that name a
-// FIFO, a device or a directory are refused at once, and a file system that
-// runs out of space at any point leaves the old files or the new ones.
+// FIFO, a device or a directory are refused at once, a file system that runs
+// out of space at any point leaves the old files or the new ones, a change
+// whose result cannot be printed is still reported as stored, and no input
+// takes memory out of proportion to its size.
 
-#include "run_support.h"
+#include "workflow_support.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,15 @@
 #include <vector>
 
 namespace {
+
+// The sanitizers' own bookkeeping takes memory of its own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+constexpr bool sanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool sanitized = false;
+#endif
 
 using e2e::Names;
 using e2e::run;
@@ -58,6 +69,13 @@ TEST(NonRegularFiles, AreRefusedAtOnceByEveryCommandThatReadsThem)
         { { "--key", "fifo", "audit", "verify" }, "Error: io error: fifo is not a regular file\n" },
         { { "--key", "/dev/null", "audit", "verify" }, "Error: io error: /dev/null is not a regular file\n" },
         { { "--audit", "fifo", "audit", "verify" }, "Error: io error: fifo is not a regular file\n" },
+        // An output file is replaced, which a device or a pipe must never be.
+        { { "audit", "checkpoint", "--output", "/dev/null" },
+          "Error: --output cannot replace /dev/null: not a regular file; give - for standard output\n" },
+        { { "credential", "export", "--certificate-id", "x", "--output", "/dev/stdout" },
+          "Error: --output cannot replace /dev/stdout: not a regular file; give - for standard output\n" },
+        { { "audit", "prove", "--from-checkpoint", "old.note", "--output", "/dev/null" },
+          "Error: --output cannot replace /dev/null: not a regular file; give - for standard output\n" },
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.arguments.back());
@@ -173,6 +191,108 @@ TEST(FullFileSystem, EveryAmountOfFreeSpaceStoresAllOrNothing)
     }
     EXPECT_GT(refusals, 0);
     std::cout << "full file system: " << refusals << " refusals before the attempt fit\n";
+}
+
+// A change that is stored is not reported as a failed one when its result
+// cannot be printed (standard output full or closed), or a script would make
+// it again: status 3 and a line that says it was stored.
+TEST(UnprintableResults, AStoredChangeIsNeverReportedAsFailed)
+{
+    struct Row {
+        std::vector<std::string> arguments;
+        std::string stored; // empty: nothing is stored, a plain failure
+        Names changed;
+    };
+    Names const records { e2e::audit_file, e2e::key_file, e2e::state_file };
+    std::vector<Row> const rows {
+        { { "assessment", "publish", e2e::fixture_assessment }, "the change was stored", { e2e::state_file } },
+        { { "assign", "--assessment-id", e2e::fixture_assessment }, "the change was stored", records },
+        { { "batch", "assign", "--assessment-id", e2e::fixture_assessment, "cohort.csv" }, "the change was stored",
+          records },
+        { { "audit", "checkpoint", "--output", "note.txt" }, "note.txt was written", { e2e::key_file, "note.txt" } },
+        { { "assessment", "list" }, "", {} },
+    };
+    for (auto const& row : rows) {
+        for (bool const closed : { false, true }) {
+            SCOPED_TRACE(row.arguments.front() + (closed ? ", standard output closed" : ", standard output full"));
+            ScratchDirectory directory;
+            e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+            e2e::write_file(directory / "cohort.csv", "principal_id\nnew\nnew\n");
+            auto const before = e2e::snapshot(directory.path());
+            int const full = ::open("/dev/full", O_WRONLY);
+            auto const result = run(directory.path(), row.arguments, nullptr, closed ? -1 : full);
+            ::close(full);
+            std::string const why
+                = std::string("io error: ") + (closed ? "Bad file descriptor" : "No space left on device");
+            EXPECT_EQ(result.err, "Error: "
+                                      + (row.stored.empty() ? why
+                                                            : row.stored + ", but its result could not be printed: " + why)
+                                      + "\n");
+            EXPECT_EQ(result.status, row.stored.empty() ? 1 : 3);
+            EXPECT_EQ(e2e::changed_files(before, e2e::snapshot(directory.path())), row.changed);
+        }
+    }
+}
+
+// No run takes more than three times the bytes it reads plus 64 MiB. Files
+// small by nature (a key, a credential) are refused above their cap before a
+// byte is read; a sparse file of 500 MB costs nothing to make.
+TEST(BoundedMemory, NoInputTakesMemoryOutOfProportion)
+{
+    constexpr std::size_t mib = std::size_t { 1 } << 20U;
+    struct Row {
+        std::string file;
+        // Up to `bytes` of `start`, then `item` again and again, then `end`:
+        // the most values per byte. None: a sparse file of 500 MB.
+        std::string_view start, item, end;
+        std::size_t bytes;
+        std::vector<std::string> arguments;
+        std::string err; // the start of standard error
+        bool read;       // whether the run reads the file
+    };
+    std::vector<Row> const rows {
+        { "c.json", "[", "\"a\",", "\"a\"]", 8 * mib, { "credential", "verify", "c.json" },
+          "Error: c.json is too large to be a credential: 8388605 bytes, at most 1048576\n", false },
+        { "c.json", "[", "\"a\",", "\"a\"]", mib, { "credential", "verify", "c.json" },
+          "Error: c.json is not a verifiable credential: ", true },
+        { "p.txt", "", "", "", 0,
+          { "audit", "verify-proof", "p.txt", "--public-key",
+            "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a" },
+          "Error: p.txt is too large to be a proof: 500000000 bytes, at most 1048576\n", false },
+        { e2e::key_file, "", "", "", 0, { "audit", "verify" },
+          "Error: corvella-signing-key.hex is too large to be a signing key file: 500000000 bytes, at most 4096\n",
+          false },
+        { "rows.csv", "principal_id\n", "a\n", "", mib,
+          { "batch", "assign", "--assessment-id", e2e::fixture_assessment, "rows.csv" },
+          "rows.csv:2: invalid IdentityId identifier: ", true },
+    };
+    int const null = ::open("/dev/null", O_WRONLY);
+    for (auto const& row : rows) {
+        ScratchDirectory directory;
+        e2e::write_file(directory / e2e::state_file, e2e::standard_state());
+        {
+            // Made and freed before the run, whose count starts with this process's memory.
+            std::string content(row.start);
+            while (row.bytes > 0 && content.size() + row.item.size() + row.end.size() <= row.bytes)
+                content += row.item;
+            e2e::write_file(directory / row.file, content.append(row.end));
+        }
+        if (row.bytes == 0)
+            std::filesystem::resize_file(directory / row.file, 500'000'000);
+        auto const size = std::filesystem::file_size(directory / row.file);
+        SCOPED_TRACE(row.file + " of " + std::to_string(size) + " bytes");
+
+        auto const result = run(directory.path(), row.arguments, nullptr, null);
+        auto const peak = result.peak_bytes;
+        EXPECT_EQ(result.err.substr(0, row.err.size()), row.err);
+        std::size_t const bound = 3 * ((row.read ? size : 0) + e2e::standard_state().size()) + 64 * mib;
+        std::cout << "bounded memory: " << row.arguments[0] << " on " << size << " bytes: peak " << peak / 1024
+                  << " KiB, at most " << bound / 1024 << " KiB\n";
+        if (!sanitized) {
+            EXPECT_LE(peak, bound);
+        }
+    }
+    ::close(null);
 }
 
 } // namespace

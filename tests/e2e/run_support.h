@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +24,8 @@ struct RunResult {
     std::string out;
     std::string err;
     int status { -1 };
+    // The peak resident memory of the run, as the kernel counts it.
+    std::size_t peak_bytes { 0 };
 };
 
 using test_support::entries;
@@ -32,7 +35,8 @@ using test_support::ScratchDirectory;
 using test_support::write_file;
 
 // Starts the binary with the arguments in `directory`, with no input, and
-// returns its process id; its output goes to the two descriptors.
+// returns its process id; its output goes to the two descriptors (standard
+// output is closed when `out_fd` is negative).
 inline pid_t start(std::filesystem::path const& directory, std::vector<std::string> const& arguments, int out_fd,
                    int err_fd, int in_fd = -1)
 {
@@ -47,7 +51,10 @@ inline pid_t start(std::filesystem::path const& directory, std::vector<std::stri
     pid_t const child = ::fork();
     if (child == 0) {
         ::dup2(in_fd >= 0 ? in_fd : ::open("/dev/null", O_RDONLY), 0);
-        ::dup2(out_fd, 1);
+        if (out_fd >= 0)
+            ::dup2(out_fd, 1);
+        else
+            ::close(1);
         ::dup2(err_fd, 2);
         if (::chdir(directory.c_str()) != 0)
             ::_exit(127);
@@ -57,18 +64,25 @@ inline pid_t start(std::filesystem::path const& directory, std::vector<std::stri
     return child;
 }
 
-inline int wait_for(pid_t child)
+inline int wait_for(pid_t child, std::size_t* peak_bytes = nullptr)
 {
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    rusage usage {};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) { }
+    if (peak_bytes != nullptr)
+        *peak_bytes = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// For run(): standard output on a pipe, collected in `out`.
+inline constexpr int piped_output = -2;
+
 // Runs the binary with the arguments in `directory` and collects its
 // standard output, standard error and exit status.
-// Standard input is empty, or `input` when given.
+// Standard input is empty, or `input` when given; standard output goes to
+// `out_fd` instead when given (closed when -1).
 inline RunResult run(std::filesystem::path const& directory, std::vector<std::string> const& arguments,
-                     std::string const* input = nullptr)
+                     std::string const* input = nullptr, int out_fd = piped_output)
 {
     int out_pipe[2];
     int err_pipe[2];
@@ -84,7 +98,7 @@ inline RunResult run(std::filesystem::path const& directory, std::vector<std::st
             std::abort();
         ::unlink(name);
     }
-    pid_t const child = start(directory, arguments, out_pipe[1], err_pipe[1], in_fd);
+    pid_t const child = start(directory, arguments, out_fd == piped_output ? out_pipe[1] : out_fd, err_pipe[1], in_fd);
     if (in_fd >= 0)
         ::close(in_fd);
     ::close(out_pipe[1]);
@@ -114,7 +128,7 @@ inline RunResult run(std::filesystem::path const& directory, std::vector<std::st
             }
         }
     }
-    result.status = wait_for(child);
+    result.status = wait_for(child, &result.peak_bytes);
     return result;
 }
 
