@@ -11,5 +11,5 @@
 
 extern "C" {
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): jemalloc's interface
-char const* malloc_conf = "thp:default,metadata_thp:disabled";
+char const* malloc_conf = "thp:always,metadata_thp:disabled";
 }

@@ -37,7 +37,7 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
     chain->writer.begin_array();
     if (!path_exists(path))
         return chain;
-    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const file = TRY(read_json_text(path));
     // Room for the file's own form and the entries this command appends.
     constexpr std::size_t room_for_new_entries = std::size_t { 64 } << 10U;
     chain->text.reserve(file.size() + room_for_new_entries);
@@ -55,7 +55,7 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
             });
         });
     if (!read)
-        return quenmark::unexpected(CommandError::json(read.error()));
+        return quenmark::unexpected(refused_json_text(file, read.error()));
     if (has_entries)
         chain->last = std::move(entry);
     return chain;
@@ -112,7 +112,7 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
 {
     if (!path_exists(path))
         return VerifiedChain {};
-    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding, progress));
+    auto const file = TRY(read_json_text(path, progress));
     quenmark::ReadProgress report;
     if (progress != nullptr)
         report = [progress](std::size_t entries, std::size_t offset) { progress->advanced(entries, offset); };
@@ -120,7 +120,7 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
     if (progress != nullptr)
         progress->finished();
     if (!check)
-        return quenmark::unexpected(CommandError::json(std::move(check).error()));
+        return quenmark::unexpected(refused_json_text(file, std::move(check).error()));
     if (!check->verified)
         return quenmark::unexpected(
             CommandError::message("audit chain verification failed: " + check->verified.error().text()));
@@ -133,7 +133,7 @@ CommandResult<void> read_chain_entries(std::string const& path,
 {
     if (!path_exists(path))
         return {};
-    auto const file = TRY(read_padded_text(path, quenmark::json::read_padding));
+    auto const file = TRY(read_json_text(path));
     auto const read = quenmark::json::read_padded_document(
         file.data(), file.size(), [&](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
             return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
@@ -144,7 +144,7 @@ CommandResult<void> read_chain_entries(std::string const& path,
             });
         });
     if (!read)
-        return quenmark::unexpected(CommandError::json(read.error()));
+        return quenmark::unexpected(refused_json_text(file, read.error()));
     return {};
 }
 

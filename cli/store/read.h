@@ -38,20 +38,40 @@ struct SizeCap {
     std::string_view holds {}; // "a credential"
 };
 
+// Whether read_json_text() maps a file or copies it: by its size (a big file
+// is mapped, a small one copied, where a mapping costs more than it saves),
+// or always the one way (the tests compare the two).
+enum class Mapping { BySize, Always, Never };
+
 // A whole file's bytes followed by zeroed padding, so a JSON reader may read
-// past the end without a copy.
+// past the end without a copy. The bytes are the file's own pages, mapped
+// read-only, when read_json_text() maps it; otherwise a copy.
 class PaddedText {
 public:
-    char const* data() const { return m_bytes.get(); }
+    PaddedText() = default;
+    PaddedText(PaddedText&& other) noexcept;
+    PaddedText& operator=(PaddedText&& other) noexcept;
+    PaddedText(PaddedText const&) = delete;
+    PaddedText& operator=(PaddedText const&) = delete;
+    ~PaddedText();
+
+    char const* data() const { return m_mapped != nullptr ? m_mapped : m_bytes.get(); }
     std::size_t size() const { return m_size; }
-    std::string_view view() const { return { m_bytes.get(), m_size }; }
-    // Overwrites the bytes with zeros.
+    std::string_view view() const { return { data(), m_size }; }
+    bool mapped() const { return m_mapped != nullptr; }
+    // Overwrites the bytes with zeros; a copy only.
     void wipe();
 
 private:
     friend CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
                                                       Progress* progress, SizeCap cap);
+    friend CommandResult<PaddedText> read_json_text(std::string const& path, Progress* progress,
+                                                    Mapping mapping);
+    void release();
+
     std::unique_ptr<char[]> m_bytes;
+    char* m_mapped { nullptr };
+    std::size_t m_mapped_length { 0 };
     std::size_t m_size { 0 };
 };
 
@@ -69,5 +89,17 @@ private:
 [[nodiscard]] CommandResult<PaddedText> read_padded_text(std::string const& path, std::size_t padding,
                                                          Progress* progress = nullptr, SizeCap cap = {});
 [[nodiscard]] CommandResult<std::string> read_text(std::string const& path, SizeCap cap = {});
+
+// Reads a data file for simdjson, which checks UTF-8 itself: as
+// read_padded_text() with simdjson's padding, without its own check of the
+// bytes, and mapped rather than copied by `mapping`. Whoever parses the text
+// gives a refusal to refused_json_text(), which says what read_padded_text()
+// would have said of bytes that are not UTF-8. A mapped file that another
+// program truncates while it is read ends the run with Io "<path> changed
+// while it was read" and status 1: the lock keeps every corvellactl from
+// writing it, and its writers replace it by renaming.
+[[nodiscard]] CommandResult<PaddedText> read_json_text(std::string const& path, Progress* progress = nullptr,
+                                                       Mapping mapping = Mapping::BySize);
+[[nodiscard]] CommandError refused_json_text(PaddedText const& text, std::string refusal);
 
 } // namespace corvellactl

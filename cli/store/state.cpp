@@ -1,12 +1,17 @@
 #include "store/state.h"
 
+#include "output.h"
+
 #include "quenmark/json/value.h"
 #include "quenmark/json/read.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <span>
+#include <thread>
 #include <utility>
 
 namespace corvellactl {
@@ -63,12 +68,14 @@ void reserve_for_list(std::vector<Record>& list, std::size_t first_offset, quenm
 struct RecordCount {
     Progress* progress;
     std::size_t records { 0 };
+    // Where the text being read starts in the file.
+    std::size_t base { 0 };
 
     void add(quenmark::json::ValueReader const& element)
     {
         constexpr std::size_t records_between_updates = 256;
         if (++records % records_between_updates == 0)
-            progress->advanced(records, element.offset());
+            progress->advanced(records, base + element.offset());
     }
 };
 
@@ -121,6 +128,71 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
     return {};
 }
 
+// The file form as the writer lays it out: each list a member of the root
+// object on a line of its own, in file order, and nothing else.
+constexpr std::string_view laid_out_end = "\n}";
+
+// Reads a state file laid out as the writer lays it out with both cores,
+// each list cut out and read on its own; none when the text is laid out in
+// any other way or a list fails to read, for parse_store_counting() to read
+// it whole and say what is wrong. A list's text is cut at the first line
+// that starts the next list; a raw line feed cannot be inside a string, so a
+// cut that falls anywhere but between the lists leaves a list that does not
+// read whole, and the text is read whole instead. Read at the depth they
+// have in the file, the lists give exactly the records and the failures of
+// the whole.
+std::optional<Store> parse_laid_out_counting(char const* data, std::size_t size, RecordCount* count)
+{
+    std::string_view const text(data, size);
+    if (!text.ends_with(laid_out_end))
+        return std::nullopt;
+    std::array<std::string_view, all_lists.size()> slices;
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < all_lists.size(); ++index) {
+        std::string const opening = concat(index == 0 ? "{" : ",", "\n  \"", list_names[index], "\": ");
+        if (text.compare(at, opening.size(), opening) != 0)
+            return std::nullopt;
+        at += opening.size();
+        std::size_t end = size - laid_out_end.size();
+        if (index + 1 < all_lists.size()) {
+            std::string const next = concat(",\n  \"", list_names[index + 1], "\": ");
+            // memmem skips ahead by the marker's length where it can.
+            auto const* found = static_cast<char const*>(::memmem(data + at, size - at, next.data(), next.size()));
+            if (found == nullptr)
+                return std::nullopt;
+            end = static_cast<std::size_t>(found - data);
+        }
+        slices[index] = text.substr(at, end - at);
+        at = end;
+    }
+
+    Store store;
+    auto const read_lists = [&](std::size_t first, std::size_t last, RecordCount* counted) -> bool {
+        for (std::size_t index = first; index < last; ++index) {
+            if (counted != nullptr)
+                counted->base = static_cast<std::size_t>(slices[index].data() - data);
+            auto const read = visit_list(store, all_lists[index], [&](auto& records) {
+                return quenmark::json::read_padded_document(
+                    slices[index].data(), slices[index].size(),
+                    [&](quenmark::json::ValueReader& list) { return read_list(list, records, counted); },
+                    /*depth=*/1);
+            });
+            if (!read)
+                return false;
+        }
+        return true;
+    };
+    // The first two lists hold about as many bytes as the other three.
+    constexpr std::size_t split = 2;
+    bool first_read = false;
+    std::thread worker([&] { first_read = read_lists(0, split, nullptr); });
+    bool const rest_read = read_lists(split, all_lists.size(), count);
+    worker.join();
+    if (!first_read || !rest_read)
+        return std::nullopt;
+    return store;
+}
+
 quenmark::Expected<Store, std::string> parse_store_counting(char const* data, std::size_t size, RecordCount* count)
 {
     Store store;
@@ -147,17 +219,33 @@ quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t
     return parse_store_counting(data, size, /*count=*/nullptr);
 }
 
+std::optional<Store> parse_laid_out_store(char const* data, std::size_t size)
+{
+    return parse_laid_out_counting(data, size, /*count=*/nullptr);
+}
+
 CommandResult<Store> load_store(std::string const& path, Progress* progress)
 {
     if (!path_exists(path))
         return Store {};
-    auto const text = TRY(read_padded_text(path, quenmark::json::read_padding, progress));
+    auto const text = TRY(read_json_text(path, progress));
     RecordCount count { progress };
-    auto store = parse_store_counting(text.data(), text.size(), progress != nullptr ? &count : nullptr);
+    RecordCount* const counted = progress != nullptr ? &count : nullptr;
+    // Two threads only pay for a big file.
+    constexpr std::size_t smallest_split_file = std::size_t { 8 } << 20U;
+    std::optional<Store> laid_out;
+    if (text.size() >= smallest_split_file)
+        laid_out = parse_laid_out_counting(text.data(), text.size(), counted);
+    if (laid_out) {
+        if (progress != nullptr)
+            progress->finished();
+        return std::move(*laid_out);
+    }
+    auto store = parse_store_counting(text.data(), text.size(), counted);
     if (progress != nullptr)
         progress->finished();
     if (!store)
-        return quenmark::unexpected(CommandError::json(std::move(store).error()));
+        return quenmark::unexpected(refused_json_text(text, std::move(store).error()));
     return std::move(*store);
 }
 

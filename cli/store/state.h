@@ -14,6 +14,7 @@
 #include "quenmark/expected.h"
 
 #include <concepts>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -41,6 +42,11 @@ struct Store {
 // Parses state text that is followed by at least quenmark::json::read_padding
 // readable bytes; errors are the reader's message with line and column.
 [[nodiscard]] quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size);
+// The same store, read with both cores, from a text laid out exactly as
+// write_store() lays it out; none for any other text and for any text that
+// parse_store() refuses, which is then the one to say why. load_store()
+// tries it first on a big file.
+[[nodiscard]] std::optional<Store> parse_laid_out_store(char const* data, std::size_t size);
 
 // Appends the file form: the five lists in order, pretty printed, no final
 // line feed.

@@ -6,9 +6,12 @@
 #include "scratch_files.h"
 #include "test_support.h"
 
+#include "quenmark/json/read.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -231,6 +234,52 @@ TEST(Files, AFileThatChangesWhileReadIsRefused)
     }
     test_support::write_file(path, "");
     EXPECT_EQ(error_text(corvellactl::read_text(path.string())), "<value>");
+}
+
+// A data file for the JSON reader reads the same mapped or copied, with
+// zeroed padding after it either way; bytes that are not UTF-8 are refused
+// as the copying reader refuses them, by whoever parses them.
+TEST(Files, AMappedDataFileReadsAsACopiedOne)
+{
+    ScratchDirectory directory;
+    auto const path = directory / "state.json";
+    std::string const page(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)), 'a');
+    for (std::string const& content : { std::string(), std::string("{}"), page, page.substr(1), page + "\xff" }) {
+        test_support::write_file(path, content);
+        auto const mapped = corvellactl::read_json_text(path.string(), nullptr, corvellactl::Mapping::Always);
+        auto const copied = corvellactl::read_json_text(path.string(), nullptr, corvellactl::Mapping::Never);
+        ASSERT_TRUE(mapped.has_value());
+        EXPECT_TRUE(mapped->mapped());
+        EXPECT_EQ(mapped->view(), content);
+        EXPECT_EQ(std::string_view(mapped->data() + content.size(), quenmark::json::read_padding),
+                  std::string(quenmark::json::read_padding, '\0'));
+        std::string const refusal = corvellactl::refused_json_text(*mapped, "x").text();
+        if (content.ends_with("\xff")) {
+            EXPECT_EQ(refusal, "io error: stream did not contain valid UTF-8");
+            EXPECT_EQ(error_text(copied), refusal);
+        } else {
+            EXPECT_EQ(refusal, "json error: x");
+            ASSERT_TRUE(copied.has_value());
+            EXPECT_EQ(copied->view(), content);
+        }
+    }
+}
+
+// A mapped file that another program truncates under the reader ends the
+// run with the error line a copied one gets, not a crash.
+TEST(FilesDeathTest, AMappedFileTruncatedWhileReadEndsTheRunWithItsError)
+{
+    ScratchDirectory directory;
+    auto const path = directory / "state.json";
+    test_support::write_file(path, test_support::patterned(3 * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))));
+    auto const mapped = corvellactl::read_json_text(path.string(), nullptr, corvellactl::Mapping::Always);
+    ASSERT_TRUE(mapped.has_value() && mapped->mapped());
+    EXPECT_EXIT(
+        {
+            std::filesystem::resize_file(path, 0);
+            std::_Exit(mapped->data()[mapped->size() - 1] == 0 ? 2 : 3);
+        },
+        ::testing::ExitedWithCode(1), "^Error: io error: .*state.json changed while it was read\n$");
 }
 
 // Holding the lock proves that no other run uses the temporary files beside

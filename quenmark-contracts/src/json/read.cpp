@@ -857,13 +857,14 @@ Expected<void, std::string> read_scalar_document(std::string_view text, Function
 } // namespace
 
 Expected<void, std::string> read_padded_document(char const* data, std::size_t size,
-                                                 FunctionRef<Read<void>(ValueReader&)> read_root)
+                                                 FunctionRef<Read<void>(ValueReader&)> read_root, std::size_t depth)
 {
     std::string_view const text(data, size);
     auto const start = first_non_white_space(text);
     if (start < size && text[start] != '[' && text[start] != '{')
         return read_scalar_document(text, read_root);
     DocumentState state(data, size);
+    state.depth = depth;
     if (auto const code = open_root(state, data, size, /*is_array=*/start < size && text[start] == '['))
         return unexpected(with_position(syntax_failure(state, code, start), text));
     ValueReader root(state, nullptr);

@@ -135,9 +135,13 @@ private:
                                                         FunctionRef<Read<void>(ValueReader&)> read_root);
 
 // The same over a buffer that already has simdjson's padding after its
-// `size` bytes (capacity at least size + 64), which avoids copying the input.
+// `size` bytes (capacity at least size + 64; any bytes), which avoids copying
+// the input. A document cut from a larger one is read with its root at
+// `depth`, the nesting it has there, so the depth limit falls where it
+// would in the whole.
 [[nodiscard]] Expected<void, std::string> read_padded_document(char const* data, std::size_t size,
-                                                               FunctionRef<Read<void>(ValueReader&)> read_root);
+                                                               FunctionRef<Read<void>(ValueReader&)> read_root,
+                                                               std::size_t depth = 0);
 inline constexpr std::size_t read_padding = 64;
 
 // Reads a whole document into the value model (ValueReader::any); on failure
