@@ -9,9 +9,9 @@
 //                                                   rename over older copies
 //
 // "read" reads each file through one reused buffer, as cat does; "parse"
-// reads each into a padded buffer and parses it into a DOM document, which
-// validates every byte without building anything of the tool's; "write"
-// maps each file and writes its pages to a temporary file in OUT_DIR with
+// maps each with zeroed padding after it, as the tool does, and parses it
+// into a DOM document, which validates every byte without building anything
+// of the tool's; "write" maps each file and writes its pages to a temporary file in OUT_DIR with
 // one write, flushes it and renames it over a file of the same name, as the
 // tool replaces its files. Linked with the tool's allocator and its options,
 // so that both sides pay the same for fresh memory. Prints "seconds
@@ -85,28 +85,31 @@ int main(int argc, char** argv)
                 return corvella_bench::fail(program, "cannot read " + path);
             continue;
         }
-        if (mode == "write") {
-            int const descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat status {};
-            if (descriptor < 0 || ::fstat(descriptor, &status) != 0)
-                return corvella_bench::fail(program, "cannot read " + path);
-            auto const size = static_cast<std::size_t>(status.st_size);
-            void* const pages = size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                                                             descriptor, 0);
-            ::close(descriptor);
-            if (pages == MAP_FAILED)
-                return corvella_bench::fail(program, "cannot map " + path);
-            std::string const name = path.substr(path.find_last_of('/') + 1);
-            if (!replace_with(std::string(arguments[3]) + "/" + name, { static_cast<char const*>(pages), size }))
-                return corvella_bench::fail(program, "cannot write " + name + ": " + std::strerror(errno));
+        int const descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat status {};
+        if (descriptor < 0 || ::fstat(descriptor, &status) != 0)
+            return corvella_bench::fail(program, "cannot read " + path);
+        auto const size = static_cast<std::size_t>(status.st_size);
+        auto const page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        std::size_t const length = (size + simdjson::SIMDJSON_PADDING + page - 1) / page * page;
+        // Zero pages, the file's own over their start (the tool's reading).
+        void* const pages = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        bool const mapped = pages != MAP_FAILED
+                            && (size == 0
+                                || ::mmap(pages, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, descriptor, 0) != MAP_FAILED);
+        ::close(descriptor);
+        if (!mapped)
+            return corvella_bench::fail(program, "cannot map " + path);
+        char const* const bytes = static_cast<char const*>(pages);
+        if (mode == "parse") {
+            simdjson::dom::parser parser;
+            if (parser.parse(bytes, size, /*realloc_if_needed=*/false).error())
+                return corvella_bench::fail(program, path + " is not JSON");
             continue;
         }
-        auto text = simdjson::padded_string::load(path);
-        if (text.error())
-            return corvella_bench::fail(program, "cannot read " + path);
-        simdjson::dom::parser parser;
-        if (parser.parse(text.value()).error())
-            return corvella_bench::fail(program, path + " is not JSON");
+        std::string const name = path.substr(path.find_last_of('/') + 1);
+        if (!replace_with(std::string(arguments[3]) + "/" + name, { bytes, size }))
+            return corvella_bench::fail(program, "cannot write " + name + ": " + std::strerror(errno));
     }
     std::chrono::duration<double> const elapsed = std::chrono::steady_clock::now() - start;
     std::printf("seconds %.6f\n", elapsed.count());

@@ -54,6 +54,19 @@ GOALS = (
 # same state file.
 REPORTS = ("overdue", "expiring", "learner", "assessment")
 
+# Against what the machine must do for the work (ref_floor): a command that
+# only reads the files within 8 times reading them, one that changes them
+# within 2.5 times writing both afresh and making them durable; a reading
+# command's peak memory within 1.2 times the files' size.
+READ_ONLY = ("report readiness", "report overdue", "report expiring", "report learner", "report assessment",
+             "verify", "doctor")
+MUTATING = ("assign", "attempt (passing)", "certify", "revoke", "batch assign", "batch attempt")
+FLOOR_GOALS = (("floor_read", 8.0), ("floor_write", 2.5), ("read_only_peak", 1.2), ("verify_allocator", 1.0),
+               ("growth_each", 11.0))
+# The allocator's options before huge pages were requested for the records;
+# `verify` must be no slower than with them.
+EARLIER_ALLOCATOR = "thp:default,metadata_thp:disabled"
+
 
 class BenchError(Exception):
     pass
@@ -80,7 +93,7 @@ def read_tail(path, size=65536):
         return handle.read().decode("utf-8", errors="replace")
 
 
-def run_process(argv, cwd, out_dir, expect=None):
+def run_process(argv, cwd, out_dir, expect=None, env=None):
     """Runs argv in cwd with stdout and stderr sent to files in out_dir and
     returns a Sample. Raises BenchError on a non-zero exit or when stdout
     lacks the expected text.
@@ -96,7 +109,7 @@ def run_process(argv, cwd, out_dir, expect=None):
             os.unlink(path)
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
         start = time.perf_counter()
-        child = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        child = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
         _, status, usage = os.wait4(child.pid, 0)
         wall = time.perf_counter() - start
     code = os.waitstatus_to_exitcode(status)
@@ -134,7 +147,8 @@ class Case:
     """A program to time on one data set. `mutating` cases get a fresh copy
     of the data files before every run; `expect` is text that stdout must hold."""
 
-    def __init__(self, label, size, argv, cwd, mutating=False, expect=None, inner=False):
+    def __init__(self, label, size, argv, cwd, mutating=False, expect=None, inner=False, env=None):
+        self.env = env
         self.label = label
         self.size = size
         self.argv = argv
@@ -152,7 +166,7 @@ class Case:
         # output) reaches the disk now, so its write-back neither competes
         # with the program's own writes nor delays its fsync.
         os.sync()
-        self.samples.append(run_process(self.argv, self.cwd, out_dir, self.expect))
+        self.samples.append(run_process(self.argv, self.cwd, out_dir, self.expect, self.env))
 
     def seconds(self):
         """The figures that count for this case: the program's own timed
@@ -239,6 +253,13 @@ def build_cases(tool, bins, size, pristine, work):
         command("report assessment", ["report", "assessment", "--assessment-id", ids["assessment_id"]],
                 expect="wrong_choice "),
         command("doctor", ["doctor"], expect="all checks passed"),
+        command("revoke", ["revoke", "--certificate-id", ids["certificate_id"], "--reason", "Withdrawn"], True,
+                "revoked certificate "),
+        Case("verify (earlier allocator options)", size, [tool, "verify", "--certificate-id", ids["certificate_id"]],
+             read_only, expect="VALID", env=dict(os.environ, MALLOC_CONF=EARLIER_ALLOCATOR)),
+        Case("floor: read", size, [bins["ref_floor"], "read", state, audit], read_only),
+        Case("floor: parse", size, [bins["ref_floor"], "parse", state, audit], read_only),
+        Case("floor: write", size, [bins["ref_floor"], "write", state, audit, floor_out], read_only),
         Case("ref_sodium_verify", size, [bins["ref_sodium_verify"], audit, key], read_only, inner=True),
         Case("ref_dom_floor", size, [bins["ref_dom_floor"], state, audit, floor_out, "--no-fsync"], read_only),
         Case("ref_dom_floor + fsync", size, [bins["ref_dom_floor"], state, audit, floor_out], read_only),
@@ -312,7 +333,7 @@ def main():
     tool = binary(build_dir, "cli/corvellactl")
     bins = {
         name: binary(build_dir, "bench/" + name)
-        for name in ("corvella_generate", "load_state", "ref_sodium_verify", "ref_dom_floor", "ref_noop",
+        for name in ("corvella_generate", "load_state", "ref_sodium_verify", "ref_dom_floor", "ref_floor", "ref_noop",
                      "ref_nlohmann_load")
     }
 
@@ -413,7 +434,33 @@ def main():
                     print("GROWTH %s time %.2f peak %.2f (%.3f s, %.1f MiB at %s)" % (
                         case.label.replace(" ", "_"), case.median() / small.median(), case.peak() / small.peak(),
                         case.median(), mib(case.peak()), label_of(large)))
+        # Every command against the floors of its own set.
+        floors = []
+        read_floor, write_floor = find("floor: read", large), find("floor: write", large)
+        for label in READ_ONLY:
+            floors.append(("floor_read", label, find(label, large), read_floor))
+        for label in MUTATING:
+            floors.append(("floor_write", label, find(label, large), write_floor))
+        floors.append(("verify_allocator", "verify", find("verify", large),
+                       find("verify (earlier allocator options)", large)))
+        for case in cases:
+            small = find(case.label, args.small) if case.size == large else None
+            if small is not None and not case.label.startswith(("ref_", "floor", "load_state", "verify (")):
+                floors.append(("growth_each", case.label, case, small))
+        files = float(sizes[large][0] + sizes[large][1])
         missed = []
+        for goal_name, goal in FLOOR_GOALS:
+            for name, label, top, bottom in floors:
+                if name == goal_name and top is not None and bottom is not None:
+                    ratio = top.median() / bottom.median()
+                    print("RATIO %s_%s %.3f %s" % (name, label.split(" (")[0].replace(" ", "_"), ratio, goal))
+                    if ratio > goal:
+                        missed.append(name + "_" + label)
+        if all(find(label, large) is not None for label in READ_ONLY):
+            peak = max(find(label, large).peak() for label in READ_ONLY) / files
+            print("RATIO read_only_peak %.3f 1.2" % peak)
+            if peak > 1.2:
+                missed.append("read_only_peak")
         for name, goal in GOALS:
             if name not in measured:
                 continue

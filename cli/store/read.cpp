@@ -207,7 +207,7 @@ CommandResult<PaddedText> read_json_text(std::string const& path, Progress* prog
                                    : ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                                             -1, 0);
     if (region != MAP_FAILED && size > 0
-        && ::mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, file.get(), 0) == MAP_FAILED) {
+        && ::mmap(region, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, file.get(), 0) == MAP_FAILED) {
         ::munmap(region, length);
         region = MAP_FAILED;
     }

@@ -9,10 +9,13 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <optional>
 #include <span>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace corvellactl {
 namespace {
@@ -132,38 +135,92 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
 // object on a line of its own, in file order, and nothing else.
 constexpr std::string_view laid_out_end = "\n}";
 
+// Lets the whole pages inside a text read from a mapped file go.
+void release_pages(std::string_view text)
+{
+    auto const page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    auto const begin = (reinterpret_cast<std::uintptr_t>(text.data()) + page - 1) / page * page;
+    auto const end = (reinterpret_cast<std::uintptr_t>(text.data()) + text.size()) / page * page;
+    if (begin < end)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+// Where a line starts a member of the root object, as the writer lays the
+// file out: a comma, a line feed, two blanks and the name's quote. Found in
+// [begin, end) of the text and no further.
+constexpr std::string_view member_line = ",\n  \"";
+
+void find_member_lines(std::string_view text, std::size_t begin, std::size_t end, std::vector<std::size_t>& found)
+{
+    // Sixteen places at a time: where a line feed comes next and a quote
+    // four bytes on, as at the start of a member line of the root and
+    // nowhere else but rarely. Lines are short, so a search for the rarest
+    // byte would stop at every line; these compares do not stop at all.
+    using Bytes = char __attribute__((vector_size(16)));
+    constexpr std::size_t width = sizeof(Bytes);
+    auto const load = [&text](std::size_t at) {
+        Bytes bytes;
+        std::memcpy(&bytes, text.data() + at, width);
+        return bytes;
+    };
+    auto const matches = [&](std::size_t at) { return text.compare(at, member_line.size(), member_line) == 0; };
+    std::size_t at = begin;
+    for (; at < end && at + width + member_line.size() <= text.size(); at += width) {
+        auto const hits = (load(at + 1) == '\n') & (load(at + 4) == '"');
+        std::uint64_t halves[2];
+        std::memcpy(halves, &hits, sizeof(halves));
+        if ((halves[0] | halves[1]) == 0)
+            continue;
+        for (std::size_t lane = 0; lane < width && at + lane < end; ++lane) {
+            if (matches(at + lane))
+                found.push_back(at + lane);
+        }
+    }
+    for (; at < end; ++at) {
+        if (matches(at))
+            found.push_back(at);
+    }
+}
+
 // Reads a state file laid out as the writer lays it out with both cores,
 // each list cut out and read on its own; none when the text is laid out in
 // any other way or a list fails to read, for parse_store_counting() to read
-// it whole and say what is wrong. A list's text is cut at the first line
-// that starts the next list; a raw line feed cannot be inside a string, so a
-// cut that falls anywhere but between the lists leaves a list that does not
-// read whole, and the text is read whole instead. Read at the depth they
-// have in the file, the lists give exactly the records and the failures of
-// the whole.
-std::optional<Store> parse_laid_out_counting(char const* data, std::size_t size, RecordCount* count)
+// it whole and say what is wrong. The lists are cut where a line starts a
+// member of the root: exactly four such lines must name the lists after the
+// first, in order. A raw line feed cannot be inside a string, so those lines
+// lie between values, and a cut anywhere but between the lists leaves a list
+// that does not read whole, when the text is read whole instead. Read at the
+// depth they have in the file, the lists give exactly the records and the
+// failures of the whole.
+std::optional<Store> parse_laid_out_counting(char const* data, std::size_t size, RecordCount* count,
+                                             bool release_read_pages)
 {
     std::string_view const text(data, size);
-    if (!text.ends_with(laid_out_end))
+    std::string const first_opening = concat("{\n  \"", list_names[0], "\": ");
+    if (!text.starts_with(first_opening) || !text.ends_with(laid_out_end))
+        return std::nullopt;
+    // Both halves of the text searched at once.
+    std::vector<std::size_t> cuts;
+    std::vector<std::size_t> later_cuts;
+    {
+        std::thread searcher([&] { find_member_lines(text, size / 2, size, later_cuts); });
+        find_member_lines(text, 0, size / 2, cuts);
+        searcher.join();
+    }
+    cuts.insert(cuts.end(), later_cuts.begin(), later_cuts.end());
+    if (cuts.size() != all_lists.size() - 1)
         return std::nullopt;
     std::array<std::string_view, all_lists.size()> slices;
-    std::size_t at = 0;
+    std::size_t at = first_opening.size();
     for (std::size_t index = 0; index < all_lists.size(); ++index) {
-        std::string const opening = concat(index == 0 ? "{" : ",", "\n  \"", list_names[index], "\": ");
-        if (text.compare(at, opening.size(), opening) != 0)
-            return std::nullopt;
-        at += opening.size();
-        std::size_t end = size - laid_out_end.size();
-        if (index + 1 < all_lists.size()) {
-            std::string const next = concat(",\n  \"", list_names[index + 1], "\": ");
-            // memmem skips ahead by the marker's length where it can.
-            auto const* found = static_cast<char const*>(::memmem(data + at, size - at, next.data(), next.size()));
-            if (found == nullptr)
-                return std::nullopt;
-            end = static_cast<std::size_t>(found - data);
-        }
+        std::size_t const end = index < cuts.size() ? cuts[index] : size - laid_out_end.size();
         slices[index] = text.substr(at, end - at);
-        at = end;
+        if (index < cuts.size()) {
+            std::string const opening = concat(member_line, list_names[index + 1], "\": ");
+            if (text.compare(end, opening.size(), opening) != 0)
+                return std::nullopt;
+            at = end + opening.size();
+        }
     }
 
     Store store;
@@ -179,6 +236,10 @@ std::optional<Store> parse_laid_out_counting(char const* data, std::size_t size,
             });
             if (!read)
                 return false;
+            // The pages of a mapped file come back from the page cache if
+            // they are needed again; until then they need not be resident.
+            if (release_read_pages)
+                release_pages(slices[index]);
         }
         return true;
     };
@@ -221,7 +282,7 @@ quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t
 
 std::optional<Store> parse_laid_out_store(char const* data, std::size_t size)
 {
-    return parse_laid_out_counting(data, size, /*count=*/nullptr);
+    return parse_laid_out_counting(data, size, /*count=*/nullptr, /*release_read_pages=*/false);
 }
 
 CommandResult<Store> load_store(std::string const& path, Progress* progress)
@@ -235,7 +296,7 @@ CommandResult<Store> load_store(std::string const& path, Progress* progress)
     constexpr std::size_t smallest_split_file = std::size_t { 8 } << 20U;
     std::optional<Store> laid_out;
     if (text.size() >= smallest_split_file)
-        laid_out = parse_laid_out_counting(text.data(), text.size(), counted);
+        laid_out = parse_laid_out_counting(text.data(), text.size(), counted, text.mapped());
     if (laid_out) {
         if (progress != nullptr)
             progress->finished();

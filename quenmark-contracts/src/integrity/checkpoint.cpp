@@ -19,17 +19,6 @@ std::string body_of(Checkpoint const& checkpoint)
     return checkpoint.origin + "\n" + std::to_string(checkpoint.size) + "\n" + base64_encode(checkpoint.root) + "\n";
 }
 
-// Splits off the first line (without its line feed); false when none ends.
-bool next_line(std::string_view& text, std::string_view& line)
-{
-    auto const end = text.find('\n');
-    if (end == std::string_view::npos)
-        return false;
-    line = text.substr(0, end);
-    text.remove_prefix(end + 1);
-    return true;
-}
-
 // The signed-note key id: the first four bytes of SHA-256 of the name, a line
 // feed, the Ed25519 signature type 0x01 and the public key.
 std::array<std::uint8_t, 4> note_key_id(std::string_view name, VerifyingKey const& key)

@@ -21,17 +21,6 @@ std::string malformed(std::string_view form, std::string_view what)
     return "its text is not in the " + std::string(form) + " form: " + std::string(what);
 }
 
-// Splits off the first line (without its line feed); false when none ends.
-bool next_line(std::string_view& text, std::string_view& line)
-{
-    auto const end = text.find('\n');
-    if (end == std::string_view::npos)
-        return false;
-    line = text.substr(0, end);
-    text.remove_prefix(end + 1);
-    return true;
-}
-
 // Decimal digits without a leading zero (but "0"), within 64 bits.
 std::optional<std::uint64_t> parse_decimal(std::string_view text)
 {

@@ -209,6 +209,16 @@ std::optional<std::size_t> first_invalid_utf8(std::string_view text)
     return std::nullopt;
 }
 
+bool next_line(std::string_view& text, std::string_view& line)
+{
+    auto const end = text.find('\n');
+    if (end == std::string_view::npos)
+        return false;
+    line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    return true;
+}
+
 char32_t next_code_point(std::string_view text, std::size_t& index)
 {
     std::size_t const length = sequence_length(text, index);

@@ -21,6 +21,10 @@ std::string_view trim_white_space(std::string_view text);
 // Empty or made only of Unicode White_Space.
 bool is_blank(std::string_view text);
 
+// Splits the first line off `text` into `line`, without its line feed;
+// false, and nothing changed, when no line feed ends one.
+bool next_line(std::string_view& text, std::string_view& line);
+
 // Well-formed UTF-8: no overlong forms, surrogates or code points past
 // U+10FFFF. Fast enough for whole files of hundreds of megabytes.
 bool is_valid_utf8(std::string_view text);
