@@ -37,6 +37,7 @@ DATA_FILES = (STATE, KEY, AUDIT)
 GOALS = (
     ("batch_assign", 1.5),
     ("batch_attempt", 1.5),
+    ("batch_certify", 1.5),
     ("verify_chain", 1.15),
     ("mutate_vs_floor", 3.0),
     ("load_vs_typical", 0.2),
@@ -60,7 +61,8 @@ REPORTS = ("overdue", "expiring", "learner", "assessment")
 # command's peak memory within 1.2 times the files' size.
 READ_ONLY = ("report readiness", "report overdue", "report expiring", "report learner", "report assessment",
              "verify", "doctor")
-MUTATING = ("assign", "attempt (passing)", "certify", "revoke", "batch assign", "batch attempt")
+MUTATING = ("assign", "attempt (passing)", "certify", "revoke", "batch assign", "batch attempt",
+            "batch certify --pending")
 FLOOR_GOALS = (("floor_read", 8.0), ("floor_write", 2.5), ("read_only_peak", 1.2), ("verify_allocator", 1.0),
                ("growth_each", 11.0))
 # The references that build a document of the whole state file: nlohmann's
@@ -152,8 +154,10 @@ class Case:
     """A program to time on one data set. `mutating` cases get a fresh copy
     of the data files before every run; `expect` is text that stdout must hold."""
 
-    def __init__(self, label, size, argv, cwd, mutating=False, expect=None, inner=False, env=None):
+    def __init__(self, label, size, argv, cwd, mutating=False, expect=None, inner=False, env=None, source=None):
         self.env = env
+        # Mutating cases copy their files from here instead of the set's own.
+        self.source = source
         self.label = label
         self.size = size
         self.argv = argv
@@ -166,7 +170,7 @@ class Case:
     def run(self, pristine, out_dir):
         if self.mutating:
             shutil.rmtree(self.cwd, ignore_errors=True)
-            copy_data(pristine, self.cwd)
+            copy_data(self.source or pristine, self.cwd)
         # Data written before the run (the fresh copy, the previous run's
         # output) reaches the disk now, so its write-back neither competes
         # with the program's own writes nor delays its fsync.
@@ -224,6 +228,13 @@ def build_cases(tool, bins, size, pristine, work):
     run_process([tool, "credential", "export", "--certificate-id", ids["certificate_id"], "--output", credential],
                 read_only, floor_out, expect="wrote credential ")
 
+    # The set after `batch attempt`: its new completion records are not yet
+    # certified, which `batch certify --pending` then does, 10,000 at most.
+    graded = os.path.join(work, "graded-%d" % size)
+    copy_data(pristine, graded)
+    run_process([tool, "batch", "attempt", os.path.join(pristine, "bench-batch-attempt.csv")], graded, floor_out,
+                expect="completion recorded: ")
+
     return [
         command("assessment list", ["assessment", "list"], expect="[Published]"),
         command("assign", ["assign", "--assessment-id", ids["assessment_id"]], True, "created assignment "),
@@ -239,6 +250,8 @@ def build_cases(tool, bins, size, pristine, work):
                                  os.path.join(pristine, "bench-batch-assign.csv")], True, "created assignment "),
         command("batch attempt", ["batch", "attempt", os.path.join(pristine, "bench-batch-attempt.csv")], True,
                 "completion recorded: "),
+        Case("batch certify --pending", size, [tool, "batch", "certify", "--pending"], mutate, True,
+             "issued certificate ", source=graded),
         command("verify", ["verify", "--certificate-id", ids["certificate_id"]], expect="VALID"),
         command("credential export", ["credential", "export", "--certificate-id", ids["certificate_id"]],
                 expect='"proofValue"'),
@@ -391,6 +404,7 @@ def main():
             "growth": (find("assign", large), find("assign", args.small)),
             "batch_assign": (find("batch assign", large), find("assign", large)),
             "batch_attempt": (find("batch attempt", large), attempt),
+            "batch_certify": (find("batch certify --pending", large), find("certify", large)),
             "verify_from_checkpoint": (find("audit verify --checkpoint", large), find("audit verify", large)),
         }
         for report in REPORTS:
