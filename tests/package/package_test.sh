@@ -101,9 +101,11 @@ dpkg -x "$deb" "$scratch/root"
 check_program "$scratch/root/usr"
 
 # The manual page opens with its name, and man reads it where man is found.
-zcat "$scratch/root/usr/share/man/man1/corvellactl.1.gz" | grep -q '^\.TH CORVELLACTL 1 ' || fail "manual page"
+# grep reads to the end (no -q): one that stops at the first match would end
+# the writer with SIGPIPE, which pipefail reports as a failure.
+zcat "$scratch/root/usr/share/man/man1/corvellactl.1.gz" | grep '^\.TH CORVELLACTL 1 ' >/dev/null || fail "manual page"
 if command -v man >/dev/null; then
-    man -l "$scratch/root/usr/share/man/man1/corvellactl.1.gz" 2>/dev/null | grep -q 'training assessments, graded attempts' ||
+    man -l "$scratch/root/usr/share/man/man1/corvellactl.1.gz" 2>/dev/null | grep 'training assessments, graded attempts' >/dev/null ||
         fail "man -l cannot render the installed page"
 fi
 
@@ -113,12 +115,12 @@ if [[ -r $loader ]]; then
     XDG_DATA_DIRS=$scratch/root/usr/share bash --norc --noprofile -c "
         source $loader
         __load_completion corvellactl || exit 1
-        complete -p corvellactl" | grep -q '_corvellactl corvellactl$' ||
+        complete -p corvellactl" | grep '_corvellactl corvellactl$' >/dev/null ||
         fail "bash-completion does not load the installed completion"
 fi
 # Debian's zsh looks in vendor-completions.
 if command -v zsh >/dev/null; then
-    zsh -fc 'print -l $fpath' | grep -qx '/usr/share/zsh/vendor-completions' ||
+    zsh -fc 'print -l $fpath' | grep -x '/usr/share/zsh/vendor-completions' >/dev/null ||
         fail "zsh does not look in /usr/share/zsh/vendor-completions"
     zsh -n "$scratch/root/usr/share/zsh/vendor-completions/_corvellactl" || fail "zsh completion syntax"
 fi
