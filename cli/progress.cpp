@@ -164,10 +164,10 @@ void ProgressLine::draw(std::string text)
     m_drawn = true;
 }
 
-CommandResult<Store> load_store_with_progress(std::string const& path)
+CommandResult<Store> load_store_with_progress(std::string const& path, StoreUse const& use)
 {
     ProgressLine progress("loading state file", "records");
-    return load_store(path, &progress);
+    return load_store(path, &progress, use);
 }
 
 CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path, quenmark::VerifyingKey const& key,

@@ -94,7 +94,7 @@ private:
 
 // What the commands call to load the state file and to verify the audit
 // chain: the store's functions, with their progress drawn as a line.
-[[nodiscard]] CommandResult<Store> load_store_with_progress(std::string const& path);
+[[nodiscard]] CommandResult<Store> load_store_with_progress(std::string const& path, StoreUse const& use = {});
 [[nodiscard]] CommandResult<VerifiedChain> verify_chain_with_progress(std::string const& path,
                                                                       quenmark::VerifyingKey const& key,
                                                                       quenmark::ChainQuery const& query = {});

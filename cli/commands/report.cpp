@@ -100,7 +100,8 @@ Readiness count(Store const& store, quenmark::Timestamp now)
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    auto const store = TRY(load_store_with_progress(context.state_path));
+    // Counts need neither the attempts nor the questions.
+    auto const store = TRY(load_store_with_progress(context.state_path, { .questions = false, .attempts = false }));
     auto const counts = count(store, quenmark::Timestamp::now());
 
     // The revoked count is shown only when there is one, so that a state
@@ -322,7 +323,8 @@ CommandResult<quenmark::Timestamp> instant_or_now(std::optional<std::string> con
 // The options every list report has: --csv, and --at where time matters.
 class ListReport : public Command {
 public:
-    explicit ListReport(bool timed) : m_timed(timed) { }
+    // `use` names what of the state the report looks at.
+    ListReport(bool timed, StoreUse use) : m_timed(timed), m_use(use) { }
 
     void declare(Declaration& declaration) override
     {
@@ -336,7 +338,7 @@ public:
     {
         if (m_csv && context.format == OutputFormat::JsonLines)
             return quenmark::unexpected(CommandError::message("--csv and --json cannot be combined"));
-        auto store = TRY(load_store_with_progress(context.state_path));
+        auto store = TRY(load_store_with_progress(context.state_path, m_use));
         auto const at = TRY(instant_or_now(m_at));
         return report(store, at, { context.format, m_csv });
     }
@@ -347,13 +349,19 @@ protected:
 
 private:
     bool m_timed;
+    StoreUse m_use;
     bool m_csv { false };
     std::optional<std::string> m_at;
 };
 
 class ReportOverdue final : public ListReport {
 public:
-    ReportOverdue() : ListReport(/*timed=*/true) { }
+    // The assignments, and the assessments for their titles.
+    ReportOverdue()
+        : ListReport(/*timed=*/true,
+                     { .questions = false, .attempts = false, .completions = false, .certificates = false })
+    {
+    }
 
 protected:
     CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
@@ -378,7 +386,12 @@ protected:
 
 class ReportExpiring final : public ListReport {
 public:
-    ReportExpiring() : ListReport(/*timed=*/true) { }
+    // The certificates, and the assessments for their titles.
+    ReportExpiring()
+        : ListReport(/*timed=*/true,
+                     { .questions = false, .assignments = false, .attempts = false, .completions = false })
+    {
+    }
 
     void declare(Declaration& declaration) override
     {
@@ -415,7 +428,8 @@ private:
 
 class ReportLearner final : public ListReport {
 public:
-    ReportLearner() : ListReport(/*timed=*/true) { }
+    // Every kind of record, and the questions to score the attempts.
+    ReportLearner() : ListReport(/*timed=*/true, {}) { }
 
     void declare(Declaration& declaration) override
     {
@@ -529,7 +543,8 @@ private:
 
 class ReportAssessment final : public ListReport {
 public:
-    ReportAssessment() : ListReport(/*timed=*/false) { }
+    // The assessment, its assignments and its attempts.
+    ReportAssessment() : ListReport(/*timed=*/false, { .completions = false, .certificates = false }) { }
 
     void declare(Declaration& declaration) override
     {

@@ -7,13 +7,18 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <cstdint>
+#include <cerrno>
 #include <cstring>
-#include <sys/mman.h>
+#include <emmintrin.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <optional>
 #include <span>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -82,19 +87,62 @@ struct RecordCount {
     }
 };
 
+// How a list is read: the progress told of its records, and what of them
+// is kept.
+struct ListReading {
+    RecordCount* count { nullptr };
+    bool kept { true };
+    bool questions_kept { true };
+};
+
+// Whether a store read for `use` keeps the records of `list`.
+bool keeps(StoreUse const& use, List list)
+{
+    switch (list) {
+    case List::Assessments:
+        return use.assessments;
+    case List::Assignments:
+        return use.assignments;
+    case List::Attempts:
+        return use.attempts;
+    case List::Completions:
+        return use.completions;
+    case List::Certificates:
+        return use.certificates;
+    }
+    __builtin_unreachable();
+}
+
+ListReading reading_of(StoreUse const& use, List list, RecordCount* count)
+{
+    return { .count = count, .kept = keeps(use, list), .questions_kept = use.questions };
+}
+
+// Every element of a list is read as a record, so a list that does not
+// read is refused as always; the records not kept are read one over the
+// other, in memory that serves them all.
 template<typename Record>
 quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::vector<Record>& list,
-                                     RecordCount* count)
+                                     ListReading const& reading)
 {
     std::size_t first_offset = 0;
+    Record unused;
     return reader.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+        if (reading.count != nullptr)
+            reading.count->add(element);
+        if (!reading.kept)
+            return read_json(element, unused);
         if (list.empty())
             first_offset = element.offset();
         else if (list.size() == 1)
             reserve_for_list(list, first_offset, element);
-        if (count != nullptr)
-            count->add(element);
-        return read_json(element, list.emplace_back());
+        auto& record = list.emplace_back();
+        TRY(read_json(element, record));
+        if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
+            if (!reading.questions_kept)
+                record.questions = std::vector<corvella::Question>();
+        }
+        return {};
     });
 }
 
@@ -131,138 +179,414 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
     return {};
 }
 
-// The file form as the writer lays it out: each list a member of the root
-// object on a line of its own, in file order, and nothing else.
+// The state file as the writer lays it out: each list a member of the root
+// object on a line of its own, in file order; each record of a list on
+// lines of its own, indented by four blanks.
 constexpr std::string_view laid_out_end = "\n}";
+// Between a list's records, and at the end of a list that has some.
+constexpr std::string_view record_separator = ",\n    {";
+constexpr std::string_view records_end = "\n  ]";
+// Before a list's first record, after its "[".
+constexpr std::string_view records_start = "\n    ";
 
-// Lets the whole pages inside a text read from a mapped file go.
-void release_pages(std::string_view text)
+std::string list_opening(std::size_t index)
 {
-    auto const page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    auto const begin = (reinterpret_cast<std::uintptr_t>(text.data()) + page - 1) / page * page;
-    auto const end = (reinterpret_cast<std::uintptr_t>(text.data()) + text.size()) / page * page;
-    if (begin < end)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+    return index == 0 ? concat("{\n  \"", list_names[0], "\": [") : concat(",\n  \"", list_names[index], "\": [");
 }
 
-// Where a line starts a member of the root object, as the writer lays the
-// file out: a comma, a line feed, two blanks and the name's quote. Found in
-// [begin, end) of the text and no further.
+// Where a laid-out reading takes its bytes from: a file, read at offsets so
+// that two threads can share it, or a text already in memory; and how many
+// bytes at a time.
+class Source {
+public:
+    Source(int descriptor, std::size_t buffer_bytes) : m_descriptor(descriptor), m_buffer_bytes(buffer_bytes) { }
+    Source(std::string_view text, std::size_t buffer_bytes) : m_text(text), m_buffer_bytes(buffer_bytes) { }
+
+    std::size_t buffer_bytes() const { return m_buffer_bytes; }
+
+    // Copies up to `count` bytes from `offset` to `into`: how many, 0 at the
+    // end, none when the file cannot be read.
+    std::optional<std::size_t> read(std::size_t offset, char* into, std::size_t count) const
+    {
+        if (m_descriptor < 0) {
+            std::size_t const copied = offset < m_text.size() ? std::min(count, m_text.size() - offset) : 0;
+            std::memcpy(into, m_text.data() + offset, copied);
+            return copied;
+        }
+        for (;;) {
+            ssize_t const got = ::pread(m_descriptor, into, count, static_cast<off_t>(offset));
+            if (got >= 0)
+                return static_cast<std::size_t>(got);
+            if (errno != EINTR)
+                return std::nullopt;
+        }
+    }
+
+private:
+    int m_descriptor { -1 };
+    std::string_view m_text;
+    std::size_t m_buffer_bytes;
+};
+
+// A region of the source read in order through one buffer that is used
+// again and again, so that however big the file, reading it touches no
+// fresh memory: the window is what has been read and not yet taken. The
+// buffer keeps a byte before the window and the parser's padding after
+// it, and bytes already taken are the reader's to overwrite.
+class Stream {
+public:
+    Stream(Source const& source, std::size_t begin, std::size_t end)
+        : m_source(source)
+        , m_offset(begin)
+        , m_next(begin)
+        , m_end(end)
+        , m_buffer(1 + std::max<std::size_t>(source.buffer_bytes(), 1) + quenmark::json::read_padding)
+    {
+    }
+
+    std::string_view window() const { return { m_buffer.data() + m_start, m_filled - m_start }; }
+    char* window_data() { return m_buffer.data() + m_start; }
+    // Where the window starts in the source.
+    std::size_t offset() const { return m_offset; }
+    // What is left of the region after the window.
+    std::size_t unread() const { return m_end - m_next; }
+    void take(std::size_t count)
+    {
+        m_start += count;
+        m_offset += count;
+    }
+    bool finished() const { return m_start == m_filled && m_next == m_end; }
+
+    // Reads more into the window: first moves it to the buffer's start, and
+    // makes the buffer twice as big when the window fills it. False at the
+    // region's end, or when the source cannot be read or ends early.
+    bool more()
+    {
+        if (m_next == m_end)
+            return false;
+        std::size_t const held = m_filled - m_start;
+        std::memmove(m_buffer.data() + 1, m_buffer.data() + m_start, held);
+        m_start = 1;
+        m_filled = 1 + held;
+        std::size_t capacity = m_buffer.size() - 1 - quenmark::json::read_padding;
+        if (held == capacity) {
+            capacity *= 2;
+            m_buffer.resize(1 + capacity + quenmark::json::read_padding);
+        }
+        auto const got = m_source.read(m_next, m_buffer.data() + m_filled, std::min(capacity - held, m_end - m_next));
+        if (!got || *got == 0)
+            return false;
+        m_filled += *got;
+        m_next += *got;
+        return true;
+    }
+
+    // Takes `text` when the window starts with it.
+    bool take_literal(std::string_view text)
+    {
+        while (window().size() < text.size()) {
+            if (!more())
+                return false;
+        }
+        if (!window().starts_with(text))
+            return false;
+        take(text.size());
+        return true;
+    }
+
+private:
+    Source const& m_source;
+    std::size_t m_offset;
+    std::size_t m_next;
+    std::size_t m_end;
+    std::vector<char> m_buffer;
+    std::size_t m_start { 1 };
+    std::size_t m_filled { 1 };
+};
+
+// Calls `found` with each place in `text` where a line feed is followed,
+// `first_distance` or `second_distance` bytes on, by the byte given for that
+// distance, as long as it returns true. Sixteen places are looked at a time;
+// lines are short, so a search for the line feeds alone would stop at every
+// line. The text must be followed by 32 readable bytes.
+template<typename Found>
+void find_marked_lines(std::string_view text, char first_mark, std::size_t first_distance, char second_mark,
+                       std::size_t second_distance, Found found)
+{
+    constexpr std::size_t width = sizeof(__m128i);
+    auto const load = [&text](std::size_t at) {
+        return _mm_loadu_si128(reinterpret_cast<__m128i const*>(text.data() + at));
+    };
+    auto const line_feed = _mm_set1_epi8('\n');
+    auto const first = _mm_set1_epi8(first_mark);
+    auto const second = _mm_set1_epi8(second_mark);
+    for (std::size_t at = 0; at < text.size(); at += width) {
+        auto const marked = _mm_or_si128(_mm_cmpeq_epi8(load(at + first_distance), first),
+                                         _mm_cmpeq_epi8(load(at + second_distance), second));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(load(at), line_feed), marked)));
+        for (; mask != 0; mask &= mask - 1) {
+            std::size_t const place = at + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (place < text.size() && !found(place))
+                return;
+        }
+    }
+}
+
+// Where the records in the window stop being whole: the end of the list, or
+// else the last separator before a record that may not be whole yet.
+struct RecordBounds {
+    std::optional<std::size_t> list_end;
+    std::optional<std::size_t> last_separator;
+};
+
+RecordBounds find_record_bounds(std::string_view window)
+{
+    RecordBounds bounds;
+    find_marked_lines(window, records_end.back(), records_end.size() - 1, record_separator.back(),
+                      record_separator.size() - 2, [&](std::size_t line_feed) {
+                          if (window.substr(line_feed).starts_with(records_end)) {
+                              bounds.list_end = line_feed;
+                              return false;
+                          }
+                          if (line_feed > 0 && window.substr(line_feed - 1).starts_with(record_separator))
+                              bounds.last_separator = line_feed - 1;
+                          return true;
+                      });
+    return bounds;
+}
+
+// Reads a list's records from the stream, which is just after the list's
+// "[" or, when the region starts inside the list, at the "{" of a record.
+// The records go to the parser a window at a time, each run of whole
+// records between brackets written over the bytes around it, as a list of
+// its own at the depth of the list. A separator or end found where a record
+// is not whole leaves brackets that do not pair, which the parser refuses.
+// When the region ends inside the list, its last records are those before
+// the region's end.
+template<typename Record>
+bool stream_list(Stream& stream, std::vector<Record>& records, ListReading const& reading, bool starts_inside,
+                 bool ends_inside)
+{
+    if (!starts_inside) {
+        if (stream.window().empty() && !stream.more())
+            return false;
+        if (stream.window().starts_with(']')) {
+            stream.take(1);
+            return !ends_inside;
+        }
+        if (!stream.take_literal(records_start))
+            return false;
+    }
+    bool first_run = true;
+    for (;;) {
+        auto const bounds = find_record_bounds(stream.window());
+        auto run_end = bounds.list_end ? bounds.list_end : bounds.last_separator;
+        if (bounds.list_end && ends_inside)
+            return false;
+        if (!run_end) {
+            if (stream.more())
+                continue;
+            if (!ends_inside || stream.unread() != 0 || stream.window().empty())
+                return false;
+            run_end = stream.window().size();
+        }
+        char* const run = stream.window_data() - 1;
+        run[0] = '[';
+        run[*run_end + 1] = ']';
+        if (reading.count != nullptr)
+            reading.count->base = stream.offset() - 1;
+        std::size_t const before = records.size();
+        auto const read = quenmark::json::read_padded_document(
+            run, *run_end + 2, [&](quenmark::json::ValueReader& list) { return read_list(list, records, reading); },
+            /*depth=*/1);
+        if (!read)
+            return false;
+        // The records of a list are much alike: room for as many more as the
+        // rest of the region would hold if they were like these, but never
+        // more than the region's bytes.
+        if (first_run && records.size() > before) {
+            std::size_t const per_record = std::max<std::size_t>(*run_end / (records.size() - before), 1);
+            records.reserve(records.size() + std::min(stream.unread() / per_record, stream.unread() / sizeof(Record)));
+        }
+        first_run = false;
+        if (bounds.list_end) {
+            stream.take(*bounds.list_end + records_end.size());
+            return true;
+        }
+        if (!bounds.last_separator) {
+            stream.take(*run_end);
+            return true;
+        }
+        stream.take(*bounds.last_separator + record_separator.size() - 1);
+    }
+}
+
+// A part of the source that one thread reads: the lists from `first` to
+// `last`, the first perhaps from a record separator inside it on and the
+// last perhaps up to one.
+struct Region {
+    std::size_t begin { 0 };
+    std::size_t end { 0 };
+    std::size_t first { 0 };
+    std::size_t last { all_lists.size() - 1 };
+    bool starts_inside { false };
+    bool ends_inside { false };
+};
+
+// Reads a region of the source that holds exactly its lists' text as laid
+// out, into the store's lists.
+bool stream_lists(Source const& source, Region const& region, Store& store, StoreUse const& use, RecordCount* count)
+{
+    Stream stream(source, region.begin, region.end);
+    for (std::size_t index = region.first; index <= region.last; ++index) {
+        bool const starts_inside = region.starts_inside && index == region.first;
+        bool const ends_inside = region.ends_inside && index == region.last;
+        if (!stream.take_literal(starts_inside ? record_separator.substr(0, record_separator.size() - 1)
+                                               : std::string_view(list_opening(index))))
+            return false;
+        bool const read = visit_list(store, all_lists[index], [&](auto& records) {
+            return stream_list(stream, records, reading_of(use, all_lists[index], count), starts_inside, ends_inside);
+        });
+        if (!read)
+            return false;
+    }
+    if (region.last + 1 == all_lists.size() && !region.ends_inside && !stream.take_literal(laid_out_end))
+        return false;
+    return stream.finished() || (!stream.more() && stream.finished());
+}
+
 constexpr std::string_view member_line = ",\n  \"";
 
-void find_member_lines(std::string_view text, std::size_t begin, std::size_t end, std::vector<std::size_t>& found)
+// The list whose opening is the member line at `at`, if any.
+std::optional<std::size_t> list_opened_at(Source const& source, std::size_t at, std::size_t size)
 {
-    // Sixteen places at a time: where a line feed comes next and a quote
-    // four bytes on, as at the start of a member line of the root and
-    // nowhere else but rarely. Lines are short, so a search for the rarest
-    // byte would stop at every line; these compares do not stop at all.
-    using Bytes = char __attribute__((vector_size(16)));
-    constexpr std::size_t width = sizeof(Bytes);
-    auto const load = [&text](std::size_t at) {
-        Bytes bytes;
-        std::memcpy(&bytes, text.data() + at, width);
-        return bytes;
-    };
-    auto const matches = [&](std::size_t at) { return text.compare(at, member_line.size(), member_line) == 0; };
-    std::size_t at = begin;
-    for (; at < end && at + width + member_line.size() <= text.size(); at += width) {
-        auto const hits = (load(at + 1) == '\n') & (load(at + 4) == '"');
-        std::uint64_t halves[2];
-        std::memcpy(halves, &hits, sizeof(halves));
-        if ((halves[0] | halves[1]) == 0)
-            continue;
-        for (std::size_t lane = 0; lane < width && at + lane < end; ++lane) {
-            if (matches(at + lane))
-                found.push_back(at + lane);
-        }
+    Stream stream(source, at, size);
+    for (std::size_t index = 1; index < all_lists.size(); ++index) {
+        if (stream.take_literal(list_opening(index)))
+            return index;
     }
-    for (; at < end; ++at) {
-        if (matches(at))
-            found.push_back(at);
-    }
+    return std::nullopt;
 }
 
-// Reads a state file laid out as the writer lays it out with both cores,
-// each list cut out and read on its own; none when the text is laid out in
-// any other way or a list fails to read, for parse_store_counting() to read
-// it whole and say what is wrong. The lists are cut where a line starts a
-// member of the root: exactly four such lines must name the lists after the
-// first, in order. A raw line feed cannot be inside a string, so those lines
-// lie between values, and a cut anywhere but between the lists leaves a list
-// that does not read whole, when the text is read whole instead. Read at the
-// depth they have in the file, the lists give exactly the records and the
-// failures of the whole.
-std::optional<Store> parse_laid_out_counting(char const* data, std::size_t size, RecordCount* count,
-                                             bool release_read_pages)
+// The list that a record separator at `at` lies in: the one that the
+// nearest member line before it opens, or the first when there is none.
+std::optional<std::size_t> list_around(Source const& source, std::size_t at, std::size_t size)
 {
-    std::string_view const text(data, size);
-    std::string const first_opening = concat("{\n  \"", list_names[0], "\": ");
-    if (!text.starts_with(first_opening) || !text.ends_with(laid_out_end))
-        return std::nullopt;
-    // Both halves of the text searched at once.
-    std::vector<std::size_t> cuts;
-    std::vector<std::size_t> later_cuts;
-    {
-        std::thread searcher([&] { find_member_lines(text, size / 2, size, later_cuts); });
-        find_member_lines(text, 0, size / 2, cuts);
-        searcher.join();
+    std::size_t const block = std::max<std::size_t>(source.buffer_bytes(), 1);
+    std::vector<char> buffer(block + member_line.size() + quenmark::json::read_padding);
+    std::size_t end = at;
+    while (end > 0) {
+        std::size_t const begin = end > block ? end - block : 0;
+        // A line that the block's end cuts is read whole.
+        std::size_t const length = end - begin + member_line.size();
+        auto const got = source.read(begin, buffer.data(), length);
+        if (!got || *got != length)
+            return std::nullopt;
+        std::string_view const text(buffer.data(), length);
+        std::optional<std::size_t> nearest;
+        find_marked_lines(text, member_line.back(), member_line.size() - 2, member_line.back(),
+                          member_line.size() - 2, [&](std::size_t line_feed) {
+                              if (line_feed > 0 && line_feed - 1 < end - begin
+                                  && text.substr(line_feed - 1).starts_with(member_line))
+                                  nearest = line_feed - 1;
+                              return true;
+                          });
+        if (nearest)
+            return list_opened_at(source, begin + *nearest, size);
+        end = begin;
     }
-    cuts.insert(cuts.end(), later_cuts.begin(), later_cuts.end());
-    if (cuts.size() != all_lists.size() - 1)
-        return std::nullopt;
-    std::array<std::string_view, all_lists.size()> slices;
-    std::size_t at = first_opening.size();
-    for (std::size_t index = 0; index < all_lists.size(); ++index) {
-        std::size_t const end = index < cuts.size() ? cuts[index] : size - laid_out_end.size();
-        slices[index] = text.substr(at, end - at);
-        if (index < cuts.size()) {
-            std::string const opening = concat(member_line, list_names[index + 1], "\": ");
-            if (text.compare(end, opening.size(), opening) != 0)
-                return std::nullopt;
-            at = end + opening.size();
-        }
-    }
+    return 0;
+}
 
-    Store store;
-    auto const read_lists = [&](std::size_t first, std::size_t last, RecordCount* counted) -> bool {
-        for (std::size_t index = first; index < last; ++index) {
-            if (counted != nullptr)
-                counted->base = static_cast<std::size_t>(slices[index].data() - data);
-            auto const read = visit_list(store, all_lists[index], [&](auto& records) {
-                return quenmark::json::read_padded_document(
-                    slices[index].data(), slices[index].size(),
-                    [&](quenmark::json::ValueReader& list) { return read_list(list, records, counted); },
-                    /*depth=*/1);
-            });
-            if (!read)
-                return false;
-            // The pages of a mapped file come back from the page cache if
-            // they are needed again; until then they need not be resident.
-            if (release_read_pages)
-                release_pages(slices[index]);
+// Where the second thread starts: at the first record separator or member
+// line from the middle of the source on, which splits the work about in
+// half; none when there is neither, or the line belongs to no list.
+std::optional<Region> find_split(Source const& source, std::size_t size)
+{
+    Stream stream(source, size / 2, size);
+    while (stream.more()) {
+        auto const window = stream.window();
+        std::optional<std::size_t> line;
+        find_marked_lines(window, record_separator.back(), record_separator.size() - 2, member_line.back(),
+                          member_line.size() - 2, [&](std::size_t line_feed) {
+                              if (line_feed > 0
+                                  && (window.substr(line_feed - 1).starts_with(record_separator)
+                                      || window.substr(line_feed - 1).starts_with(member_line)))
+                                  line = line_feed - 1;
+                              return !line;
+                          });
+        if (line) {
+            std::size_t const at = stream.offset() + *line;
+            bool const inside = window.substr(*line).starts_with(record_separator);
+            auto const list = inside ? list_around(source, at, size) : list_opened_at(source, at, size);
+            if (!list)
+                return std::nullopt;
+            return Region { .begin = at, .end = size, .first = *list, .starts_inside = inside };
         }
-        return true;
-    };
-    // The first two lists hold about as many bytes as the other three.
-    constexpr std::size_t split = 2;
+        // A line cut by the window's end is looked at again with the rest.
+        stream.take(window.size() - std::min(window.size(), record_separator.size()));
+    }
+    return std::nullopt;
+}
+
+// Reads a state text laid out as the writer lays it out, streamed through a
+// small buffer, on both cores when the text has a list that starts in its
+// second half; none when the text is laid out in any other way or a list
+// fails to read, for parse_store_counting() to read it whole and say what is
+// wrong. The text is then exactly the literal lines checked here around the
+// runs of records the parser read, each as a list of its own at the depth
+// of the list: so the whole would read as the same store.
+std::optional<Store> read_laid_out(Source const& source, std::size_t size, StoreUse const& use, RecordCount* count)
+{
+    // Nothing else is looked for in a text that is not laid out at all.
+    if (Stream opening(source, 0, size); !opening.take_literal(list_opening(0)))
+        return std::nullopt;
+    Store store;
+    auto const split = find_split(source, size);
+    if (!split) {
+        if (!stream_lists(source, Region { .end = size }, store, use, count))
+            return std::nullopt;
+        return store;
+    }
+    // The first thread reads up to the split, the second from it into a
+    // store of its own, whose records follow the first's.
+    Region const before { .end = split->begin,
+                          .last = split->starts_inside ? split->first : split->first - 1,
+                          .ends_inside = split->starts_inside };
     bool first_read = false;
-    std::thread worker([&] { first_read = read_lists(0, split, nullptr); });
-    bool const rest_read = read_lists(split, all_lists.size(), count);
+    std::thread worker([&] { first_read = stream_lists(source, before, store, use, /*count=*/nullptr); });
+    Store rest;
+    bool const rest_read = stream_lists(source, *split, rest, use, count);
     worker.join();
     if (!first_read || !rest_read)
         return std::nullopt;
+    // The second's lists before the split are empty.
+    auto const append = [](auto& records, auto& more) {
+        if (records.empty())
+            records = std::move(more);
+        else
+            records.insert(records.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    };
+    append(store.assessments, rest.assessments);
+    append(store.assignments, rest.assignments);
+    append(store.attempts, rest.attempts);
+    append(store.completions, rest.completions);
+    append(store.certificates, rest.certificates);
     return store;
 }
 
-quenmark::Expected<Store, std::string> parse_store_counting(char const* data, std::size_t size, RecordCount* count)
+quenmark::Expected<Store, std::string> parse_store_counting(char const* data, std::size_t size, StoreUse const& use,
+                                                            RecordCount* count)
 {
     Store store;
-    auto const read_root = [&store, count](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
-        auto const on_member = [&store, count](std::size_t index,
-                                               quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
+    auto const read_root = [&store, &use, count](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
+        auto const on_member = [&store, &use, count](std::size_t index,
+                                                     quenmark::json::ValueReader& value) -> quenmark::json::Read<void> {
             // The index is that of the member's name in list_names.
-            return visit_list(store, all_lists[index],
-                              [&value, count](auto& records) { return read_list(value, records, count); });
+            List const list = all_lists[index];
+            return visit_list(store, list, [&](auto& records) {
+                return read_list(value, records, reading_of(use, list, count));
+            });
         };
         TRY(root.object(list_names, /*required=*/0, on_member));
         return {};
@@ -275,38 +599,57 @@ quenmark::Expected<Store, std::string> parse_store_counting(char const* data, st
 
 } // namespace
 
-quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size)
+quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size, StoreUse const& use)
 {
-    return parse_store_counting(data, size, /*count=*/nullptr);
+    return parse_store_counting(data, size, use, /*count=*/nullptr);
 }
 
-std::optional<Store> parse_laid_out_store(char const* data, std::size_t size)
+std::optional<Store> parse_laid_out_store(char const* data, std::size_t size, StoreUse const& use,
+                                          std::size_t buffer_bytes)
 {
-    return parse_laid_out_counting(data, size, /*count=*/nullptr, /*release_read_pages=*/false);
+    return read_laid_out(Source(std::string_view(data, size), buffer_bytes), size, use, /*count=*/nullptr);
 }
 
-CommandResult<Store> load_store(std::string const& path, Progress* progress)
+CommandResult<Store> load_store(std::string const& path, Progress* progress, StoreUse const& use)
 {
     if (!path_exists(path))
         return Store {};
-    auto const text = TRY(read_json_text(path, progress));
     RecordCount count { progress };
     RecordCount* const counted = progress != nullptr ? &count : nullptr;
-    // Two threads only pay for a big file.
-    constexpr std::size_t smallest_split_file = std::size_t { 8 } << 20U;
-    std::optional<Store> laid_out;
-    if (text.size() >= smallest_split_file)
-        laid_out = parse_laid_out_counting(text.data(), text.size(), counted, text.mapped());
-    if (laid_out) {
+    // A big file is streamed as laid out; anything else is read whole.
+    constexpr std::size_t smallest_streamed_file = std::size_t { 8 } << 20U;
+    Descriptor file(open_file(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    bool streamed = false;
+    if (file.is_open() && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
+        && static_cast<std::size_t>(status.st_size) >= smallest_streamed_file) {
+        auto const size = static_cast<std::size_t>(status.st_size);
         if (progress != nullptr)
-            progress->finished();
-        return std::move(*laid_out);
+            progress->started(size);
+        streamed = true;
+        auto laid_out = read_laid_out(Source(file.get(), laid_out_buffer_bytes), size, use, counted);
+        // A file that grew while it was read is read again whole, which
+        // says that it changed.
+        if (laid_out && ::fstat(file.get(), &status) == 0 && static_cast<std::size_t>(status.st_size) == size) {
+            if (progress != nullptr)
+                progress->finished();
+            return std::move(*laid_out);
+        }
+        count.records = 0;
     }
-    auto store = parse_store_counting(text.data(), text.size(), counted);
+    file = Descriptor();
+    // The progress already shows the file when it was streamed.
+    auto text = read_json_text(path, streamed ? nullptr : progress);
+    if (!text) {
+        if (streamed && progress != nullptr)
+            progress->finished();
+        return quenmark::unexpected(std::move(text).error());
+    }
+    auto store = parse_store_counting(text->data(), text->size(), use, counted);
     if (progress != nullptr)
         progress->finished();
     if (!store)
-        return quenmark::unexpected(refused_json_text(text, std::move(store).error()));
+        return quenmark::unexpected(refused_json_text(*text, std::move(store).error()));
     return std::move(*store);
 }
 

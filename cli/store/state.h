@@ -32,21 +32,42 @@ struct Store {
     friend bool operator==(Store const&, Store const&) = default;
 };
 
+// What a command that only reads the state uses of it. Every record is
+// read and checked all the same, so a file is refused exactly as when it is
+// read whole; what is not used is not kept, which spares the memory it
+// would take and the time to fill that memory. A command that changes the
+// state reads it whole: a store without some of its records must never be
+// written back.
+struct StoreUse {
+    bool assessments { true };
+    // Without them each assessment kept has no questions.
+    bool questions { true };
+    bool assignments { true };
+    bool attempts { true };
+    bool completions { true };
+    bool certificates { true };
+};
+
 // Reads the state file. A path whose metadata cannot be read is an empty
 // store (no file is created); an unreadable file or one that is not UTF-8 is
 // Io; text that is not a state object is Json. Members may come in any order,
 // missing ones are empty lists, unknown ones are skipped, a repeated one fails.
-// A progress is told the records read.
-[[nodiscard]] CommandResult<Store> load_store(std::string const& path, Progress* progress = nullptr);
+// A progress is told the records read; only what `use` names is kept.
+[[nodiscard]] CommandResult<Store> load_store(std::string const& path, Progress* progress = nullptr,
+                                              StoreUse const& use = {});
 
 // Parses state text that is followed by at least quenmark::json::read_padding
 // readable bytes; errors are the reader's message with line and column.
-[[nodiscard]] quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size);
+[[nodiscard]] quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size,
+                                                                 StoreUse const& use = {});
 // The same store, read with both cores, from a text laid out exactly as
-// write_store() lays it out; none for any other text and for any text that
-// parse_store() refuses, which is then the one to say why. load_store()
-// tries it first on a big file.
-[[nodiscard]] std::optional<Store> parse_laid_out_store(char const* data, std::size_t size);
+// write_store() lays it out, through a buffer of `buffer_bytes` that grows
+// only for a record bigger than itself; none for any other text and for any
+// text that parse_store() refuses, which is then the one to say why.
+// load_store() reads a big file this way, from the file.
+inline constexpr std::size_t laid_out_buffer_bytes = std::size_t { 1 } << 20U;
+[[nodiscard]] std::optional<Store> parse_laid_out_store(char const* data, std::size_t size, StoreUse const& use = {},
+                                                        std::size_t buffer_bytes = laid_out_buffer_bytes);
 
 // Appends the file form: the five lists in order, pretty printed, no final
 // line feed.

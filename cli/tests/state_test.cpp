@@ -130,26 +130,70 @@ TEST(Store, ReplaceAssignmentOverwritesInPlaceOrAppends)
     EXPECT_EQ(store.assignments[2], third);
 }
 
-TEST(Store, SavedInChunksEqualsTheWholeFileForm)
+TEST(Store, SavedInChunksEqualsTheWholeFileFormAndReadsBackAsTheWholeReadingDoes)
 {
     // Several times the chunk the save hands to the file at once, with
-    // records that straddle the chunk boundaries.
+    // records that straddle the chunk boundaries; big enough to be read
+    // back streamed on both cores, with the split inside the assessments.
     corvellactl::Store store;
     for (std::size_t index = 0; index < 1500; ++index) {
         corvella::AssessmentDefinition definition;
         definition.id = corvella::AssessmentId::mint();
-        definition.title = test_support::patterned(1000 + index);
+        definition.title = test_support::patterned(5000 + index);
+        definition.questions.push_back({ .id = corvella::QuestionId::mint(), .prompt = "Why?", .choices = { "a", "b" } });
         store.assessments.push_back(std::move(definition));
     }
+    store.assignments.push_back(assignment_with_fresh_id());
     std::string whole;
     corvellactl::write_store(store, whole);
-    ASSERT_GT(whole.size(), std::size_t { 2 } << 20U);
+    ASSERT_GT(whole.size(), std::size_t { 8 } << 20U);
 
     ScratchDirectory directory;
-    auto const path = directory / "state.json";
-    ASSERT_TRUE(has_value(corvellactl::save_store(path.string(), store)));
+    auto const path = (directory / "state.json").string();
+    ASSERT_TRUE(has_value(corvellactl::save_store(path, store)));
     EXPECT_TRUE(test_support::read_file(path) == whole);
     EXPECT_EQ(test_support::entries(directory.path()), Names { "state.json" });
+
+    auto const loaded = corvellactl::load_store(path);
+    ASSERT_TRUE(has_value(loaded));
+    EXPECT_TRUE(*loaded == store);
+    auto expected = store;
+    expected.assignments.clear();
+    for (auto& assessment : expected.assessments)
+        assessment.questions.clear();
+    auto const partial = corvellactl::load_store(path, nullptr, { .questions = false, .assignments = false });
+    ASSERT_TRUE(has_value(partial));
+    EXPECT_TRUE(*partial == expected);
+
+    // Edited, the file reads exactly as the whole reading reads it: laid
+    // out otherwise but valid, or refused in the same words.
+    struct Edit {
+        std::string_view what;
+        std::string_view find;
+        std::string_view replacement;
+    };
+    Edit const edits[] = {
+        { "a blank before a record", ",\n    {", ",\n     {" },
+        { "a record's member indented as a record", ",\n      \"title\"", ",\n    {\"title\"" },
+        { "a bad value in the last record", "\"prompt\": \"Why?\"", "\"prompt\": 7" },
+        { "a list that ends early", "\n  ],\n  \"assignments\"", "\n  ]],\n  \"assignments\"" },
+        { "a separator after the last record", "\n  ],\n  \"assignments\"", ",\n    {\n  ],\n  \"assignments\"" },
+    };
+    for (auto const& [what, find, replacement] : edits) {
+        std::string text = whole;
+        auto const at = text.rfind(find);
+        ASSERT_NE(at, std::string::npos) << what;
+        text.replace(at, find.size(), replacement);
+        test_support::write_file(path, text);
+        text.append(quenmark::json::read_padding, '\0');
+        auto const whole_reading = corvellactl::parse_store(text.data(), text.size() - quenmark::json::read_padding);
+        auto const edited = corvellactl::load_store(path);
+        ASSERT_EQ(edited.has_value(), whole_reading.has_value()) << what;
+        if (whole_reading)
+            EXPECT_TRUE(*edited == *whole_reading) << what;
+        else
+            EXPECT_EQ(error_text(edited), corvellactl::CommandError::json(whole_reading.error()).text()) << what;
+    }
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 // certificate's signed bytes are those of the one canonicaliser. A refusal
 // names a line and column inside the input. Read with both cores as laid
 // out by the writer, a text gives the same store or is left to the reader
-// of the whole; the written form always reads that way.
+// of the whole, whatever the buffer it streams through; the written form
+// always reads that way. A reading that keeps only some lists refuses the
+// same texts with the same words and keeps exactly those lists.
 
 #include "json_checks.h"
 
@@ -16,6 +18,43 @@
 #include <cstdint>
 #include <string>
 
+namespace {
+
+// Which lists a reading keeps, and how big its buffer is, from the input's
+// length, so that every input is read one more way than in full.
+corvellactl::StoreUse use_for(std::size_t size)
+{
+    auto const bit = [size](unsigned shift) { return ((size * 2654435761U) >> (shift + 7)) % 2 == 0; };
+    return { .assessments = bit(0),
+             .questions = bit(1),
+             .assignments = bit(2),
+             .attempts = bit(3),
+             .completions = bit(4),
+             .certificates = bit(5) };
+}
+
+std::size_t buffer_for(std::size_t size) { return 1 + size % 89; }
+
+corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& use)
+{
+    auto const keep = [](bool used, auto& list) {
+        if (!used)
+            list.clear();
+    };
+    keep(use.assessments, store.assessments);
+    keep(use.assignments, store.assignments);
+    keep(use.attempts, store.attempts);
+    keep(use.completions, store.completions);
+    keep(use.certificates, store.certificates);
+    if (!use.questions) {
+        for (auto& assessment : store.assessments)
+            assessment.questions.clear();
+    }
+    return store;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     auto const text = fuzz::text_of(data, size);
@@ -24,6 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto const store = corvellactl::parse_store(input.data(), input.size());
     auto const laid_out = corvellactl::parse_laid_out_store(input.data(), input.size());
     fuzz::require(!laid_out || (store && *laid_out == *store), "a laid-out state file reads as the same store");
+    auto const use = use_for(size);
+    auto const streamed = corvellactl::parse_laid_out_store(input.data(), input.size(), use, buffer_for(size));
+    fuzz::require(!streamed || (store && *streamed == kept(*store, use)),
+                  "a laid-out state file streamed through a small buffer reads as the same store");
+    auto const partial = corvellactl::parse_store(input.data(), input.size(), use);
+    fuzz::require(partial.has_value() == store.has_value(), "a reading that keeps some lists refuses the same texts");
+    fuzz::require(store ? *partial == kept(*store, use) : partial.error() == store.error(),
+                  "a reading that keeps some lists keeps them, or refuses in the same words");
     if (!store) {
         fuzz::require(fuzz::names_a_position(store.error(), text), "a refused state file names a place in it");
         return 0;
@@ -38,6 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     fuzz::require(*reread == *store, "a written state file reads back as the same store");
     auto const reread_laid_out = corvellactl::parse_laid_out_store(written_input.data(), written_input.size());
     fuzz::require(reread_laid_out && *reread_laid_out == *store, "a written state file reads with both cores");
+    auto const reread_streamed
+        = corvellactl::parse_laid_out_store(written_input.data(), written_input.size(), use, buffer_for(size));
+    fuzz::require(reread_streamed && *reread_streamed == kept(*store, use),
+                  "a written state file reads through any buffer, keeping what is asked");
     std::string rewritten;
     corvellactl::write_store(*reread, rewritten);
     fuzz::require(rewritten == written, "a state file read back is written again byte for byte");

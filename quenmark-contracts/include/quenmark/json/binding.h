@@ -168,16 +168,23 @@ template<typename T>
     return {};
 }
 
+// Each element is read over the one the list already holds in its place,
+// if any, which keeps nothing of it but its memory: a list read again and
+// again, as into a record that is not kept, allocates nothing once its
+// strings are long enough.
 template<typename T>
 [[nodiscard]] Read<void> read_value(ValueReader& reader, std::vector<T>& out)
 {
-    out.clear();
-    return reader.array([&](ValueReader& element) -> Read<void> {
-        T value {};
-        TRY(read_value(element, value));
-        out.push_back(std::move(value));
+    std::size_t count = 0;
+    TRY(reader.array([&](ValueReader& element) -> Read<void> {
+        if (count == out.size())
+            out.emplace_back();
+        TRY(read_value(element, out[count]));
+        ++count;
         return {};
-    });
+    }));
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(count), out.end());
+    return {};
 }
 
 template<typename Record>
