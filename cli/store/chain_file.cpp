@@ -1,10 +1,15 @@
 #include "store/chain_file.h"
 
+#include "store/stream.h"
+#include "store/system_calls.h"
+
 #include "quenmark/integrity/audit_chain.h"
 #include "quenmark/json/value.h"
 #include "quenmark/json/read.h"
 
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -128,21 +133,76 @@ CommandResult<VerifiedChain> verify_chain_file(std::string const& path, quenmark
                            std::move(check->leaves), std::move(check->found) };
 }
 
+namespace {
+
+// The chain file as written: its entries on lines of their own, indented by
+// two blanks.
+constexpr RecordLayout chain_layout { .start = "\n  ", .separator = ",\n  {", .end = "\n]" };
+
+// Reads the entries of a root array, handing each after the first `skipped`
+// to `visit` and counting them in `visited`.
+quenmark::json::Read<void> read_entries(quenmark::json::ValueReader& root,
+                                        std::function<void(quenmark::SignedAuditEvent&&)> const& visit,
+                                        std::size_t skipped, std::size_t& visited)
+{
+    std::size_t seen = 0;
+    return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+        quenmark::SignedAuditEvent entry;
+        TRY(quenmark::read_json(element, entry));
+        if (seen++ >= skipped) {
+            visit(std::move(entry));
+            ++visited;
+        }
+        return {};
+    });
+}
+
+// Streams a big chain file laid out as written, handing its entries to
+// `visit`; false, with `visited` telling how many it was handed, when the
+// file is laid out otherwise or does not read. The entries handed are the
+// array's first, and a whole reading reads them the same.
+bool stream_chain_entries(std::string const& path, std::function<void(quenmark::SignedAuditEvent&&)> const& visit,
+                          std::size_t& visited)
+{
+    constexpr std::size_t smallest_streamed_file = std::size_t { 8 } << 20U;
+    constexpr std::size_t buffer_bytes = std::size_t { 1 } << 20U;
+    Descriptor file(open_file(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file.is_open() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)
+        || static_cast<std::size_t>(status.st_size) < smallest_streamed_file)
+        return false;
+    Source const source(file.get(), buffer_bytes);
+    Stream stream(source, 0, static_cast<std::size_t>(status.st_size));
+    return stream.take_literal("[")
+        && stream_records(stream, chain_layout, /*starts_inside=*/false, /*ends_inside=*/false,
+                          [&](RecordRun const& run) {
+                              return quenmark::json::read_padded_document(
+                                         run.text, run.size,
+                                         [&](quenmark::json::ValueReader& root) {
+                                             return read_entries(root, visit, /*skipped=*/0, visited);
+                                         })
+                                  .has_value();
+                          })
+        && stream.at_end();
+}
+
+} // namespace
+
 CommandResult<void> read_chain_entries(std::string const& path,
                                        std::function<void(quenmark::SignedAuditEvent&&)> const& visit)
 {
     if (!path_exists(path))
         return {};
+    std::size_t streamed = 0;
+    if (stream_chain_entries(path, visit, streamed))
+        return {};
+    // Read whole, which says what is wrong; the entries already handed over
+    // are not handed again.
     auto const file = TRY(read_json_text(path));
+    std::size_t visited = 0;
     auto const read = quenmark::json::read_padded_document(
-        file.data(), file.size(), [&](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
-            return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
-                quenmark::SignedAuditEvent entry;
-                TRY(quenmark::read_json(element, entry));
-                visit(std::move(entry));
-                return {};
-            });
-        });
+        file.data(), file.size(),
+        [&](quenmark::json::ValueReader& root) { return read_entries(root, visit, streamed, visited); });
     if (!read)
         return quenmark::unexpected(refused_json_text(file, read.error()));
     return {};

@@ -1,6 +1,7 @@
 #include "store/state.h"
 
 #include "output.h"
+#include "store/stream.h"
 
 #include "quenmark/json/value.h"
 #include "quenmark/json/read.h"
@@ -9,9 +10,6 @@
 #include <array>
 #include <iterator>
 #include <cstdint>
-#include <cerrno>
-#include <cstring>
-#include <emmintrin.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,242 +181,38 @@ CommandResult<void> write_store_draining(Store const& store, std::string& out, D
 // object on a line of its own, in file order; each record of a list on
 // lines of its own, indented by four blanks.
 constexpr std::string_view laid_out_end = "\n}";
-// Between a list's records, and at the end of a list that has some.
-constexpr std::string_view record_separator = ",\n    {";
-constexpr std::string_view records_end = "\n  ]";
-// Before a list's first record, after its "[".
-constexpr std::string_view records_start = "\n    ";
+constexpr RecordLayout list_layout { .start = "\n    ", .separator = ",\n    {", .end = "\n  ]" };
+constexpr std::string_view record_separator = list_layout.separator;
 
 std::string list_opening(std::size_t index)
 {
     return index == 0 ? concat("{\n  \"", list_names[0], "\": [") : concat(",\n  \"", list_names[index], "\": [");
 }
 
-// Where a laid-out reading takes its bytes from: a file, read at offsets so
-// that two threads can share it, or a text already in memory; and how many
-// bytes at a time.
-class Source {
-public:
-    Source(int descriptor, std::size_t buffer_bytes) : m_descriptor(descriptor), m_buffer_bytes(buffer_bytes) { }
-    Source(std::string_view text, std::size_t buffer_bytes) : m_text(text), m_buffer_bytes(buffer_bytes) { }
-
-    std::size_t buffer_bytes() const { return m_buffer_bytes; }
-
-    // Copies up to `count` bytes from `offset` to `into`: how many, 0 at the
-    // end, none when the file cannot be read.
-    std::optional<std::size_t> read(std::size_t offset, char* into, std::size_t count) const
-    {
-        if (m_descriptor < 0) {
-            std::size_t const copied = offset < m_text.size() ? std::min(count, m_text.size() - offset) : 0;
-            std::memcpy(into, m_text.data() + offset, copied);
-            return copied;
-        }
-        for (;;) {
-            ssize_t const got = ::pread(m_descriptor, into, count, static_cast<off_t>(offset));
-            if (got >= 0)
-                return static_cast<std::size_t>(got);
-            if (errno != EINTR)
-                return std::nullopt;
-        }
-    }
-
-private:
-    int m_descriptor { -1 };
-    std::string_view m_text;
-    std::size_t m_buffer_bytes;
-};
-
-// A region of the source read in order through one buffer that is used
-// again and again, so that however big the file, reading it touches no
-// fresh memory: the window is what has been read and not yet taken. The
-// buffer keeps a byte before the window and the parser's padding after
-// it, and bytes already taken are the reader's to overwrite.
-class Stream {
-public:
-    Stream(Source const& source, std::size_t begin, std::size_t end)
-        : m_source(source)
-        , m_offset(begin)
-        , m_next(begin)
-        , m_end(end)
-        , m_buffer(1 + std::max<std::size_t>(source.buffer_bytes(), 1) + quenmark::json::read_padding)
-    {
-    }
-
-    std::string_view window() const { return { m_buffer.data() + m_start, m_filled - m_start }; }
-    char* window_data() { return m_buffer.data() + m_start; }
-    // Where the window starts in the source.
-    std::size_t offset() const { return m_offset; }
-    // What is left of the region after the window.
-    std::size_t unread() const { return m_end - m_next; }
-    void take(std::size_t count)
-    {
-        m_start += count;
-        m_offset += count;
-    }
-    bool finished() const { return m_start == m_filled && m_next == m_end; }
-
-    // Reads more into the window: first moves it to the buffer's start, and
-    // makes the buffer twice as big when the window fills it. False at the
-    // region's end, or when the source cannot be read or ends early.
-    bool more()
-    {
-        if (m_next == m_end)
-            return false;
-        std::size_t const held = m_filled - m_start;
-        std::memmove(m_buffer.data() + 1, m_buffer.data() + m_start, held);
-        m_start = 1;
-        m_filled = 1 + held;
-        std::size_t capacity = m_buffer.size() - 1 - quenmark::json::read_padding;
-        if (held == capacity) {
-            capacity *= 2;
-            m_buffer.resize(1 + capacity + quenmark::json::read_padding);
-        }
-        auto const got = m_source.read(m_next, m_buffer.data() + m_filled, std::min(capacity - held, m_end - m_next));
-        if (!got || *got == 0)
-            return false;
-        m_filled += *got;
-        m_next += *got;
-        return true;
-    }
-
-    // Takes `text` when the window starts with it.
-    bool take_literal(std::string_view text)
-    {
-        while (window().size() < text.size()) {
-            if (!more())
-                return false;
-        }
-        if (!window().starts_with(text))
-            return false;
-        take(text.size());
-        return true;
-    }
-
-private:
-    Source const& m_source;
-    std::size_t m_offset;
-    std::size_t m_next;
-    std::size_t m_end;
-    std::vector<char> m_buffer;
-    std::size_t m_start { 1 };
-    std::size_t m_filled { 1 };
-};
-
-// Calls `found` with each place in `text` where a line feed is followed,
-// `first_distance` or `second_distance` bytes on, by the byte given for that
-// distance, as long as it returns true. Sixteen places are looked at a time;
-// lines are short, so a search for the line feeds alone would stop at every
-// line. The text must be followed by 32 readable bytes.
-template<typename Found>
-void find_marked_lines(std::string_view text, char first_mark, std::size_t first_distance, char second_mark,
-                       std::size_t second_distance, Found found)
-{
-    constexpr std::size_t width = sizeof(__m128i);
-    auto const load = [&text](std::size_t at) {
-        return _mm_loadu_si128(reinterpret_cast<__m128i const*>(text.data() + at));
-    };
-    auto const line_feed = _mm_set1_epi8('\n');
-    auto const first = _mm_set1_epi8(first_mark);
-    auto const second = _mm_set1_epi8(second_mark);
-    for (std::size_t at = 0; at < text.size(); at += width) {
-        auto const marked = _mm_or_si128(_mm_cmpeq_epi8(load(at + first_distance), first),
-                                         _mm_cmpeq_epi8(load(at + second_distance), second));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(load(at), line_feed), marked)));
-        for (; mask != 0; mask &= mask - 1) {
-            std::size_t const place = at + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (place < text.size() && !found(place))
-                return;
-        }
-    }
-}
-
-// Where the records in the window stop being whole: the end of the list, or
-// else the last separator before a record that may not be whole yet.
-struct RecordBounds {
-    std::optional<std::size_t> list_end;
-    std::optional<std::size_t> last_separator;
-};
-
-RecordBounds find_record_bounds(std::string_view window)
-{
-    RecordBounds bounds;
-    find_marked_lines(window, records_end.back(), records_end.size() - 1, record_separator.back(),
-                      record_separator.size() - 2, [&](std::size_t line_feed) {
-                          if (window.substr(line_feed).starts_with(records_end)) {
-                              bounds.list_end = line_feed;
-                              return false;
-                          }
-                          if (line_feed > 0 && window.substr(line_feed - 1).starts_with(record_separator))
-                              bounds.last_separator = line_feed - 1;
-                          return true;
-                      });
-    return bounds;
-}
-
-// Reads a list's records from the stream, which is just after the list's
-// "[" or, when the region starts inside the list, at the "{" of a record.
-// The records go to the parser a window at a time, each run of whole
-// records between brackets written over the bytes around it, as a list of
-// its own at the depth of the list. A separator or end found where a record
-// is not whole leaves brackets that do not pair, which the parser refuses.
-// When the region ends inside the list, its last records are those before
-// the region's end.
+// Reads a list's records from the stream, each run of them as a list of its
+// own at the depth of the list.
 template<typename Record>
 bool stream_list(Stream& stream, std::vector<Record>& records, ListReading const& reading, bool starts_inside,
                  bool ends_inside)
 {
-    if (!starts_inside) {
-        if (stream.window().empty() && !stream.more())
-            return false;
-        if (stream.window().starts_with(']')) {
-            stream.take(1);
-            return !ends_inside;
-        }
-        if (!stream.take_literal(records_start))
-            return false;
-    }
     bool first_run = true;
-    for (;;) {
-        auto const bounds = find_record_bounds(stream.window());
-        auto run_end = bounds.list_end ? bounds.list_end : bounds.last_separator;
-        if (bounds.list_end && ends_inside)
-            return false;
-        if (!run_end) {
-            if (stream.more())
-                continue;
-            if (!ends_inside || stream.unread() != 0 || stream.window().empty())
-                return false;
-            run_end = stream.window().size();
-        }
-        char* const run = stream.window_data() - 1;
-        run[0] = '[';
-        run[*run_end + 1] = ']';
+    return stream_records(stream, list_layout, starts_inside, ends_inside, [&](RecordRun const& run) {
         if (reading.count != nullptr)
-            reading.count->base = stream.offset() - 1;
+            reading.count->base = run.offset;
         std::size_t const before = records.size();
         auto const read = quenmark::json::read_padded_document(
-            run, *run_end + 2, [&](quenmark::json::ValueReader& list) { return read_list(list, records, reading); },
+            run.text, run.size, [&](quenmark::json::ValueReader& list) { return read_list(list, records, reading); },
             /*depth=*/1);
-        if (!read)
-            return false;
         // The records of a list are much alike: room for as many more as the
         // rest of the region would hold if they were like these, but never
         // more than the region's bytes.
-        if (first_run && records.size() > before) {
-            std::size_t const per_record = std::max<std::size_t>(*run_end / (records.size() - before), 1);
-            records.reserve(records.size() + std::min(stream.unread() / per_record, stream.unread() / sizeof(Record)));
+        if (read && first_run && records.size() > before) {
+            std::size_t const per_record = std::max<std::size_t>(run.size / (records.size() - before), 1);
+            records.reserve(records.size() + std::min(run.unread / per_record, run.unread / sizeof(Record)));
         }
         first_run = false;
-        if (bounds.list_end) {
-            stream.take(*bounds.list_end + records_end.size());
-            return true;
-        }
-        if (!bounds.last_separator) {
-            stream.take(*run_end);
-            return true;
-        }
-        stream.take(*bounds.last_separator + record_separator.size() - 1);
-    }
+        return read.has_value();
+    });
 }
 
 // A part of the source that one thread reads: the lists from `first` to
@@ -452,7 +246,7 @@ bool stream_lists(Source const& source, Region const& region, Store& store, Stor
     }
     if (region.last + 1 == all_lists.size() && !region.ends_inside && !stream.take_literal(laid_out_end))
         return false;
-    return stream.finished() || (!stream.more() && stream.finished());
+    return stream.at_end();
 }
 
 constexpr std::string_view member_line = ",\n  \"";

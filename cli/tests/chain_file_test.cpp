@@ -236,3 +236,52 @@ TEST(ChainAppender, InvalidChainFailsEveryAppendAndIsKept)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ChainFile, BigChainReadsEntryByEntryAsTheWholeReadingDoes)
+{
+    // Big enough to be streamed; an edit near the end makes the streamed
+    // reading give up after most entries, which are then not handed again.
+    auto entry = quenmark::link_event(*quenmark::derive_head({}), fixed_key(), first_event());
+    ASSERT_TRUE(has_value(entry));
+    std::vector<quenmark::SignedAuditEvent> const written(16'000, *entry);
+    std::string whole;
+    test_support::write_chain(written, whole);
+    ASSERT_GT(whole.size(), std::size_t { 8 } << 20U);
+
+    struct Edit {
+        std::string_view what;
+        std::string_view find;
+        std::string_view replacement;
+    };
+    Edit const edits[] = {
+        { "none", "", "" },
+        { "a blank before the last entry", ",\n  {", ",\n   {" },
+        { "an entry indented as the chain's", ",\n    \"sequence\"", ",\n  {\"sequence\"" },
+        { "a bad value in the last entry", "\"sequence\": 1", "\"sequence\": -1" },
+        { "text after the chain", "\n]", "\n]]" },
+    };
+    ScratchDirectory directory;
+    auto const path = (directory / "audit.json").string();
+    for (auto const& [what, find, replacement] : edits) {
+        std::string text = whole;
+        if (!find.empty()) {
+            auto const at = text.rfind(find);
+            ASSERT_NE(at, std::string::npos) << what;
+            text.replace(at, find.size(), replacement);
+        }
+        test_support::write_file(path, text);
+        auto const reference = test_support::load_chain(path);
+        std::vector<quenmark::SignedAuditEvent> handed;
+        auto const read = corvellactl::read_chain_entries(
+            path, [&handed](quenmark::SignedAuditEvent&& event) { handed.push_back(std::move(event)); });
+        ASSERT_EQ(read.has_value(), reference.has_value()) << what;
+        if (reference)
+            EXPECT_TRUE(handed == *reference) << what;
+        else
+            EXPECT_EQ(error_text(read), error_text(reference)) << what;
+    }
+}
+
+} // namespace
