@@ -338,12 +338,14 @@ public:
     {
         if (m_csv && context.format == OutputFormat::JsonLines)
             return quenmark::unexpected(CommandError::message("--csv and --json cannot be combined"));
-        auto store = TRY(load_store_with_progress(context.state_path, m_use));
+        auto store = TRY(load_store_with_progress(context.state_path, use()));
         auto const at = TRY(instant_or_now(m_at));
         return report(store, at, { context.format, m_csv });
     }
 
 protected:
+    // What of the state the report looks at.
+    [[nodiscard]] virtual StoreUse use() const { return m_use; }
     // Builds and prints the report of the store as of `at`.
     [[nodiscard]] virtual CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) = 0;
 
@@ -430,6 +432,21 @@ class ReportLearner final : public ListReport {
 public:
     // Every kind of record, and the questions to score the attempts.
     ReportLearner() : ListReport(/*timed=*/true, {}) { }
+
+protected:
+    // The principal's assignments, attempts and certificates; every
+    // completion record, which a certificate's is looked up among. An
+    // identifier that does not parse is refused after the state is read,
+    // as always.
+    StoreUse use() const override
+    {
+        StoreUse use;
+        if (auto principal = corvella::IdentityId::parse(m_principal_id))
+            use.principal = *principal;
+        return use;
+    }
+
+public:
 
     void declare(Declaration& declaration) override
     {

@@ -91,7 +91,20 @@ struct ListReading {
     RecordCount* count { nullptr };
     bool kept { true };
     bool questions_kept { true };
+    // Of the records that name a principal, only this one's are kept.
+    std::optional<corvella::IdentityId> principal;
 };
+
+// The principal a record names, for the kinds a principal's records are
+// picked from.
+corvella::IdentityId const* principal_of(corvella::TrainingAssignment const& record) { return &record.principal_id; }
+corvella::IdentityId const* principal_of(corvella::KnowledgeCheckAttempt const& record) { return &record.principal_id; }
+corvella::IdentityId const* principal_of(corvella::Certificate const& record) { return &record.payload.principal_id; }
+template<typename Record>
+corvella::IdentityId const* principal_of(Record const&)
+{
+    return nullptr;
+}
 
 // Whether a store read for `use` keeps the records of `list`.
 bool keeps(StoreUse const& use, List list)
@@ -113,7 +126,11 @@ bool keeps(StoreUse const& use, List list)
 
 ListReading reading_of(StoreUse const& use, List list, RecordCount* count)
 {
-    return { .count = count, .kept = keeps(use, list), .questions_kept = use.questions };
+    bool const picked = list == List::Assignments || list == List::Attempts || list == List::Certificates;
+    return { .count = count,
+             .kept = keeps(use, list),
+             .questions_kept = use.questions,
+             .principal = picked ? use.principal : std::nullopt };
 }
 
 // Every element of a list is read as a record, so a list that does not
@@ -130,6 +147,12 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             reading.count->add(element);
         if (!reading.kept)
             return read_json(element, unused);
+        if (reading.principal) {
+            TRY(read_json(element, unused));
+            if (auto const* principal = principal_of(unused); principal != nullptr && *principal == *reading.principal)
+                list.push_back(std::move(unused));
+            return {};
+        }
         if (list.empty())
             first_offset = element.offset();
         else if (list.size() == 1)

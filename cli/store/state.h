@@ -46,6 +46,9 @@ struct StoreUse {
     bool attempts { true };
     bool completions { true };
     bool certificates { true };
+    // When set, of the assignments, attempts and certificates only those of
+    // this principal.
+    std::optional<corvella::IdentityId> principal {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

@@ -5,8 +5,9 @@
 // names a line and column inside the input. Read with both cores as laid
 // out by the writer, a text gives the same store or is left to the reader
 // of the whole, whatever the buffer it streams through; the written form
-// always reads that way. A reading that keeps only some lists refuses the
-// same texts with the same words and keeps exactly those lists.
+// always reads that way. A reading that keeps only some lists, or one
+// principal's records, refuses the same texts with the same words and keeps
+// exactly those.
 
 #include "json_checks.h"
 
@@ -17,20 +18,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Which lists a reading keeps, and how big its buffer is, from the input's
 // length, so that every input is read one more way than in full.
-corvellactl::StoreUse use_for(std::size_t size)
+// The principal picked, when one is, is that of the first assignment.
+corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
 {
     auto const bit = [size](unsigned shift) { return ((size * 2654435761U) >> (shift + 7)) % 2 == 0; };
-    return { .assessments = bit(0),
-             .questions = bit(1),
-             .assignments = bit(2),
-             .attempts = bit(3),
-             .completions = bit(4),
-             .certificates = bit(5) };
+    corvellactl::StoreUse use { .assessments = bit(0),
+                                .questions = bit(1),
+                                .assignments = bit(2),
+                                .attempts = bit(3),
+                                .completions = bit(4),
+                                .certificates = bit(5) };
+    if (bit(6) && store != nullptr && !store->assignments.empty())
+        use.principal = store->assignments.front().principal_id;
+    return use;
 }
 
 std::size_t buffer_for(std::size_t size) { return 1 + size % 89; }
@@ -50,6 +56,12 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
         for (auto& assessment : store.assessments)
             assessment.questions.clear();
     }
+    if (use.principal) {
+        auto const other = [&use](corvella::IdentityId const& principal) { return principal != *use.principal; };
+        std::erase_if(store.assignments, [&](auto const& record) { return other(record.principal_id); });
+        std::erase_if(store.attempts, [&](auto const& record) { return other(record.principal_id); });
+        std::erase_if(store.certificates, [&](auto const& record) { return other(record.payload.principal_id); });
+    }
     return store;
 }
 
@@ -63,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto const store = corvellactl::parse_store(input.data(), input.size());
     auto const laid_out = corvellactl::parse_laid_out_store(input.data(), input.size());
     fuzz::require(!laid_out || (store && *laid_out == *store), "a laid-out state file reads as the same store");
-    auto const use = use_for(size);
+    auto const use = use_for(size, store ? &*store : nullptr);
     auto const streamed = corvellactl::parse_laid_out_store(input.data(), input.size(), use, buffer_for(size));
     fuzz::require(!streamed || (store && *streamed == kept(*store, use)),
                   "a laid-out state file streamed through a small buffer reads as the same store");
