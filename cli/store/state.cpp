@@ -289,7 +289,7 @@ std::optional<std::size_t> list_opened_at(Source const& source, std::size_t at, 
 // nearest member line before it opens, or the first when there is none.
 std::optional<std::size_t> list_around(Source const& source, std::size_t at, std::size_t size)
 {
-    std::size_t const block = std::max<std::size_t>(source.buffer_bytes(), 1);
+    std::size_t const block = std::clamp<std::size_t>(at, 1, std::max<std::size_t>(source.buffer_bytes(), 1));
     std::vector<char> buffer(block + member_line.size() + quenmark::json::read_padding);
     std::size_t end = at;
     while (end > 0) {

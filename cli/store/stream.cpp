@@ -28,7 +28,9 @@ Stream::Stream(Source const& source, std::size_t begin, std::size_t end)
     , m_offset(begin)
     , m_next(begin)
     , m_end(end)
-    , m_buffer(1 + std::max<std::size_t>(source.buffer_bytes(), 1) + quenmark::json::read_padding)
+    // Never more than the region needs.
+    , m_buffer(1 + std::clamp<std::size_t>(end - begin, 1, std::max<std::size_t>(source.buffer_bytes(), 1))
+               + quenmark::json::read_padding)
 {
 }
 
