@@ -77,7 +77,9 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context, output));
-    auto const store = TRY(load_store_with_progress(context.state_path));
+    // The certificate, and its assessment for the credential's words.
+    auto const store = TRY(load_store_with_progress(
+        context.state_path, { .questions = false, .assignments = false, .attempts = false, .completions = false }));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));
