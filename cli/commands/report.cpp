@@ -430,7 +430,8 @@ private:
 
 class ReportLearner final : public ListReport {
 public:
-    // Every kind of record, and the questions to score the attempts.
+    // Every kind of record, and the questions to score the attempts (not
+    // their texts).
     ReportLearner() : ListReport(/*timed=*/true, {}) { }
 
 protected:
@@ -440,7 +441,7 @@ protected:
     // as always.
     StoreUse use() const override
     {
-        StoreUse use;
+        StoreUse use { .question_texts = false };
         if (auto principal = corvella::IdentityId::parse(m_principal_id))
             use.principal = *principal;
         return use;
@@ -560,8 +561,7 @@ private:
 
 class ReportAssessment final : public ListReport {
 public:
-    // The assessment, its assignments and its attempts.
-    ReportAssessment() : ListReport(/*timed=*/false, { .completions = false, .certificates = false }) { }
+    ReportAssessment() : ListReport(/*timed=*/false, {}) { }
 
     void declare(Declaration& declaration) override
     {
@@ -570,6 +570,16 @@ public:
     }
 
 protected:
+    // The assessment, its assignments and its attempts. An identifier that
+    // does not parse is refused after the state is read, as always.
+    StoreUse use() const override
+    {
+        StoreUse use { .completions = false, .certificates = false };
+        if (auto assessment = corvella::AssessmentId::parse(m_assessment_id))
+            use.assessment = *assessment;
+        return use;
+    }
+
     CommandResult<void> report(Store& store, quenmark::Timestamp, ListFormat format) override
     {
         static constexpr Column columns[] = {

@@ -91,12 +91,16 @@ struct ListReading {
     RecordCount* count { nullptr };
     bool kept { true };
     bool questions_kept { true };
-    // Of the records that name a principal, only this one's are kept.
+    bool question_texts_kept { true };
+    // Of the records that name a principal or an assessment among those
+    // below, only this one's are kept.
     std::optional<corvella::IdentityId> principal;
+    std::optional<corvella::AssessmentId> assessment;
 };
 
 // The principal a record names, for the kinds a principal's records are
-// picked from.
+// picked from: not the completion records, which a certificate's is looked
+// up among.
 corvella::IdentityId const* principal_of(corvella::TrainingAssignment const& record) { return &record.principal_id; }
 corvella::IdentityId const* principal_of(corvella::KnowledgeCheckAttempt const& record) { return &record.principal_id; }
 corvella::IdentityId const* principal_of(corvella::Certificate const& record) { return &record.payload.principal_id; }
@@ -104,6 +108,45 @@ template<typename Record>
 corvella::IdentityId const* principal_of(Record const&)
 {
     return nullptr;
+}
+
+// The assessment a record is, or is of, for the kinds an assessment's
+// records are picked from.
+corvella::AssessmentId const* assessment_of(corvella::AssessmentDefinition const& record) { return &record.id; }
+corvella::AssessmentId const* assessment_of(corvella::TrainingAssignment const& record) { return &record.assessment_id; }
+corvella::AssessmentId const* assessment_of(corvella::KnowledgeCheckAttempt const& record)
+{
+    return &record.assessment_id;
+}
+template<typename Record>
+corvella::AssessmentId const* assessment_of(Record const&)
+{
+    return nullptr;
+}
+
+template<typename Record>
+bool wanted(Record const& record, ListReading const& reading)
+{
+    auto const* principal = principal_of(record);
+    auto const* assessment = assessment_of(record);
+    return (!reading.principal || principal == nullptr || *principal == *reading.principal)
+        && (!reading.assessment || assessment == nullptr || *assessment == *reading.assessment);
+}
+
+// Drops what of a kept record the reading does not keep.
+template<typename Record>
+void trim(Record& record, ListReading const& reading)
+{
+    if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
+        if (!reading.questions_kept) {
+            record.questions = std::vector<corvella::Question>();
+        } else if (!reading.question_texts_kept) {
+            for (auto& question : record.questions) {
+                question.prompt = std::string();
+                question.choices = std::vector<std::string>();
+            }
+        }
+    }
 }
 
 // Whether a store read for `use` keeps the records of `list`.
@@ -126,11 +169,12 @@ bool keeps(StoreUse const& use, List list)
 
 ListReading reading_of(StoreUse const& use, List list, RecordCount* count)
 {
-    bool const picked = list == List::Assignments || list == List::Attempts || list == List::Certificates;
     return { .count = count,
              .kept = keeps(use, list),
              .questions_kept = use.questions,
-             .principal = picked ? use.principal : std::nullopt };
+             .question_texts_kept = use.question_texts,
+             .principal = use.principal,
+             .assessment = use.assessment };
 }
 
 // Every element of a list is read as a record, so a list that does not
@@ -147,10 +191,12 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             reading.count->add(element);
         if (!reading.kept)
             return read_json(element, unused);
-        if (reading.principal) {
+        if (reading.principal || reading.assessment) {
             TRY(read_json(element, unused));
-            if (auto const* principal = principal_of(unused); principal != nullptr && *principal == *reading.principal)
+            if (wanted(unused, reading)) {
+                trim(unused, reading);
                 list.push_back(std::move(unused));
+            }
             return {};
         }
         if (list.empty())
@@ -159,10 +205,7 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             reserve_for_list(list, first_offset, element);
         auto& record = list.emplace_back();
         TRY(read_json(element, record));
-        if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
-            if (!reading.questions_kept)
-                record.questions = std::vector<corvella::Question>();
-        }
+        trim(record, reading);
         return {};
     });
 }

@@ -42,6 +42,8 @@ struct StoreUse {
     bool assessments { true };
     // Without them each assessment kept has no questions.
     bool questions { true };
+    // Without them each question kept has no prompt and no choices.
+    bool question_texts { true };
     bool assignments { true };
     bool attempts { true };
     bool completions { true };
@@ -49,6 +51,9 @@ struct StoreUse {
     // When set, of the assignments, attempts and certificates only those of
     // this principal.
     std::optional<corvella::IdentityId> principal {};
+    // When set, only this assessment and, of the assignments and attempts,
+    // those of it.
+    std::optional<corvella::AssessmentId> assessment {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

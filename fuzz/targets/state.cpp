@@ -6,7 +6,7 @@
 // out by the writer, a text gives the same store or is left to the reader
 // of the whole, whatever the buffer it streams through; the written form
 // always reads that way. A reading that keeps only some lists, or one
-// principal's records, refuses the same texts with the same words and keeps
+// principal's or one assessment's records, refuses the same texts with the same words and keeps
 // exactly those.
 
 #include "json_checks.h"
@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ namespace {
 
 // Which lists a reading keeps, and how big its buffer is, from the input's
 // length, so that every input is read one more way than in full.
-// The principal picked, when one is, is that of the first assignment.
+// The principal picked, when one is, is that of the first assignment; the
+// assessment, the first assessment.
 corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
 {
     auto const bit = [size](unsigned shift) { return ((size * 2654435761U) >> (shift + 7)) % 2 == 0; };
@@ -34,8 +36,11 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
                                 .attempts = bit(3),
                                 .completions = bit(4),
                                 .certificates = bit(5) };
+    use.question_texts = bit(7);
     if (bit(6) && store != nullptr && !store->assignments.empty())
         use.principal = store->assignments.front().principal_id;
+    if (bit(8) && store != nullptr && !store->assessments.empty())
+        use.assessment = store->assessments.front().id;
     return use;
 }
 
@@ -52,9 +57,19 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
     keep(use.attempts, store.attempts);
     keep(use.completions, store.completions);
     keep(use.certificates, store.certificates);
-    if (!use.questions) {
-        for (auto& assessment : store.assessments)
+    for (auto& assessment : store.assessments) {
+        if (!use.questions)
             assessment.questions.clear();
+        for (auto& question : use.question_texts ? std::span<corvella::Question>() : assessment.questions) {
+            question.prompt.clear();
+            question.choices.clear();
+        }
+    }
+    if (use.assessment) {
+        auto const other = [&use](corvella::AssessmentId const& assessment) { return assessment != *use.assessment; };
+        std::erase_if(store.assessments, [&](auto const& record) { return other(record.id); });
+        std::erase_if(store.assignments, [&](auto const& record) { return other(record.assessment_id); });
+        std::erase_if(store.attempts, [&](auto const& record) { return other(record.assessment_id); });
     }
     if (use.principal) {
         auto const other = [&use](corvella::IdentityId const& principal) { return principal != *use.principal; };
