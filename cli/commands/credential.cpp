@@ -77,6 +77,10 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context, output));
+    // The chain is searched while the state is read.
+    std::optional<RevocationSearch> search;
+    if (auto const id = corvella::CertificationId::parse(m_certificate_id))
+        search.emplace(context.audit_path, *id);
     // The certificate, and its assessment for the credential's words.
     auto const store = TRY(load_store_with_progress(
         context.state_path, { .questions = false, .assignments = false, .attempts = false, .completions = false }));
@@ -89,7 +93,7 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
             CommandError::message(concat("certificate ", certificate_id, " cannot be exported: ", error.text())));
     };
     // The signed chain outranks a state file that lost a revocation.
-    auto const revoked_in_chain = TRY(revocation_in_chain(context.audit_path, certificate_id, key.verifying_key()));
+    auto const revoked_in_chain = TRY(search->revoked_at(key.verifying_key()));
     if (auto const held = corvella::check_revocation_stored(*certificate, revoked_in_chain); !held)
         return refused(held.error());
 

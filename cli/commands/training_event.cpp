@@ -24,15 +24,39 @@ quenmark::AuditEvent build_training_event(TrainingEventSpec spec)
     return event;
 }
 
-CommandResult<std::optional<quenmark::Timestamp>> revocation_in_chain(std::string const& audit_path,
-                                                                      corvella::CertificationId const& certificate,
-                                                                      quenmark::VerifyingKey const& key)
+RevocationSearch::RevocationSearch(std::string audit_path, corvella::CertificationId certificate)
+    : m_certificate(certificate)
+    , m_found(std::vector<quenmark::SignedAuditEvent> {})
+    , m_search([this, path = std::move(audit_path)] {
+        std::vector<quenmark::SignedAuditEvent> found;
+        auto const read = read_chain_entries(path, [&](quenmark::SignedAuditEvent&& entry) {
+            if (corvella::names_revocation_of(entry, m_certificate))
+                found.push_back(std::move(entry));
+        });
+        if (read)
+            m_found = std::move(found);
+        else
+            m_found = quenmark::unexpected(read.error());
+    })
 {
+}
+
+RevocationSearch::~RevocationSearch()
+{
+    if (m_search.joinable())
+        m_search.join();
+}
+
+CommandResult<std::optional<quenmark::Timestamp>> RevocationSearch::revoked_at(quenmark::VerifyingKey const& key)
+{
+    if (m_search.joinable())
+        m_search.join();
+    auto const& found = TRY(m_found);
     std::optional<quenmark::Timestamp> revoked_at;
-    TRY(read_chain_entries(audit_path, [&](quenmark::SignedAuditEvent&& entry) {
-        if (auto const instant = corvella::revoked_by(entry, certificate, key))
+    for (auto const& entry : found) {
+        if (auto const instant = corvella::revoked_by(entry, m_certificate, key))
             revoked_at = instant;
-    }));
+    }
     return revoked_at;
 }
 

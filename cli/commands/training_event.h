@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace corvellactl {
 
@@ -34,11 +36,26 @@ struct TrainingEventSpec {
 // that differ between training events taken from the argument.
 quenmark::AuditEvent build_training_event(TrainingEventSpec spec);
 
-// The instant at which the audit chain revokes the certificate: that of the
-// last revocation event naming it that is signed with the key. Absent when
-// there is none. Errors: those of reading the chain file.
-[[nodiscard]] CommandResult<std::optional<quenmark::Timestamp>>
-revocation_in_chain(std::string const& audit_path, corvella::CertificationId const& certificate,
-                    quenmark::VerifyingKey const& key);
+// The audit chain searched for the revocation events naming a certificate,
+// on a thread of its own from construction on, so that a command reads the
+// chain while it reads the state; the key they must be signed with is asked
+// for only afterwards, when the command has it.
+class RevocationSearch {
+public:
+    RevocationSearch(std::string audit_path, corvella::CertificationId certificate);
+    RevocationSearch(RevocationSearch const&) = delete;
+    RevocationSearch& operator=(RevocationSearch const&) = delete;
+    ~RevocationSearch();
+
+    // The instant at which the audit chain revokes the certificate: that of
+    // the last revocation event naming it that is signed with the key.
+    // Absent when there is none. Errors: those of reading the chain file.
+    [[nodiscard]] CommandResult<std::optional<quenmark::Timestamp>> revoked_at(quenmark::VerifyingKey const& key);
+
+private:
+    corvella::CertificationId m_certificate;
+    CommandResult<std::vector<quenmark::SignedAuditEvent>> m_found;
+    std::thread m_search;
+};
 
 } // namespace corvellactl

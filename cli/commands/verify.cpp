@@ -51,6 +51,10 @@ CommandResult<void> Verify::run(CommandContext const& context)
     // Only the key and audit files may be written, but the state is read
     // under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
+    // The chain is searched while the state is read.
+    std::optional<RevocationSearch> search;
+    if (auto const id = corvella::CertificationId::parse(m_certificate_id))
+        search.emplace(context.audit_path, *id);
     auto const store = TRY(load_store_with_progress(
         context.state_path, { .assessments = false, .assignments = false, .attempts = false, .completions = false }));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
@@ -58,7 +62,7 @@ CommandResult<void> Verify::run(CommandContext const& context)
     auto const key = TRY(load_or_create_key(context.key_path));
     auto const as_of = TRY(as_of_instant(m_at));
     // The signed chain outranks a state file that lost a revocation.
-    auto const revoked_in_chain = TRY(revocation_in_chain(context.audit_path, certificate_id, key.verifying_key()));
+    auto const revoked_in_chain = TRY(search->revoked_at(key.verifying_key()));
     TRY(corvella::check_revocation_stored(*certificate, revoked_in_chain));
 
     auto const checked = corvella::check_certificate(*certificate, key.verifying_key(), as_of);

@@ -336,11 +336,16 @@ std::vector<std::string> reconcile(LearnerRecords const& records, std::span<quen
     return reconciler.finish();
 }
 
+bool names_revocation_of(quenmark::SignedAuditEvent const& entry, CertificationId const& certificate)
+{
+    return entry.event.action == certificate_revoked && target_of<CertificationId>(entry.event) == certificate;
+}
+
 std::optional<quenmark::Timestamp> revoked_by(quenmark::SignedAuditEvent const& entry,
                                               CertificationId const& certificate, quenmark::VerifyingKey const& key)
 {
     auto const& event = entry.event;
-    if (event.action != certificate_revoked || target_of<CertificationId>(event) != certificate)
+    if (!names_revocation_of(entry, certificate))
         return std::nullopt;
     std::string bytes;
     quenmark::append_canonical_bytes(event, bytes);

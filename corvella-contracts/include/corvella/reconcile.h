@@ -56,6 +56,10 @@ struct LearnerRecords {
                                                  std::span<quenmark::SignedAuditEvent const> chain,
                                                  quenmark::VerifyingKey const& key);
 
+// Whether the entry is a "training.certificate.revoked" event naming the
+// certificate, its signature not looked at.
+bool names_revocation_of(quenmark::SignedAuditEvent const& entry, CertificationId const& certificate);
+
 // The instant the entry revokes the certificate: when it is a
 // "training.certificate.revoked" event naming it whose signature holds under
 // `key`. Absent otherwise.
