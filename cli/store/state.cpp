@@ -320,7 +320,11 @@ constexpr std::string_view member_line = ",\n  \"";
 // The list whose opening is the member line at `at`, if any.
 std::optional<std::size_t> list_opened_at(Source const& source, std::size_t at, std::size_t size)
 {
-    Stream stream(source, at, size);
+    // Only as many bytes as the longest opening are read.
+    std::size_t longest = 0;
+    for (std::size_t index = 1; index < all_lists.size(); ++index)
+        longest = std::max(longest, list_opening(index).size());
+    Stream stream(source, at, std::min(size, at + longest));
     for (std::size_t index = 1; index < all_lists.size(); ++index) {
         if (stream.take_literal(list_opening(index)))
             return index;
@@ -399,7 +403,8 @@ std::optional<Region> find_split(Source const& source, std::size_t size)
 std::optional<Store> read_laid_out(Source const& source, std::size_t size, StoreUse const& use, RecordCount* count)
 {
     // Nothing else is looked for in a text that is not laid out at all.
-    if (Stream opening(source, 0, size); !opening.take_literal(list_opening(0)))
+    std::string const first_opening = list_opening(0);
+    if (Stream opening(source, 0, std::min(size, first_opening.size())); !opening.take_literal(first_opening))
         return std::nullopt;
     Store store;
     auto const split = find_split(source, size);
