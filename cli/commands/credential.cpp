@@ -77,13 +77,15 @@ CommandResult<void> CredentialExport::run(CommandContext const& context)
     // Nothing but the key may be written to the data files, but the state is
     // read under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context, output));
-    // The chain is searched while the state is read.
+    // The chain is searched while the state is read. Of the state only the
+    // certificate is kept, and the assessments for the credential's words.
     std::optional<RevocationSearch> search;
-    if (auto const id = corvella::CertificationId::parse(m_certificate_id))
+    StoreUse use { .questions = false, .assignments = false, .attempts = false, .completions = false };
+    if (auto const id = corvella::CertificationId::parse(m_certificate_id)) {
         search.emplace(context.audit_path, *id);
-    // The certificate, and its assessment for the credential's words.
-    auto const store = TRY(load_store_with_progress(
-        context.state_path, { .questions = false, .assignments = false, .attempts = false, .completions = false }));
+        use.certificate = *id;
+    }
+    auto const store = TRY(load_store_with_progress(context.state_path, use));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const* assessment = TRY(find(store, certificate->payload.assessment_id));

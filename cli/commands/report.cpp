@@ -80,7 +80,7 @@ Readiness count(Store const& store, quenmark::Timestamp now)
         if (corvella::is_overdue(assignment, now))
             ++counts.overdue;
     }
-    counts.completions = store.completions.size();
+    counts.completions = store.completions.size() + store.not_kept.completions;
     for (auto const& certificate : store.certificates) {
         switch (corvella::held_standing(certificate, now)) {
         case corvella::Standing::Valid:
@@ -100,8 +100,10 @@ Readiness count(Store const& store, quenmark::Timestamp now)
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    // Counts need neither the attempts nor the questions.
-    auto const store = TRY(load_store_with_progress(context.state_path, { .questions = false, .attempts = false }));
+    // Counts need neither the attempts nor the questions, and of the
+    // completion records only how many there are.
+    auto const store = TRY(load_store_with_progress(context.state_path,
+                                                    { .questions = false, .attempts = false, .completions = false }));
     auto const counts = count(store, quenmark::Timestamp::now());
 
     // The revoked count is shown only when there is one, so that a state

@@ -51,12 +51,15 @@ CommandResult<void> Verify::run(CommandContext const& context)
     // Only the key and audit files may be written, but the state is read
     // under the same lock so no half-finished command is seen.
     auto const lock = TRY(lock_data_files(context));
-    // The chain is searched while the state is read.
+    // The chain is searched while the state is read, of which only the
+    // certificate is kept.
     std::optional<RevocationSearch> search;
-    if (auto const id = corvella::CertificationId::parse(m_certificate_id))
+    StoreUse use { .assessments = false, .assignments = false, .attempts = false, .completions = false };
+    if (auto const id = corvella::CertificationId::parse(m_certificate_id)) {
         search.emplace(context.audit_path, *id);
-    auto const store = TRY(load_store_with_progress(
-        context.state_path, { .assessments = false, .assignments = false, .attempts = false, .completions = false }));
+        use.certificate = *id;
+    }
+    auto const store = TRY(load_store_with_progress(context.state_path, use));
     auto const certificate_id = TRY(corvella::CertificationId::parse(m_certificate_id));
     auto const* certificate = TRY(find(store, certificate_id));
     auto const key = TRY(load_or_create_key(context.key_path));

@@ -53,6 +53,24 @@ auto visit_list(StoreType& store, List list, Visit visit)
     __builtin_unreachable();
 }
 
+// The count of a list's records that a reading does not keep.
+std::size_t& not_kept_of(Store& store, List list)
+{
+    switch (list) {
+    case List::Assessments:
+        return store.not_kept.assessments;
+    case List::Assignments:
+        return store.not_kept.assignments;
+    case List::Attempts:
+        return store.not_kept.attempts;
+    case List::Completions:
+        return store.not_kept.completions;
+    case List::Certificates:
+        return store.not_kept.certificates;
+    }
+    __builtin_unreachable();
+}
+
 // Makes room for the rest of a list at its second element: as many records
 // as the rest of the document would hold if they were all the size of the
 // first (the records of a list are much alike), but never more memory than
@@ -90,12 +108,15 @@ struct RecordCount {
 struct ListReading {
     RecordCount* count { nullptr };
     bool kept { true };
+    // Where the records not kept are counted.
+    std::size_t* not_kept { nullptr };
     bool questions_kept { true };
     bool question_texts_kept { true };
     // Of the records that name a principal or an assessment among those
     // below, only this one's are kept.
     std::optional<corvella::IdentityId> principal;
     std::optional<corvella::AssessmentId> assessment;
+    std::optional<corvella::CertificationId> certificate;
 };
 
 // The principal a record names, for the kinds a principal's records are
@@ -124,13 +145,29 @@ corvella::AssessmentId const* assessment_of(Record const&)
     return nullptr;
 }
 
+corvella::CertificationId const* certificate_of(corvella::Certificate const& record)
+{
+    return &record.payload.certificate_id;
+}
+template<typename Record>
+corvella::CertificationId const* certificate_of(Record const&)
+{
+    return nullptr;
+}
+
+// Whether a record matches what the reading picks; a kind it does not pick
+// from always does.
+template<typename Id>
+bool picked(Id const* id, std::optional<Id> const& wanted_id)
+{
+    return !wanted_id || id == nullptr || *id == *wanted_id;
+}
+
 template<typename Record>
 bool wanted(Record const& record, ListReading const& reading)
 {
-    auto const* principal = principal_of(record);
-    auto const* assessment = assessment_of(record);
-    return (!reading.principal || principal == nullptr || *principal == *reading.principal)
-        && (!reading.assessment || assessment == nullptr || *assessment == *reading.assessment);
+    return picked(principal_of(record), reading.principal) && picked(assessment_of(record), reading.assessment)
+        && picked(certificate_of(record), reading.certificate);
 }
 
 // Drops what of a kept record the reading does not keep.
@@ -167,14 +204,16 @@ bool keeps(StoreUse const& use, List list)
     __builtin_unreachable();
 }
 
-ListReading reading_of(StoreUse const& use, List list, RecordCount* count)
+ListReading reading_of(StoreUse const& use, List list, Store& store, RecordCount* count)
 {
     return { .count = count,
              .kept = keeps(use, list),
+             .not_kept = &not_kept_of(store, list),
              .questions_kept = use.questions,
              .question_texts_kept = use.question_texts,
              .principal = use.principal,
-             .assessment = use.assessment };
+             .assessment = use.assessment,
+             .certificate = use.certificate };
 }
 
 // Every element of a list is read as a record, so a list that does not
@@ -189,9 +228,11 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
     return reader.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
         if (reading.count != nullptr)
             reading.count->add(element);
-        if (!reading.kept)
+        if (!reading.kept) {
+            ++*reading.not_kept;
             return read_json(element, unused);
-        if (reading.principal || reading.assessment) {
+        }
+        if (reading.principal || reading.assessment || reading.certificate) {
             TRY(read_json(element, unused));
             if (wanted(unused, reading)) {
                 trim(unused, reading);
@@ -305,7 +346,8 @@ bool stream_lists(Source const& source, Region const& region, Store& store, Stor
                                                : std::string_view(list_opening(index))))
             return false;
         bool const read = visit_list(store, all_lists[index], [&](auto& records) {
-            return stream_list(stream, records, reading_of(use, all_lists[index], count), starts_inside, ends_inside);
+            return stream_list(stream, records, reading_of(use, all_lists[index], store, count), starts_inside,
+                               ends_inside);
         });
         if (!read)
             return false;
@@ -437,6 +479,11 @@ std::optional<Store> read_laid_out(Source const& source, std::size_t size, Store
     append(store.attempts, rest.attempts);
     append(store.completions, rest.completions);
     append(store.certificates, rest.certificates);
+    store.not_kept.assessments += rest.not_kept.assessments;
+    store.not_kept.assignments += rest.not_kept.assignments;
+    store.not_kept.attempts += rest.not_kept.attempts;
+    store.not_kept.completions += rest.not_kept.completions;
+    store.not_kept.certificates += rest.not_kept.certificates;
     return store;
 }
 
@@ -450,7 +497,7 @@ quenmark::Expected<Store, std::string> parse_store_counting(char const* data, st
             // The index is that of the member's name in list_names.
             List const list = all_lists[index];
             return visit_list(store, list, [&](auto& records) {
-                return read_list(value, records, reading_of(use, list, count));
+                return read_list(value, records, reading_of(use, list, store, count));
             });
         };
         TRY(root.object(list_names, /*required=*/0, on_member));

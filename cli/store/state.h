@@ -22,12 +22,26 @@
 
 namespace corvellactl {
 
+// How many records each list holds.
+struct ListSizes {
+    std::size_t assessments { 0 };
+    std::size_t assignments { 0 };
+    std::size_t attempts { 0 };
+    std::size_t completions { 0 };
+    std::size_t certificates { 0 };
+
+    friend bool operator==(ListSizes const&, ListSizes const&) = default;
+};
+
 struct Store {
     std::vector<corvella::AssessmentDefinition> assessments;
     std::vector<corvella::TrainingAssignment> assignments;
     std::vector<corvella::KnowledgeCheckAttempt> attempts;
     std::vector<corvella::CompletionRecord> completions;
     std::vector<corvella::Certificate> certificates;
+    // Of each list a reading did not keep at all, how many records the file
+    // held; none of a list kept, even in part.
+    ListSizes not_kept {};
 
     friend bool operator==(Store const&, Store const&) = default;
 };
@@ -54,6 +68,8 @@ struct StoreUse {
     // When set, only this assessment and, of the assignments and attempts,
     // those of it.
     std::optional<corvella::AssessmentId> assessment {};
+    // When set, of the certificates only those with this certificate id.
+    std::optional<corvella::CertificationId> certificate {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

@@ -6,8 +6,8 @@
 // out by the writer, a text gives the same store or is left to the reader
 // of the whole, whatever the buffer it streams through; the written form
 // always reads that way. A reading that keeps only some lists, or one
-// principal's or one assessment's records, refuses the same texts with the same words and keeps
-// exactly those.
+// principal's, one assessment's or one certificate's records, refuses the
+// same texts with the same words and keeps exactly those.
 
 #include "json_checks.h"
 
@@ -26,7 +26,7 @@ namespace {
 // Which lists a reading keeps, and how big its buffer is, from the input's
 // length, so that every input is read one more way than in full.
 // The principal picked, when one is, is that of the first assignment; the
-// assessment, the first assessment.
+// assessment, the first assessment; the certificate, the last certificate.
 corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
 {
     auto const bit = [size](unsigned shift) { return ((size * 2654435761U) >> (shift + 7)) % 2 == 0; };
@@ -41,6 +41,8 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
         use.principal = store->assignments.front().principal_id;
     if (bit(8) && store != nullptr && !store->assessments.empty())
         use.assessment = store->assessments.front().id;
+    if (bit(9) && store != nullptr && !store->certificates.empty())
+        use.certificate = store->certificates.back().payload.certificate_id;
     return use;
 }
 
@@ -48,15 +50,17 @@ std::size_t buffer_for(std::size_t size) { return 1 + size % 89; }
 
 corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& use)
 {
-    auto const keep = [](bool used, auto& list) {
-        if (!used)
+    auto const keep = [](bool used, auto& list, std::size_t& not_kept) {
+        if (!used) {
+            not_kept = list.size();
             list.clear();
+        }
     };
-    keep(use.assessments, store.assessments);
-    keep(use.assignments, store.assignments);
-    keep(use.attempts, store.attempts);
-    keep(use.completions, store.completions);
-    keep(use.certificates, store.certificates);
+    keep(use.assessments, store.assessments, store.not_kept.assessments);
+    keep(use.assignments, store.assignments, store.not_kept.assignments);
+    keep(use.attempts, store.attempts, store.not_kept.attempts);
+    keep(use.completions, store.completions, store.not_kept.completions);
+    keep(use.certificates, store.certificates, store.not_kept.certificates);
     for (auto& assessment : store.assessments) {
         if (!use.questions)
             assessment.questions.clear();
@@ -76,6 +80,10 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
         std::erase_if(store.assignments, [&](auto const& record) { return other(record.principal_id); });
         std::erase_if(store.attempts, [&](auto const& record) { return other(record.principal_id); });
         std::erase_if(store.certificates, [&](auto const& record) { return other(record.payload.principal_id); });
+    }
+    if (use.certificate) {
+        std::erase_if(store.certificates,
+                      [&use](auto const& record) { return record.payload.certificate_id != *use.certificate; });
     }
     return store;
 }
