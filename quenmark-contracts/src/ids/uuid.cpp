@@ -135,13 +135,21 @@ std::optional<Uuid> parse_hyphenated(std::string_view text)
         packed_characters<4>(data + 19) | (packed_characters<4>(data + 24) << 32U),
         packed_characters<8>(data + 28),
     };
-    Uuid uuid;
+    std::array<std::uint32_t, 4> words {};
     for (std::size_t group = 0; group < groups.size(); ++group) {
         auto const word = hex_word(groups[group]);
         if (!word)
             return std::nullopt;
-        for (std::size_t index = 0; index < 4; ++index)
-            uuid.bytes[group * 4 + index] = static_cast<std::uint8_t>(*word >> (8U * index));
+        words[group] = *word;
+    }
+    // The bytes are stored at once, not one by one: read back as a whole
+    // right after, sixteen single stores would stall the load.
+    Uuid uuid;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(uuid.bytes.data(), words.data(), uuid.bytes.size());
+    } else {
+        for (std::size_t index = 0; index < uuid.bytes.size(); ++index)
+            uuid.bytes[index] = static_cast<std::uint8_t>(words[index / 4] >> (8U * (index % 4)));
     }
     return uuid;
 }
