@@ -45,8 +45,52 @@ struct Readiness {
     std::uint64_t revoked { 0 };
 };
 
+// The classes that assignments and certificates are counted in as the
+// state is read, so that none of them is kept.
+enum Class : std::uint8_t { Assigned, InProgress, Completed, Cancelled, Overdue, Valid, Expired, Revoked };
+
+constexpr std::uint32_t bit(Class const counted) { return std::uint32_t { 1 } << counted; }
+
 // Every comparison with the present uses the one `now`.
-Readiness count(Store const& store, quenmark::Timestamp now)
+std::uint32_t assignment_classes(corvella::TrainingAssignment const& assignment, quenmark::Timestamp now)
+{
+    std::uint32_t classes = 0;
+    switch (assignment.status) {
+    case corvella::AssignmentStatus::Assigned:
+        classes = bit(Assigned);
+        break;
+    case corvella::AssignmentStatus::InProgress:
+        classes = bit(InProgress);
+        break;
+    case corvella::AssignmentStatus::Completed:
+        classes = bit(Completed);
+        break;
+    case corvella::AssignmentStatus::Cancelled:
+        classes = bit(Cancelled);
+        break;
+    }
+    if (corvella::is_overdue(assignment, now))
+        classes |= bit(Overdue);
+    return classes;
+}
+
+std::uint32_t certificate_classes(corvella::Certificate const& certificate, quenmark::Timestamp now)
+{
+    switch (corvella::held_standing(certificate, now)) {
+    case corvella::Standing::Valid:
+    case corvella::Standing::NotYetValid:
+        return bit(Valid);
+    case corvella::Standing::Expired:
+        return bit(Expired);
+    case corvella::Standing::Revoked:
+        return bit(Revoked);
+    }
+    __builtin_unreachable();
+}
+
+// The counts of a store read with the classifiers above: the assessments
+// kept, the assignments and certificates only counted.
+Readiness count(Store const& store)
 {
     Readiness counts;
     for (auto const& assessment : store.assessments) {
@@ -62,49 +106,33 @@ Readiness count(Store const& store, quenmark::Timestamp now)
             break;
         }
     }
-    for (auto const& assignment : store.assignments) {
-        switch (assignment.status) {
-        case corvella::AssignmentStatus::Assigned:
-            ++counts.assigned;
-            break;
-        case corvella::AssignmentStatus::InProgress:
-            ++counts.in_progress;
-            break;
-        case corvella::AssignmentStatus::Completed:
-            ++counts.completed;
-            break;
-        case corvella::AssignmentStatus::Cancelled:
-            ++counts.cancelled;
-            break;
-        }
-        if (corvella::is_overdue(assignment, now))
-            ++counts.overdue;
-    }
-    counts.completions = store.completions.size() + store.not_kept.completions;
-    for (auto const& certificate : store.certificates) {
-        switch (corvella::held_standing(certificate, now)) {
-        case corvella::Standing::Valid:
-        case corvella::Standing::NotYetValid:
-            ++counts.valid;
-            break;
-        case corvella::Standing::Expired:
-            ++counts.expired;
-            break;
-        case corvella::Standing::Revoked:
-            ++counts.revoked;
-            break;
-        }
-    }
+    auto const& tally = store.tally;
+    counts.assigned = tally[Assigned];
+    counts.in_progress = tally[InProgress];
+    counts.completed = tally[Completed];
+    counts.cancelled = tally[Cancelled];
+    counts.overdue = tally[Overdue];
+    counts.completions = store.not_kept.completions;
+    counts.valid = tally[Valid];
+    counts.expired = tally[Expired];
+    counts.revoked = tally[Revoked];
     return counts;
 }
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    // Counts need neither the attempts nor the questions, and of the
-    // completion records only how many there are.
-    auto const store = TRY(load_store_with_progress(context.state_path,
-                                                    { .questions = false, .attempts = false, .completions = false }));
-    auto const counts = count(store, quenmark::Timestamp::now());
+    // Of the assessments only their status counts; of the other records
+    // only how many there are, of each class.
+    auto const now = quenmark::Timestamp::now();
+    StoreUse use { .questions = false,
+                   .assignments = false,
+                   .attempts = false,
+                   .completions = false,
+                   .certificates = false };
+    use.classify_assignment = [now](auto const& assignment) { return assignment_classes(assignment, now); };
+    use.classify_certificate = [now](auto const& certificate) { return certificate_classes(certificate, now); };
+    auto const store = TRY(load_store_with_progress(context.state_path, use));
+    auto const counts = count(store);
 
     // The revoked count is shown only when there is one, so that a state
     // without revocations prints the lines it always printed.

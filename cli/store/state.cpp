@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <iterator>
 #include <cstdint>
 #include <fcntl.h>
@@ -108,8 +109,10 @@ struct RecordCount {
 struct ListReading {
     RecordCount* count { nullptr };
     bool kept { true };
-    // Where the records not kept are counted.
+    // Where the records not kept are counted, and how they are classed.
     std::size_t* not_kept { nullptr };
+    Tally* tally { nullptr };
+    StoreUse const* use { nullptr };
     bool questions_kept { true };
     bool question_texts_kept { true };
     // Of the records that name a principal or an assessment among those
@@ -209,11 +212,30 @@ ListReading reading_of(StoreUse const& use, List list, Store& store, RecordCount
     return { .count = count,
              .kept = keeps(use, list),
              .not_kept = &not_kept_of(store, list),
+             .tally = &store.tally,
+             .use = &use,
              .questions_kept = use.questions,
              .question_texts_kept = use.question_texts,
              .principal = use.principal,
              .assessment = use.assessment,
              .certificate = use.certificate };
+}
+
+// Counts a record not kept in the tally under the classes its kind's
+// classifier gives it, if the reading has one for that kind.
+template<typename Record>
+void count_classes(Record const& record, ListReading const& reading)
+{
+    std::uint32_t classes = 0;
+    if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
+        if (reading.use->classify_assignment)
+            classes = reading.use->classify_assignment(record);
+    } else if constexpr (std::is_same_v<Record, corvella::Certificate>) {
+        if (reading.use->classify_certificate)
+            classes = reading.use->classify_certificate(record);
+    }
+    for (; classes != 0; classes &= classes - 1)
+        ++(*reading.tally)[static_cast<std::size_t>(std::countr_zero(classes))];
 }
 
 // Every element of a list is read as a record, so a list that does not
@@ -230,7 +252,9 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             reading.count->add(element);
         if (!reading.kept) {
             ++*reading.not_kept;
-            return read_json(element, unused);
+            TRY(read_json(element, unused));
+            count_classes(unused, reading);
+            return {};
         }
         if (reading.principal || reading.assessment || reading.certificate) {
             TRY(read_json(element, unused));
@@ -484,6 +508,8 @@ std::optional<Store> read_laid_out(Source const& source, std::size_t size, Store
     store.not_kept.attempts += rest.not_kept.attempts;
     store.not_kept.completions += rest.not_kept.completions;
     store.not_kept.certificates += rest.not_kept.certificates;
+    for (std::size_t index = 0; index < store.tally.size(); ++index)
+        store.tally[index] += rest.tally[index];
     return store;
 }
 

@@ -13,7 +13,10 @@
 #include "corvella/records.h"
 #include "quenmark/expected.h"
 
+#include <array>
 #include <concepts>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +36,13 @@ struct ListSizes {
     friend bool operator==(ListSizes const&, ListSizes const&) = default;
 };
 
+// How many records fall in each of up to 32 classes.
+using Tally = std::array<std::uint64_t, 32>;
+
+// The classes a record falls in, one bit each (bit n for class n).
+template<typename Record>
+using Classify = std::function<std::uint32_t(Record const&)>;
+
 struct Store {
     std::vector<corvella::AssessmentDefinition> assessments;
     std::vector<corvella::TrainingAssignment> assignments;
@@ -42,6 +52,8 @@ struct Store {
     // Of each list a reading did not keep at all, how many records the file
     // held; none of a list kept, even in part.
     ListSizes not_kept {};
+    // The records not kept that StoreUse's classifiers sorted, by class.
+    Tally tally {};
 
     friend bool operator==(Store const&, Store const&) = default;
 };
@@ -70,6 +82,12 @@ struct StoreUse {
     std::optional<corvella::AssessmentId> assessment {};
     // When set, of the certificates only those with this certificate id.
     std::optional<corvella::CertificationId> certificate {};
+    // For a command that needs only how many records of a kind there are of
+    // each class: each assignment or certificate not kept is counted in the
+    // store's tally under the classes these give it. They are called on the
+    // threads that read the file, and so must look at nothing but the record.
+    Classify<corvella::TrainingAssignment> classify_assignment {};
+    Classify<corvella::Certificate> classify_certificate {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

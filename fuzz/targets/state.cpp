@@ -7,7 +7,8 @@
 // of the whole, whatever the buffer it streams through; the written form
 // always reads that way. A reading that keeps only some lists, or one
 // principal's, one assessment's or one certificate's records, refuses the
-// same texts with the same words and keeps exactly those.
+// same texts with the same words and keeps exactly those, counting the
+// records of the lists it does not keep, by class when asked.
 
 #include "json_checks.h"
 
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -43,6 +45,14 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
         use.assessment = store->assessments.front().id;
     if (bit(9) && store != nullptr && !store->certificates.empty())
         use.certificate = store->certificates.back().payload.certificate_id;
+    if (bit(10)) {
+        use.classify_assignment = [](corvella::TrainingAssignment const& record) {
+            return (1U << static_cast<unsigned>(record.status)) | (record.due_at ? 1U << 31U : 0U);
+        };
+        use.classify_certificate = [](corvella::Certificate const& record) {
+            return record.revocation ? 1U << 8U : 0U;
+        };
+    }
     return use;
 }
 
@@ -56,6 +66,14 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
             list.clear();
         }
     };
+    auto const count = [&store](auto const& classify, bool used, auto const& list) {
+        for (auto const& record : classify && !used ? list : std::decay_t<decltype(list)>()) {
+            for (unsigned place = 0; place < store.tally.size(); ++place)
+                store.tally[place] += (classify(record) >> place) & 1U;
+        }
+    };
+    count(use.classify_assignment, use.assignments, store.assignments);
+    count(use.classify_certificate, use.certificates, store.certificates);
     keep(use.assessments, store.assessments, store.not_kept.assessments);
     keep(use.assignments, store.assignments, store.not_kept.assignments);
     keep(use.attempts, store.attempts, store.not_kept.attempts);
