@@ -368,14 +368,17 @@ public:
     {
         if (m_csv && context.format == OutputFormat::JsonLines)
             return quenmark::unexpected(CommandError::message("--csv and --json cannot be combined"));
-        auto store = TRY(load_store_with_progress(context.state_path, use()));
-        auto const at = TRY(instant_or_now(m_at));
+        // An instant that does not parse is refused after the state is
+        // read, as always.
+        auto const instant = instant_or_now(m_at);
+        auto store = TRY(load_store_with_progress(context.state_path, use(instant ? &*instant : nullptr)));
+        auto const at = TRY(instant);
         return report(store, at, { context.format, m_csv });
     }
 
 protected:
-    // What of the state the report looks at.
-    [[nodiscard]] virtual StoreUse use() const { return m_use; }
+    // What of the state the report looks at as of `at`, when that is known.
+    [[nodiscard]] virtual StoreUse use(quenmark::Timestamp const* /*at*/) const { return m_use; }
     // Builds and prints the report of the store as of `at`.
     [[nodiscard]] virtual CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) = 0;
 
@@ -396,6 +399,15 @@ public:
     }
 
 protected:
+    // Of the assignments only those overdue, which keep their order.
+    StoreUse use(quenmark::Timestamp const* at) const override
+    {
+        auto use = ListReport::use(at);
+        if (at != nullptr)
+            use.pick_assignment = [at = *at](auto const& assignment) { return corvella::is_overdue(assignment, at); };
+        return use;
+    }
+
     CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
     {
         static constexpr Column columns[] = {
@@ -469,7 +481,7 @@ protected:
     // completion record, which a certificate's is looked up among. An
     // identifier that does not parse is refused after the state is read,
     // as always.
-    StoreUse use() const override
+    StoreUse use(quenmark::Timestamp const* /*at*/) const override
     {
         StoreUse use { .question_texts = false };
         if (auto principal = corvella::IdentityId::parse(m_principal_id))
@@ -602,7 +614,7 @@ public:
 protected:
     // The assessment, its assignments and its attempts. An identifier that
     // does not parse is refused after the state is read, as always.
-    StoreUse use() const override
+    StoreUse use(quenmark::Timestamp const* /*at*/) const override
     {
         StoreUse use { .completions = false, .certificates = false };
         if (auto assessment = corvella::AssessmentId::parse(m_assessment_id))

@@ -169,8 +169,23 @@ bool picked(Id const* id, std::optional<Id> const& wanted_id)
 template<typename Record>
 bool wanted(Record const& record, ListReading const& reading)
 {
+    if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
+        if (reading.use->pick_assignment && !reading.use->pick_assignment(record))
+            return false;
+    }
     return picked(principal_of(record), reading.principal) && picked(assessment_of(record), reading.assessment)
         && picked(certificate_of(record), reading.certificate);
+}
+
+// Whether the reading keeps only some of a list's records.
+template<typename Record>
+bool picks(ListReading const& reading)
+{
+    if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
+        if (reading.use->pick_assignment)
+            return true;
+    }
+    return reading.principal || reading.assessment || reading.certificate;
 }
 
 // Drops what of a kept record the reading does not keep.
@@ -256,7 +271,7 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             count_classes(unused, reading);
             return {};
         }
-        if (reading.principal || reading.assessment || reading.certificate) {
+        if (picks<Record>(reading)) {
             TRY(read_json(element, unused));
             if (wanted(unused, reading)) {
                 trim(unused, reading);

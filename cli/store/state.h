@@ -88,6 +88,9 @@ struct StoreUse {
     // threads that read the file, and so must look at nothing but the record.
     Classify<corvella::TrainingAssignment> classify_assignment {};
     Classify<corvella::Certificate> classify_certificate {};
+    // When set, of the assignments kept only those it accepts; called as the
+    // classifiers are.
+    std::function<bool(corvella::TrainingAssignment const&)> pick_assignment {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

@@ -6,9 +6,10 @@
 // out by the writer, a text gives the same store or is left to the reader
 // of the whole, whatever the buffer it streams through; the written form
 // always reads that way. A reading that keeps only some lists, or one
-// principal's, one assessment's or one certificate's records, refuses the
-// same texts with the same words and keeps exactly those, counting the
-// records of the lists it does not keep, by class when asked.
+// principal's, one assessment's, one certificate's or some assignments'
+// records, refuses the same texts with the same words and keeps exactly
+// those, counting the records of the lists it does not keep, by class when
+// asked.
 
 #include "json_checks.h"
 
@@ -53,6 +54,8 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
             return record.revocation ? 1U << 8U : 0U;
         };
     }
+    if (bit(11))
+        use.pick_assignment = [](corvella::TrainingAssignment const& record) { return record.due_at.has_value(); };
     return use;
 }
 
@@ -87,6 +90,8 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
             question.choices.clear();
         }
     }
+    if (use.pick_assignment)
+        std::erase_if(store.assignments, [&use](auto const& record) { return !use.pick_assignment(record); });
     if (use.assessment) {
         auto const other = [&use](corvella::AssessmentId const& assessment) { return assessment != *use.assessment; };
         std::erase_if(store.assessments, [&](auto const& record) { return other(record.id); });
