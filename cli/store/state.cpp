@@ -115,8 +115,8 @@ struct ListReading {
     StoreUse const* use { nullptr };
     bool questions_kept { true };
     bool question_texts_kept { true };
-    // Of the records that name a principal or an assessment among those
-    // below, only this one's are kept.
+    // Of the records that name a principal, an assessment or a certificate
+    // among those below, only this one's are kept.
     std::optional<corvella::IdentityId> principal;
     std::optional<corvella::AssessmentId> assessment;
     std::optional<corvella::CertificationId> certificate;
