@@ -188,20 +188,42 @@ bool picks(ListReading const& reading)
     return reading.principal || reading.assessment || reading.certificate;
 }
 
-// Drops what of a kept record the reading does not keep.
+// Whether the reading keeps less of a record than it reads.
 template<typename Record>
-void trim(Record& record, ListReading const& reading)
+bool trims(ListReading const& reading)
+{
+    if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>)
+        return !reading.questions_kept || !reading.question_texts_kept;
+    return false;
+}
+
+// What is kept of a record read over the previous one: the record itself,
+// or, for an assessment kept without its questions or their texts, a copy
+// of the rest, which leaves the questions' memory to be read over again
+// instead of allocating and freeing every prompt and choice.
+template<typename Record>
+Record kept_part(Record& record, ListReading const& reading)
 {
     if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
-        if (!reading.questions_kept) {
-            record.questions = std::vector<corvella::Question>();
-        } else if (!reading.question_texts_kept) {
-            for (auto& question : record.questions) {
-                question.prompt = std::string();
-                question.choices = std::vector<std::string>();
+        if (trims<Record>(reading)) {
+            corvella::AssessmentDefinition kept { .id = record.id,
+                                                  .course_id = record.course_id,
+                                                  .title = record.title,
+                                                  .version = record.version,
+                                                  .status = record.status,
+                                                  .passing_rule = record.passing_rule,
+                                                  .questions = {},
+                                                  .attempt_limit = record.attempt_limit };
+            if (reading.questions_kept) {
+                kept.questions.reserve(record.questions.size());
+                for (auto const& question : record.questions)
+                    kept.questions.push_back(
+                        { .id = question.id, .prompt = {}, .choices = {}, .correct_index = question.correct_index });
             }
+            return kept;
         }
     }
+    return std::move(record);
 }
 
 // Whether a store read for `use` keeps the records of `list`.
@@ -271,21 +293,20 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             count_classes(unused, reading);
             return {};
         }
-        if (picks<Record>(reading)) {
+        bool const picking = picks<Record>(reading);
+        if (!picking) {
+            if (list.empty())
+                first_offset = element.offset();
+            else if (list.size() == 1)
+                reserve_for_list(list, first_offset, element);
+        }
+        if (picking || trims<Record>(reading)) {
             TRY(read_json(element, unused));
-            if (wanted(unused, reading)) {
-                trim(unused, reading);
-                list.push_back(std::move(unused));
-            }
+            if (wanted(unused, reading))
+                list.push_back(kept_part(unused, reading));
             return {};
         }
-        if (list.empty())
-            first_offset = element.offset();
-        else if (list.size() == 1)
-            reserve_for_list(list, first_offset, element);
-        auto& record = list.emplace_back();
-        TRY(read_json(element, record));
-        trim(record, reading);
+        TRY(read_json(element, list.emplace_back()));
         return {};
     });
 }
