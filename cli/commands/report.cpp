@@ -7,7 +7,6 @@
 #include "csv_rows.h"
 #include "output.h"
 #include "progress.h"
-#include "store/records.h"
 #include "store/state.h"
 
 #include "corvella/certificate.h"
@@ -24,6 +23,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -320,18 +321,48 @@ CommandResult<void> print_rows(ListFormat format, std::string_view type, std::sp
     return print(aligned_table(columns, rows));
 }
 
-// Records found by identifier through an index, for the joins of a report;
-// none when no record has the identifier.
-class Index {
+// The records a report joins its rows to, found by identifier. The report
+// names each identifier it will look up, then one pass over each list finds
+// the first record with each, as a scan in stored order does. A report
+// joins to a few of many records, so this touches far less memory than an
+// index of them all would.
+class Joins {
 public:
-    explicit Index(Store& store) : m_records(store) { m_records.use_index(); }
+    explicit Joins(Store const& store) : m_store(store) { }
 
+private:
+    // Each identifier named, with its record once found.
+    template<typename Id>
+    auto& found()
+    {
+        if constexpr (std::is_same_v<Id, corvella::AssessmentId>)
+            return m_assessments;
+        else
+            return m_completions;
+    }
+
+public:
+    template<typename Id>
+    void need(Id const& id)
+    {
+        found<Id>().try_emplace(id, nullptr);
+    }
+
+    // Finds the records named so far.
+    void resolve()
+    {
+        resolve_list<corvella::AssessmentId>();
+        resolve_list<corvella::CompletionRecordId>();
+    }
+
+    // The record; none when no record has the identifier.
     template<typename Id>
     auto find(Id const& id)
     {
-        auto const found = m_records.find(id);
-        return found ? *found : nullptr;
+        auto const at = found<Id>().find(id);
+        return at == found<Id>().end() ? nullptr : at->second;
     }
+
     // The assessment's title; empty for one not stored.
     std::string title(corvella::AssessmentId const& id)
     {
@@ -340,7 +371,25 @@ public:
     }
 
 private:
-    Records m_records;
+    template<typename Id>
+    void resolve_list()
+    {
+        auto& wanted = found<Id>();
+        std::size_t left = wanted.size();
+        for (auto const& record : m_store.*Lookup<Id>::list) {
+            if (left == 0)
+                return;
+            auto const at = wanted.find(Lookup<Id>::id_of(record));
+            if (at != wanted.end() && at->second == nullptr) {
+                at->second = &record;
+                --left;
+            }
+        }
+    }
+
+    Store const& m_store;
+    std::unordered_map<corvella::AssessmentId, corvella::AssessmentDefinition const*> m_assessments;
+    std::unordered_map<corvella::CompletionRecordId, corvella::CompletionRecord const*> m_completions;
 };
 
 CommandResult<quenmark::Timestamp> instant_or_now(std::optional<std::string> const& at)
@@ -415,14 +464,17 @@ protected:
             { "assessment_id" }, { "title" },        { "due_at" },    { "days_overdue", true },
         };
         auto const overdue = corvella::overdue_assignments(store.assignments, at);
-        Index index(store);
+        Joins joins(store);
+        for (auto const& [position, days] : overdue)
+            joins.need(store.assignments[position].assessment_id);
+        joins.resolve();
         std::vector<Row> rows;
         rows.reserve(overdue.size());
         for (auto const& [position, days] : overdue) {
             auto const& assignment = store.assignments[position];
             rows.push_back({ cell(assignment.id), cell(assignment.principal_id), cell(assignment.tenant_id),
                              cell(assignment.workspace_id), cell(assignment.assessment_id),
-                             index.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days) });
+                             joins.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days) });
         }
         return print_rows(format, "report_overdue", columns, rows, concat("no overdue assignments as of ", at));
     }
@@ -454,13 +506,16 @@ protected:
             { "title" },          { "expires_at" },   { "days_left", true },
         };
         auto const expiring = corvella::expiring_certificates(store.certificates, at, m_within_days);
-        Index index(store);
+        Joins joins(store);
+        for (auto const& [position, days] : expiring)
+            joins.need(store.certificates[position].payload.assessment_id);
+        joins.resolve();
         std::vector<Row> rows;
         rows.reserve(expiring.size());
         for (auto const& [position, days] : expiring) {
             auto const& payload = store.certificates[position].payload;
             rows.push_back({ cell(payload.certificate_id), cell(payload.principal_id), cell(payload.assessment_id),
-                             index.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days) });
+                             joins.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days) });
         }
         return print_rows(format, "report_expiring", columns, rows,
                           concat("no certificates expire within ", m_within_days, " days or await renewal as of ", at));
@@ -510,12 +565,30 @@ protected:
             { store.assignments, store.attempts, store.completions, store.certificates }, principal);
         if (entries.empty())
             return quenmark::unexpected(CommandError::not_found(concat("principal ", principal)));
-        Index index(store);
+        Joins joins(store);
+        for (auto const& [kind, position] : entries) {
+            switch (kind) {
+            case corvella::RecordKind::Assignment:
+                joins.need(store.assignments[position].assessment_id);
+                break;
+            case corvella::RecordKind::Attempt:
+                joins.need(store.attempts[position].assessment_id);
+                break;
+            case corvella::RecordKind::Completion:
+                joins.need(store.completions[position].assessment_id);
+                break;
+            case corvella::RecordKind::Certificate:
+                joins.need(store.certificates[position].payload.assessment_id);
+                joins.need(store.certificates[position].payload.completion_record_id);
+                break;
+            }
+        }
+        joins.resolve();
         std::vector<Row> rows;
         rows.reserve(entries.size());
         auto const add = [&](Line line) {
             rows.push_back({ std::string(line.record), std::move(line.id), std::move(line.assignment_id),
-                             cell(line.assessment_id), index.title(line.assessment_id), std::string(line.status),
+                             cell(line.assessment_id), joins.title(line.assessment_id), std::string(line.status),
                              std::move(line.attempt_number), std::move(line.score), std::move(line.questions),
                              std::string(line.score_band), std::move(line.due_at), std::move(line.at),
                              std::move(line.expires_at) });
@@ -543,7 +616,7 @@ protected:
                             .attempt_number = cell(std::uint64_t { attempt.attempt_number }),
                             .score_band = corvella::stored_name(attempt.score_band),
                             .at = cell(attempt.completed_at) };
-                if (auto const* assessment = index.find(attempt.assessment_id)) {
+                if (auto const* assessment = joins.find(attempt.assessment_id)) {
                     if (auto const score = corvella::correct_answers(*assessment, attempt)) {
                         line.score = cell(*score);
                         line.questions = cell(std::uint64_t { assessment->questions.size() });
@@ -565,7 +638,7 @@ protected:
             case corvella::RecordKind::Certificate: {
                 auto const& certificate = store.certificates[position];
                 auto const& payload = certificate.payload;
-                auto const* completion = index.find(payload.completion_record_id);
+                auto const* completion = joins.find(payload.completion_record_id);
                 add({ .record = "certificate",
                       .id = cell(payload.certificate_id),
                       .assignment_id = completion ? cell(completion->assignment_id) : std::string(),
