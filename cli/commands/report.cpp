@@ -499,13 +499,26 @@ public:
     }
 
 protected:
+    // Of the certificates that are valid and expire after the window only
+    // the holdings, which show what is renewed.
+    StoreUse use(quenmark::Timestamp const* at) const override
+    {
+        auto use = ListReport::use(at);
+        if (at != nullptr) {
+            use.pick_certificate = [at = *at, within_days = m_within_days](auto const& certificate) {
+                return !corvella::only_renews(certificate, at, within_days);
+            };
+        }
+        return use;
+    }
+
     CommandResult<void> report(Store& store, quenmark::Timestamp at, ListFormat format) override
     {
         static constexpr Column columns[] = {
             { "certificate_id" }, { "principal_id" }, { "assessment_id" },
             { "title" },          { "expires_at" },   { "days_left", true },
         };
-        auto const expiring = corvella::expiring_certificates(store.certificates, at, m_within_days);
+        auto const expiring = corvella::expiring_certificates(store.certificates, at, m_within_days, store.holdings);
         Joins joins(store);
         for (auto const& [position, days] : expiring)
             joins.need(store.certificates[position].payload.assessment_id);

@@ -112,6 +112,7 @@ struct ListReading {
     // Where the records not kept are counted, and how they are classed.
     std::size_t* not_kept { nullptr };
     Tally* tally { nullptr };
+    std::vector<corvella::Holding>* holdings { nullptr };
     StoreUse const* use { nullptr };
     bool questions_kept { true };
     bool question_texts_kept { true };
@@ -166,12 +167,18 @@ bool picked(Id const* id, std::optional<Id> const& wanted_id)
     return !wanted_id || id == nullptr || *id == *wanted_id;
 }
 
+// A certificate that pick_certificate refuses leaves its holding.
 template<typename Record>
 bool wanted(Record const& record, ListReading const& reading)
 {
     if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
         if (reading.use->pick_assignment && !reading.use->pick_assignment(record))
             return false;
+    } else if constexpr (std::is_same_v<Record, corvella::Certificate>) {
+        if (reading.use->pick_certificate && !reading.use->pick_certificate(record)) {
+            reading.holdings->push_back(corvella::holding_of(record));
+            return false;
+        }
     }
     return picked(principal_of(record), reading.principal) && picked(assessment_of(record), reading.assessment)
         && picked(certificate_of(record), reading.certificate);
@@ -183,6 +190,9 @@ bool picks(ListReading const& reading)
 {
     if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
         if (reading.use->pick_assignment)
+            return true;
+    } else if constexpr (std::is_same_v<Record, corvella::Certificate>) {
+        if (reading.use->pick_certificate)
             return true;
     }
     return reading.principal || reading.assessment || reading.certificate;
@@ -250,6 +260,7 @@ ListReading reading_of(StoreUse const& use, List list, Store& store, RecordCount
              .kept = keeps(use, list),
              .not_kept = &not_kept_of(store, list),
              .tally = &store.tally,
+             .holdings = &store.holdings,
              .use = &use,
              .questions_kept = use.questions,
              .question_texts_kept = use.question_texts,
@@ -546,6 +557,7 @@ std::optional<Store> read_laid_out(Source const& source, std::size_t size, Store
     store.not_kept.certificates += rest.not_kept.certificates;
     for (std::size_t index = 0; index < store.tally.size(); ++index)
         store.tally[index] += rest.tally[index];
+    append(store.holdings, rest.holdings);
     return store;
 }
 

@@ -54,6 +54,9 @@ struct Store {
     ListSizes not_kept {};
     // The records not kept that StoreUse's classifiers sorted, by class.
     Tally tally {};
+    // The holding of each certificate StoreUse::pick_certificate refused,
+    // in stored order.
+    std::vector<corvella::Holding> holdings {};
 
     friend bool operator==(Store const&, Store const&) = default;
 };
@@ -91,6 +94,9 @@ struct StoreUse {
     // When set, of the assignments kept only those it accepts; called as the
     // classifiers are.
     std::function<bool(corvella::TrainingAssignment const&)> pick_assignment {};
+    // When set, of the certificates kept only those it accepts; of each one
+    // it refuses, only the holding is kept. Called as the classifiers are.
+    std::function<bool(corvella::Certificate const&)> pick_certificate {};
 };
 
 // Reads the state file. A path whose metadata cannot be read is an empty

@@ -69,6 +69,11 @@ bool has_line_breaking_character(std::string_view text)
 
 } // namespace
 
+Holding holding_of(Certificate const& certificate)
+{
+    return { certificate.payload.principal_id, certificate.payload.assessment_id };
+}
+
 quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload)
 {
     std::string bytes;

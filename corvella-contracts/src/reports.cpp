@@ -12,14 +12,6 @@ namespace {
 
 constexpr std::int64_t seconds_per_day = 86400;
 
-// A principal's certificates for one assessment.
-struct Holding {
-    IdentityId principal;
-    AssessmentId assessment;
-
-    friend bool operator==(Holding const&, Holding const&) = default;
-};
-
 struct HoldingHash {
     std::size_t operator()(Holding const& holding) const
     {
@@ -27,12 +19,18 @@ struct HoldingHash {
     }
 };
 
-Holding holding_of(Certificate const& certificate)
+quenmark::Timestamp horizon_of(quenmark::Timestamp at, std::uint32_t within_days)
 {
-    return { certificate.payload.principal_id, certificate.payload.assessment_id };
+    return at.plus_seconds(quenmark::days_to_seconds(within_days));
 }
 
 } // namespace
+
+bool only_renews(Certificate const& certificate, quenmark::Timestamp at, std::uint32_t within_days)
+{
+    return held_standing(certificate, at) == Standing::Valid
+        && certificate.payload.expires_at > horizon_of(at, within_days);
+}
 
 std::int64_t whole_days(quenmark::Timestamp from, quenmark::Timestamp to)
 {
@@ -58,17 +56,18 @@ std::vector<OverdueAssignment> overdue_assignments(std::span<TrainingAssignment 
 }
 
 std::vector<ExpiringCertificate> expiring_certificates(std::span<Certificate const> certificates,
-                                                       quenmark::Timestamp at, std::uint32_t within_days)
+                                                       quenmark::Timestamp at, std::uint32_t within_days,
+                                                       std::span<Holding const> renewed_elsewhere)
 {
     // A certificate valid at `at` expires after every one expired by then, so
     // any valid one for the same assessment is a later one.
-    std::unordered_set<Holding, HoldingHash> renewed;
-    renewed.reserve(certificates.size());
+    std::unordered_set<Holding, HoldingHash> renewed(renewed_elsewhere.begin(), renewed_elsewhere.end());
+    renewed.reserve(certificates.size() + renewed_elsewhere.size());
     for (auto const& certificate : certificates) {
         if (held_standing(certificate, at) == Standing::Valid)
             renewed.insert(holding_of(certificate));
     }
-    quenmark::Timestamp const horizon = at.plus_seconds(quenmark::days_to_seconds(within_days));
+    quenmark::Timestamp const horizon = horizon_of(at, within_days);
     std::vector<ExpiringCertificate> expiring;
     for (std::size_t position = 0; position < certificates.size(); ++position) {
         auto const& certificate = certificates[position];

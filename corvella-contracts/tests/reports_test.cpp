@@ -80,6 +80,29 @@ TEST(ExpiringCertificates, ValidWithinTheWindowAndExpiredWithoutALaterValidOne)
     for (auto const& [position, days] : expiring_certificates(certificates, now.plus_seconds(1), 0))
         found.emplace_back(position, days);
     EXPECT_EQ(found, (Found { { 2, -41 }, { 7, -1 }, { 6, -1 } }));
+    // Leaving out the certificates that only renew, with their holdings
+    // given instead, lists the same ones.
+    for (auto const& [instant, within_days] : { std::pair { now, 30U }, std::pair { now.plus_seconds(1), 0U } }) {
+        std::vector<Certificate> kept;
+        std::vector<std::size_t> positions;
+        std::vector<Holding> renewed;
+        for (std::size_t position = 0; position < certificates.size(); ++position) {
+            if (only_renews(certificates[position], instant, within_days)) {
+                renewed.push_back(holding_of(certificates[position]));
+            } else {
+                kept.push_back(certificates[position]);
+                positions.push_back(position);
+            }
+        }
+        Found whole;
+        for (auto const& [position, days] : expiring_certificates(certificates, instant, within_days))
+            whole.emplace_back(position, days);
+        found.clear();
+        for (auto const& [position, days] : expiring_certificates(kept, instant, within_days, renewed))
+            found.emplace_back(positions[position], days);
+        EXPECT_FALSE(renewed.empty());
+        EXPECT_EQ(found, whole) << within_days;
+    }
 }
 
 TEST(Transcript, RecordsOfNoneOfItsAssignmentsComeLast)

@@ -6,10 +6,10 @@
 // out by the writer, a text gives the same store or is left to the reader
 // of the whole, whatever the buffer it streams through; the written form
 // always reads that way. A reading that keeps only some lists, or one
-// principal's, one assessment's, one certificate's or some assignments'
-// records, refuses the same texts with the same words and keeps exactly
-// those, counting the records of the lists it does not keep, by class when
-// asked.
+// principal's, one assessment's, one certificate's, some assignments' or
+// some certificates' records (with the holdings of the others), refuses the
+// same texts with the same words and keeps exactly those, counting the
+// records of the lists it does not keep, by class when asked.
 
 #include "json_checks.h"
 
@@ -56,6 +56,8 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
     }
     if (bit(11))
         use.pick_assignment = [](corvella::TrainingAssignment const& record) { return record.due_at.has_value(); };
+    if (bit(12))
+        use.pick_certificate = [](corvella::Certificate const& record) { return record.revocation.has_value(); };
     return use;
 }
 
@@ -92,6 +94,13 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
     }
     if (use.pick_assignment)
         std::erase_if(store.assignments, [&use](auto const& record) { return !use.pick_assignment(record); });
+    if (use.pick_certificate) {
+        for (auto const& record : store.certificates) {
+            if (!use.pick_certificate(record))
+                store.holdings.push_back(corvella::holding_of(record));
+        }
+        std::erase_if(store.certificates, [&use](auto const& record) { return !use.pick_certificate(record); });
+    }
     if (use.assessment) {
         auto const other = [&use](corvella::AssessmentId const& assessment) { return assessment != *use.assessment; };
         std::erase_if(store.assessments, [&](auto const& record) { return other(record.id); });

@@ -61,6 +61,17 @@ struct Certificate {
     friend bool operator==(Certificate const&, Certificate const&) = default;
 };
 
+// Whose certificate it is, and for what: a principal's certificates for one
+// assessment, renewed by any later one.
+struct Holding {
+    IdentityId principal;
+    AssessmentId assessment;
+
+    friend bool operator==(Holding const&, Holding const&) = default;
+};
+
+Holding holding_of(Certificate const& certificate);
+
 // The bytes that are signed: the canonical JSON of the payload object, and
 // nothing else.
 [[nodiscard]] quenmark::Expected<std::string, quenmark::ContractError> signing_input(CertificatePayload const& payload);

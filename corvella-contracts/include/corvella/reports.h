@@ -39,13 +39,20 @@ struct ExpiringCertificate {
     std::int64_t days_left { 0 }; // whole days to its expiry, negative once expired
 };
 
+// Whether expiring_certificates() as of `at` within `within_days` days looks
+// at a certificate only for its holding: one valid then that expires later
+// than that is never listed, and only shows that its holding is renewed.
+bool only_renews(Certificate const& certificate, quenmark::Timestamp at, std::uint32_t within_days);
+
 // The certificates to renew as of `at`, soonest expiry first (those expiring
 // at the same instant in stored order): those valid that expire within
 // `within_days` days, and those expired whose principal holds no later valid
 // certificate for the same assessment. Revoked certificates are not renewed
-// by recertification and are left out.
+// by recertification and are left out. A caller may leave out the
+// certificates only_renews() accepts and give their holdings as `renewed`.
 std::vector<ExpiringCertificate> expiring_certificates(std::span<Certificate const> certificates,
-                                                       quenmark::Timestamp at, std::uint32_t within_days);
+                                                       quenmark::Timestamp at, std::uint32_t within_days,
+                                                       std::span<Holding const> renewed = {});
 
 enum class RecordKind : std::uint8_t { Assignment, Attempt, Completion, Certificate };
 
