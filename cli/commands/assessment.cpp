@@ -157,7 +157,13 @@ CommandResult<void> AssessmentPublish::run(CommandContext const& context)
 
 CommandResult<void> run_assessment_list(CommandContext const& context)
 {
-    auto const store = TRY(load_store_with_progress(context.state_path));
+    // Of the state only the assessments, and of their questions how many.
+    StoreUse const use { .question_texts = false,
+                         .assignments = false,
+                         .attempts = false,
+                         .completions = false,
+                         .certificates = false };
+    auto const store = TRY(load_store_with_progress(context.state_path, use));
     Results results(context.format);
     if (store.assessments.empty() && !results.json())
         return print("no assessments yet\n");
@@ -172,7 +178,12 @@ CommandResult<void> run_assessment_list(CommandContext const& context)
 
 CommandResult<void> AssessmentInspect::run(CommandContext const& context)
 {
-    auto const store = TRY(load_store_with_progress(context.state_path));
+    // Of the state only this assessment. An identifier that does not parse
+    // is refused after the state is read, as always.
+    StoreUse use { .assignments = false, .attempts = false, .completions = false, .certificates = false };
+    if (auto const assessment = corvella::AssessmentId::parse(m_id))
+        use.assessment = *assessment;
+    auto const store = TRY(load_store_with_progress(context.state_path, use));
     auto const id = TRY(corvella::AssessmentId::parse(m_id));
     auto const* definition = TRY(find(store, id));
 
