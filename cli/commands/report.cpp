@@ -257,7 +257,11 @@ std::string aligned_table(std::span<Column const> columns, std::span<Row const> 
         for (std::size_t index = 0; index < columns.size(); ++index)
             widths[index] = std::max(widths[index], display_width(shown(row[index])));
     }
+    std::size_t line = columns.size() * 2;
+    for (auto const width : widths)
+        line += width;
     std::string out;
+    out.reserve(line * (rows.size() + 1));
     auto const write = [&](Row const& row) {
         for (std::size_t index = 0; index < columns.size(); ++index) {
             std::string_view const value = shown(row[index]);

@@ -60,12 +60,24 @@ std::vector<ExpiringCertificate> expiring_certificates(std::span<Certificate con
                                                        std::span<Holding const> renewed_elsewhere)
 {
     // A certificate valid at `at` expires after every one expired by then, so
-    // any valid one for the same assessment is a later one.
-    std::unordered_set<Holding, HoldingHash> renewed(renewed_elsewhere.begin(), renewed_elsewhere.end());
-    renewed.reserve(certificates.size() + renewed_elsewhere.size());
+    // any valid one for the same assessment is a later one. Only the
+    // holdings of expired certificates are looked up, which are few.
+    std::unordered_map<Holding, bool, HoldingHash> renewed;
     for (auto const& certificate : certificates) {
-        if (held_standing(certificate, at) == Standing::Valid)
-            renewed.insert(holding_of(certificate));
+        if (held_standing(certificate, at) == Standing::Expired)
+            renewed.try_emplace(holding_of(certificate), false);
+    }
+    auto const renew = [&renewed](Holding const& holding) {
+        if (auto const found = renewed.find(holding); found != renewed.end())
+            found->second = true;
+    };
+    if (!renewed.empty()) {
+        for (auto const& certificate : certificates) {
+            if (held_standing(certificate, at) == Standing::Valid)
+                renew(holding_of(certificate));
+        }
+        for (auto const& holding : renewed_elsewhere)
+            renew(holding);
     }
     quenmark::Timestamp const horizon = horizon_of(at, within_days);
     std::vector<ExpiringCertificate> expiring;
@@ -78,7 +90,7 @@ std::vector<ExpiringCertificate> expiring_certificates(std::span<Certificate con
             due = expires_at <= horizon;
             break;
         case Standing::Expired:
-            due = !renewed.contains(holding_of(certificate));
+            due = !renewed.at(holding_of(certificate));
             break;
         case Standing::NotYetValid:
         case Standing::Revoked:
