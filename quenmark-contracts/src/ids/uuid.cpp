@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <emmintrin.h>
 #include <optional>
 #include <span>
 #include <sys/random.h>
@@ -142,11 +143,14 @@ std::optional<Uuid> parse_hyphenated(std::string_view text)
             return std::nullopt;
         words[group] = *word;
     }
-    // The bytes are stored at once, not one by one: read back as a whole
-    // right after, sixteen single stores would stall the load.
+    // The bytes are stored in one sixteen-byte store: they are read back as a
+    // whole right after, and a load that spans several smaller stores waits
+    // for them to reach the cache (a copy through memory stalls the same way).
     Uuid uuid;
     if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(uuid.bytes.data(), words.data(), uuid.bytes.size());
+        __m128i const packed = _mm_set_epi32(static_cast<int>(words[3]), static_cast<int>(words[2]),
+                                             static_cast<int>(words[1]), static_cast<int>(words[0]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(uuid.bytes.data()), packed);
     } else {
         for (std::size_t index = 0; index < uuid.bytes.size(); ++index)
             uuid.bytes[index] = static_cast<std::uint8_t>(words[index / 4] >> (8U * (index % 4)));

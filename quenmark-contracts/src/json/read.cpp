@@ -175,24 +175,24 @@ char const* quote_or_backslash(char const* start, std::size_t room)
 
 // A string value without escapes, read (and consumed) in place: its bytes in
 // the input are its value, so nothing is copied to the parser's string
-// buffer. None, and the value left unread, for anything else. The input's
-// UTF-8 and its unescaped control characters were checked before reading.
-std::optional<std::string_view> plain_string(ondemand::value& value)
+// buffer. A view without data (not even an empty one's), and the value left
+// unread, for anything else. The input's UTF-8 and its unescaped control
+// characters were checked before reading.
+std::string_view plain_string(ondemand::value& value)
 {
     // The token runs from the opening quotation mark to the next structural
     // character after the string, so the closing mark lies inside it.
     std::string_view const token = value.raw_json_token();
     if (token.empty() || token.front() != '"')
-        return std::nullopt;
+        return {};
     char const* const start = token.data() + 1;
     auto const* const end = quote_or_backslash(start, token.size() - 1);
     if (end == nullptr || *end != '"')
-        return std::nullopt;
-    auto const length = static_cast<std::size_t>(end - start);
+        return {};
     ondemand::raw_json_string raw;
     if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS)
-        return std::nullopt;
-    return std::string_view(start, length);
+        return {};
+    return { start, static_cast<std::size_t>(end - start) };
 }
 
 // A scalar, validated and consumed, as its text: a string's unescaped value,
@@ -322,8 +322,10 @@ public:
     {
         if (at_root()) [[unlikely]]
             return unexpected(mismatch("a string", Wanted::Any));
-        if (auto const plain = plain_string(m_value)) [[likely]]
-            return *plain;
+        // Returned from registers: a view built in memory and copied out
+        // as a whole would wait for its two halves to be stored.
+        if (std::string_view const plain = plain_string(m_value); plain.data() != nullptr) [[likely]]
+            return plain;
         std::string_view text;
         if (auto const code = m_value.get_string().get(text)) [[unlikely]]
             return unexpected(failure(code, "a string"));
