@@ -509,6 +509,31 @@ Read<void> skip_value(DocumentState& state, ondemand::value& value, std::size_t 
     return {};
 }
 
+// Whether two texts are equal. Names of members and variants are short, so
+// those of up to sixteen bytes are compared a word at a time here (two
+// words that overlap when the length is not a multiple of one), which is
+// much quicker than a call to memcmp for each member read.
+bool same_text(std::string_view left, std::string_view right)
+{
+    std::size_t const size = left.size();
+    if (size != right.size())
+        return false;
+    char const* const a = left.data();
+    char const* const b = right.data();
+    auto const differs = [&]<typename Word>(Word, std::size_t at) {
+        Word first = 0;
+        Word second = 0;
+        std::memcpy(&first, a + at, sizeof(Word));
+        std::memcpy(&second, b + at, sizeof(Word));
+        return first ^ second;
+    };
+    if (size >= 8 && size <= 16)
+        return (differs(std::uint64_t {}, 0) | differs(std::uint64_t {}, size - 8)) == 0;
+    if (size >= 4 && size < 8)
+        return (differs(std::uint32_t {}, 0) | differs(std::uint32_t {}, size - 4)) == 0;
+    return std::memcmp(a, b, size) == 0;
+}
+
 // The index of `name` in `names` (which holds no name twice), searched from
 // `start` round to it again; names.size() when it is not there. Kept out of
 // line: inlined into the member loop, it made loading a large state file
@@ -521,7 +546,7 @@ Read<void> skip_value(DocumentState& state, ondemand::value& value, std::size_t 
         std::size_t index = start + step;
         if (index >= count)
             index -= count;
-        if (names[index] == name)
+        if (same_text(names[index], name))
             return index;
     }
     return count;
@@ -648,7 +673,7 @@ Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> nam
 {
     m_consumed = true;
     auto const found = TRY(Reading(*this).string());
-    auto const match = std::find(names.begin(), names.end(), found);
+    auto const match = std::find_if(names.begin(), names.end(), [&](auto const& name) { return same_text(name, found); });
     if (match == names.end())
         return unexpected(error(unknown_variant(found, names)));
     return static_cast<std::size_t>(match - names.begin());
