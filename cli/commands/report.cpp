@@ -184,6 +184,16 @@ struct Column {
 // does not have (null in JSON, "-" in the table).
 using Row = std::vector<std::string>;
 
+// A row of the cells given, moved in: a braced list would copy each one.
+template<typename... Cells>
+Row row_of(Cells&&... cells)
+{
+    Row row;
+    row.reserve(sizeof...(Cells));
+    (row.emplace_back(std::forward<Cells>(cells)), ...);
+    return row;
+}
+
 // A cell from an identifier, an instant, a text or an unsigned number.
 template<typename Value>
 std::string cell(Value const& value)
@@ -245,7 +255,10 @@ std::string heading(std::string_view name)
 // A cell as the table shows it.
 std::string_view shown(std::string const& value) { return value.empty() ? std::string_view("-") : value; }
 
-std::string aligned_table(std::span<Column const> columns, std::span<Row const> rows)
+// Prints the rows as a table under a heading line, each column as wide as
+// its widest cell. The text goes out a piece of whole lines at a time, so a
+// long table is laid out in one small buffer used again and again.
+CommandResult<void> print_aligned_table(std::span<Column const> columns, std::span<Row const> rows)
 {
     Row headings;
     std::vector<std::size_t> widths;
@@ -257,11 +270,9 @@ std::string aligned_table(std::span<Column const> columns, std::span<Row const> 
         for (std::size_t index = 0; index < columns.size(); ++index)
             widths[index] = std::max(widths[index], display_width(shown(row[index])));
     }
-    std::size_t line = columns.size() * 2;
-    for (auto const width : widths)
-        line += width;
+    constexpr std::size_t piece_bytes = std::size_t { 64 } << 10U;
     std::string out;
-    out.reserve(line * (rows.size() + 1));
+    out.reserve(piece_bytes);
     auto const write = [&](Row const& row) {
         for (std::size_t index = 0; index < columns.size(); ++index) {
             std::string_view const value = shown(row[index]);
@@ -276,9 +287,14 @@ std::string aligned_table(std::span<Column const> columns, std::span<Row const> 
         out.push_back('\n');
     };
     write(headings);
-    for (auto const& row : rows)
+    for (auto const& row : rows) {
+        if (out.size() >= piece_bytes) {
+            TRY(print(out));
+            out.clear();
+        }
         write(row);
-    return out;
+    }
+    return print(out);
 }
 
 // How a list report prints: the table, --csv, or the global --json.
@@ -322,7 +338,7 @@ CommandResult<void> print_rows(ListFormat format, std::string_view type, std::sp
     }
     if (rows.empty())
         return print(concat(nothing, '\n'));
-    return print(aligned_table(columns, rows));
+    return print_aligned_table(columns, rows);
 }
 
 // The records a report joins its rows to, found by identifier. The report
@@ -476,9 +492,9 @@ protected:
         rows.reserve(overdue.size());
         for (auto const& [position, days] : overdue) {
             auto const& assignment = store.assignments[position];
-            rows.push_back({ cell(assignment.id), cell(assignment.principal_id), cell(assignment.tenant_id),
-                             cell(assignment.workspace_id), cell(assignment.assessment_id),
-                             joins.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days) });
+            rows.push_back(row_of(cell(assignment.id), cell(assignment.principal_id), cell(assignment.tenant_id),
+                                  cell(assignment.workspace_id), cell(assignment.assessment_id),
+                                  joins.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days)));
         }
         return print_rows(format, "report_overdue", columns, rows, concat("no overdue assignments as of ", at));
     }
@@ -531,8 +547,8 @@ protected:
         rows.reserve(expiring.size());
         for (auto const& [position, days] : expiring) {
             auto const& payload = store.certificates[position].payload;
-            rows.push_back({ cell(payload.certificate_id), cell(payload.principal_id), cell(payload.assessment_id),
-                             joins.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days) });
+            rows.push_back(row_of(cell(payload.certificate_id), cell(payload.principal_id), cell(payload.assessment_id),
+                                  joins.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days)));
         }
         return print_rows(format, "report_expiring", columns, rows,
                           concat("no certificates expire within ", m_within_days, " days or await renewal as of ", at));
@@ -604,11 +620,11 @@ protected:
         std::vector<Row> rows;
         rows.reserve(entries.size());
         auto const add = [&](Line line) {
-            rows.push_back({ std::string(line.record), std::move(line.id), std::move(line.assignment_id),
-                             cell(line.assessment_id), joins.title(line.assessment_id), std::string(line.status),
-                             std::move(line.attempt_number), std::move(line.score), std::move(line.questions),
-                             std::string(line.score_band), std::move(line.due_at), std::move(line.at),
-                             std::move(line.expires_at) });
+            rows.push_back(row_of(std::string(line.record), std::move(line.id), std::move(line.assignment_id),
+                                  cell(line.assessment_id), joins.title(line.assessment_id), std::string(line.status),
+                                  std::move(line.attempt_number), std::move(line.score), std::move(line.questions),
+                                  std::string(line.score_band), std::move(line.due_at), std::move(line.at),
+                                  std::move(line.expires_at)));
         };
         for (auto const& [kind, position] : entries) {
             switch (kind) {

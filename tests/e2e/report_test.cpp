@@ -189,6 +189,34 @@ TEST(ReportOverdue, OpenAssignmentsPastDueMostOverdueFirst)
     }
 }
 
+// A table longer than the piece it is printed in at a time comes out whole.
+TEST(ReportOverdue, LongTablePrintsWhole)
+{
+    ScratchDirectory directory;
+    e2e::write_file(directory / e2e::state_file,
+                    e2e::state_json({ .assessments = { e2e::fixture_assessment_json("published", 3) } }));
+    constexpr int learners = 600;
+    std::string csv = "principal_id,tenant_id,workspace_id,due_in_days\n";
+    for (int index = 0; index < learners; ++index) {
+        std::string const number = std::to_string(100000 + index);
+        csv += "a0000000-0000-4000-8000-000000" + number + "," + tenant + "," + workspace + ",1\n";
+    }
+    e2e::write_file(directory / "learners.csv", csv);
+    run_ok(directory, { "batch", "assign", "learners.csv", "--assessment-id", assessment });
+    e2e::JsonFile const state(directory / e2e::state_file);
+    std::int64_t const start = e2e::unix_seconds(state.text("/assignments/0/created_at"));
+    Rows rows;
+    for (int index = 0; index < learners; ++index) {
+        std::string const at = "/assignments/" + std::to_string(index);
+        rows.push_back({ state.text(at + "/id"), state.text(at + "/principal_id"), tenant, workspace, assessment,
+                         "Fixture", state.text(at + "/due_at"), "2" });
+    }
+    expect_report(directory, { "report", "overdue", "--at", after(start, 3) }, "report_overdue",
+                  { { "assignment_id" }, { "principal_id" }, { "tenant_id" }, { "workspace_id" }, { "assessment_id" },
+                    { "title" }, { "due_at" }, { "days_overdue", true } },
+                  rows);
+}
+
 TEST(ReportExpiring, ValidSoonAndExpiredWithoutRenewalSoonestFirst)
 {
     ScratchDirectory directory;
