@@ -77,8 +77,17 @@ ChainAppender::~ChainAppender() = default;
 
 CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenmark::AuditEvent event)
 {
+    std::vector<quenmark::AuditEvent> events;
+    events.push_back(std::move(event));
+    return append_all(key, std::move(events));
+}
+
+CommandResult<void> ChainAppender::append_all(quenmark::SigningKey const& key, std::vector<quenmark::AuditEvent> events)
+{
     if (!m_chain)
         m_chain = TRY(read_chain(m_path));
+    if (events.empty())
+        return {};
     Chain& chain = *m_chain;
     std::span<quenmark::SignedAuditEvent const> last;
     if (chain.last)
@@ -86,11 +95,12 @@ CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenm
     auto const head = quenmark::derive_head(last);
     if (!head)
         return quenmark::unexpected(CommandError::message("could not hash last audit event: " + head.error().text()));
-    auto entry = quenmark::link_event(*head, key, std::move(event));
-    if (!entry)
-        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entry.error().text()));
-    quenmark::write_json(chain.writer, *entry);
-    chain.last = std::move(*entry);
+    auto entries = quenmark::link_events(*head, key, std::move(events));
+    if (!entries)
+        return quenmark::unexpected(CommandError::message("could not sign audit event: " + entries.error().text()));
+    for (auto const& entry : *entries)
+        quenmark::write_json(chain.writer, entry);
+    chain.last = std::move(entries->back());
     return {};
 }
 

@@ -41,6 +41,9 @@ public:
     // error's text. The existing chain is not verified. A failed append
     // leaves the chain as it was.
     [[nodiscard]] CommandResult<void> append(quenmark::SigningKey const& key, quenmark::AuditEvent event);
+    // The same for each event in order, as one append: on failure none is.
+    [[nodiscard]] CommandResult<void> append_all(quenmark::SigningKey const& key,
+                                                 std::vector<quenmark::AuditEvent> events);
     // The longer chain written and flushed beside the file, not yet in place
     // (read first if nothing was appended). Io when it cannot be written.
     [[nodiscard]] CommandResult<FileReplacement> prepare();

@@ -413,6 +413,46 @@ Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, Sign
     return entry;
 }
 
+Expected<std::vector<SignedAuditEvent>, ContractError> link_events(ChainHead const& head, SigningKey const& key,
+                                                                  std::vector<AuditEvent> events)
+{
+    // Each event links to the one before it, so the links are made in
+    // order; the signatures, the costly part, depend on nothing but their
+    // event's bytes.
+    std::vector<SignedAuditEvent> entries(events.size());
+    std::vector<std::string> bytes(events.size());
+    ChainHead last = head;
+    for (std::size_t index = 0; index < events.size(); ++index) {
+        events[index].previous_event_hash = last.last_hash;
+        bytes[index] = TRY(event_canonical_bytes(events[index]));
+        entries[index].sequence = next_sequence(last.last_sequence);
+        entries[index].event = std::move(events[index]);
+        last = ChainHead { entries[index].sequence, ContentHash::of_bytes(bytes[index]) };
+    }
+    auto const sign = [&](std::size_t first, std::size_t count) {
+        for (std::size_t index = first; index < first + count; ++index)
+            entries[index].signature = key.sign(bytes[index]);
+    };
+    if (entries.size() <= parallel_threshold) {
+        sign(0, entries.size());
+        return entries;
+    }
+    ensure_sodium();
+    detail::WorkQueue<std::size_t> queue;
+    for (std::size_t first = 0; first < entries.size(); first += seal_block_size)
+        queue.push(first);
+    queue.close();
+    auto const sign_pieces = [&] {
+        while (auto const first = queue.pop())
+            sign(*first, std::min(seal_block_size, entries.size() - *first));
+    };
+    {
+        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(entries.size())), sign_pieces);
+        sign_pieces();
+    }
+    return entries;
+}
+
 Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries, VerifyingKey const& key)
 {
     if (entries.size() <= parallel_threshold)

@@ -70,16 +70,45 @@ SignedAuditEvent append(std::vector<SignedAuditEvent>& chain, SigningKey const& 
     return *entry;
 }
 
+AuditEvent numbered_event(std::size_t index)
+{
+    return build_audit_event(product(), Actor { ActorType::User, "operator", std::nullopt },
+        Target { "training_assignment", std::to_string(index) }, "training.assignment.created",
+        AuditResult::Success, AuditCategory::Policy, *Timestamp::parse("2026-12-08T04:00:09Z"));
+}
+
 std::vector<SignedAuditEvent> chain_of(std::size_t count, SigningKey const& key)
 {
     std::vector<SignedAuditEvent> chain;
-    for (std::size_t index = 0; index < count; ++index) {
-        AuditEvent event = build_audit_event(product(), Actor { ActorType::User, "operator", std::nullopt },
-            Target { "training_assignment", std::to_string(index) }, "training.assignment.created",
-            AuditResult::Success, AuditCategory::Policy, *Timestamp::parse("2026-12-08T04:00:09Z"));
-        append(chain, key, std::move(event));
-    }
+    for (std::size_t index = 0; index < count; ++index)
+        append(chain, key, numbered_event(index));
     return chain;
+}
+
+// Many events linked at once, their signatures made on several threads, are
+// the entries linked one by one, after an empty chain or a longer one.
+TEST(AuditChain, LinkingManyAtOnceMakesTheEntriesOfLinkingOneByOne)
+{
+    SigningKey const key = test_key();
+    std::vector<AuditEvent> events;
+    std::vector<SignedAuditEvent> whole;
+    for (std::size_t index = 0; index < 403; ++index) {
+        events.push_back(numbered_event(index));
+        append(whole, key, events.back());
+    }
+    for (std::size_t const before : { std::size_t { 0 }, std::size_t { 3 } }) {
+        for (std::size_t const count : { std::size_t { 0 }, std::size_t { 1 }, std::size_t { 400 } }) {
+            SCOPED_TRACE(testing::Message() << before << " then " << count);
+            auto const first = static_cast<std::ptrdiff_t>(before);
+            auto const end = static_cast<std::ptrdiff_t>(before + count);
+            auto const head = derive_head(std::span(whole).first(before));
+            ASSERT_TRUE(test_support::has_value(head));
+            auto const linked
+                = link_events(*head, key, std::vector<AuditEvent>(events.begin() + first, events.begin() + end));
+            ASSERT_TRUE(test_support::has_value(linked));
+            EXPECT_TRUE(*linked == std::vector<SignedAuditEvent>(whole.begin() + first, whole.begin() + end));
+        }
+    }
 }
 
 TEST(AuditChain, FirstEntryHasSequenceOneNoLinkAndSignsTheCanonicalBytes)
