@@ -194,6 +194,47 @@ Row row_of(Cells&&... cells)
     return row;
 }
 
+// Days as a signed number, as a cell writes them.
+struct SignedDays {
+    std::int64_t days;
+};
+
+// Appends a value as its cell shows it: an identifier, an instant, a text,
+// an unsigned number or signed days; nothing for an absent value.
+template<typename Value>
+void append_cell(std::string& out, Value const& value)
+{
+    if constexpr (std::is_same_v<Value, SignedDays>)
+        quenmark::append_decimal(out, value.days);
+    else
+        append_parts(out, value);
+}
+
+template<typename Value>
+void append_cell(std::string& out, std::optional<Value> const& value)
+{
+    if (value)
+        append_cell(out, *value);
+}
+
+// Sets the row's cells to the values in place: each cell is written over the
+// one before it, so rows made one after another take no fresh memory.
+template<typename... Values>
+void set_row(Row& row, Values const&... values)
+{
+    row.resize(sizeof...(Values));
+    std::size_t index = 0;
+    ((row[index].clear(), append_cell(row[index], values), ++index), ...);
+}
+
+// A report's rows as print_rows() takes them: `fill(index, row)` sets `row`
+// to the cells of row `index`, for each index below `count`, as often as
+// the printing needs them.
+struct RowSource {
+    std::size_t count { 0 };
+    quenmark::json::FunctionRef<void(std::size_t, Row&)> fill;
+};
+
 // A cell from an identifier, an instant, a text or an unsigned number.
 template<typename Value>
 std::string cell(Value const& value)
@@ -205,13 +246,6 @@ template<typename Value>
 std::string cell(std::optional<Value> const& value)
 {
     return value ? cell(*value) : std::string();
-}
-
-std::string signed_cell(std::int64_t value)
-{
-    std::string out;
-    quenmark::append_decimal(out, value);
-    return out;
 }
 
 // numerator ÷ denominator with `places` decimals, rounded half up; empty
@@ -255,10 +289,23 @@ std::string heading(std::string_view name)
 // A cell as the table shows it.
 std::string_view shown(std::string const& value) { return value.empty() ? std::string_view("-") : value; }
 
+// Output is printed a piece of whole lines at a time from one small buffer,
+// so that a long list is not laid out in fresh memory.
+constexpr std::size_t piece_bytes = std::size_t { 64 } << 10U;
+
+// Prints `out` when it holds a piece or more, and empties it.
+CommandResult<void> print_piece(std::string& out)
+{
+    if (out.size() < piece_bytes)
+        return {};
+    TRY(print(out));
+    out.clear();
+    return {};
+}
+
 // Prints the rows as a table under a heading line, each column as wide as
-// its widest cell. The text goes out a piece of whole lines at a time, so a
-// long table is laid out in one small buffer used again and again.
-CommandResult<void> print_aligned_table(std::span<Column const> columns, std::span<Row const> rows)
+// its widest cell: the rows are made once to measure them and once to print.
+CommandResult<void> print_aligned_table(std::span<Column const> columns, RowSource rows)
 {
     Row headings;
     std::vector<std::size_t> widths;
@@ -266,16 +313,17 @@ CommandResult<void> print_aligned_table(std::span<Column const> columns, std::sp
         headings.push_back(heading(column.name));
         widths.push_back(display_width(headings.back()));
     }
-    for (auto const& row : rows) {
+    Row row;
+    for (std::size_t at = 0; at < rows.count; ++at) {
+        rows.fill(at, row);
         for (std::size_t index = 0; index < columns.size(); ++index)
             widths[index] = std::max(widths[index], display_width(shown(row[index])));
     }
-    constexpr std::size_t piece_bytes = std::size_t { 64 } << 10U;
     std::string out;
     out.reserve(piece_bytes);
-    auto const write = [&](Row const& row) {
+    auto const write = [&](Row const& cells) {
         for (std::size_t index = 0; index < columns.size(); ++index) {
-            std::string_view const value = shown(row[index]);
+            std::string_view const value = shown(cells[index]);
             std::size_t const padding = widths[index] - display_width(value);
             if (index > 0)
                 out.append("  ");
@@ -287,11 +335,9 @@ CommandResult<void> print_aligned_table(std::span<Column const> columns, std::sp
         out.push_back('\n');
     };
     write(headings);
-    for (auto const& row : rows) {
-        if (out.size() >= piece_bytes) {
-            TRY(print(out));
-            out.clear();
-        }
+    for (std::size_t at = 0; at < rows.count; ++at) {
+        TRY(print_piece(out));
+        rows.fill(at, row);
         write(row);
     }
     return print(out);
@@ -307,11 +353,13 @@ struct ListFormat {
 // header row; or as an aligned table under a heading line, or the line
 // `nothing` when there are no rows.
 CommandResult<void> print_rows(ListFormat format, std::string_view type, std::span<Column const> columns,
-                               std::span<Row const> rows, std::string_view nothing)
+                               RowSource rows, std::string_view nothing)
 {
+    Row row;
     if (format.output == OutputFormat::JsonLines) {
         Results results(format.output);
-        for (auto const& row : rows) {
+        for (std::size_t at = 0; at < rows.count; ++at) {
+            rows.fill(at, row);
             results.add({}, type, [&](JsonObject& object) {
                 for (std::size_t index = 0; index < columns.size(); ++index) {
                     auto const& [name, number] = columns[index];
@@ -332,13 +380,24 @@ CommandResult<void> print_rows(ListFormat format, std::string_view type, std::sp
         for (auto const& column : columns)
             header.emplace_back(column.name);
         append_csv_row(out, header);
-        for (auto const& row : rows)
+        for (std::size_t at = 0; at < rows.count; ++at) {
+            TRY(print_piece(out));
+            rows.fill(at, row);
             append_csv_row(out, row);
+        }
         return print(out);
     }
-    if (rows.empty())
+    if (rows.count == 0)
         return print(concat(nothing, '\n'));
     return print_aligned_table(columns, rows);
+}
+
+// The same for rows already made.
+CommandResult<void> print_rows(ListFormat format, std::string_view type, std::span<Column const> columns,
+                               std::span<Row const> rows, std::string_view nothing)
+{
+    return print_rows(format, type, columns,
+                      { rows.size(), [rows](std::size_t at, Row& row) { row = rows[at]; } }, nothing);
 }
 
 // The records a report joins its rows to, found by identifier. The report
@@ -384,10 +443,10 @@ public:
     }
 
     // The assessment's title; empty for one not stored.
-    std::string title(corvella::AssessmentId const& id)
+    std::string_view title(corvella::AssessmentId const& id)
     {
         auto const* assessment = find(id);
-        return assessment ? assessment->title : std::string();
+        return assessment ? std::string_view(assessment->title) : std::string_view();
     }
 
 private:
@@ -488,15 +547,15 @@ protected:
         for (auto const& [position, days] : overdue)
             joins.need(store.assignments[position].assessment_id);
         joins.resolve();
-        std::vector<Row> rows;
-        rows.reserve(overdue.size());
-        for (auto const& [position, days] : overdue) {
+        auto const fill = [&](std::size_t at_row, Row& row) {
+            auto const& [position, days] = overdue[at_row];
             auto const& assignment = store.assignments[position];
-            rows.push_back(row_of(cell(assignment.id), cell(assignment.principal_id), cell(assignment.tenant_id),
-                                  cell(assignment.workspace_id), cell(assignment.assessment_id),
-                                  joins.title(assignment.assessment_id), cell(assignment.due_at), signed_cell(days)));
-        }
-        return print_rows(format, "report_overdue", columns, rows, concat("no overdue assignments as of ", at));
+            set_row(row, assignment.id, assignment.principal_id, assignment.tenant_id, assignment.workspace_id,
+                    assignment.assessment_id, joins.title(assignment.assessment_id), assignment.due_at,
+                    SignedDays { days });
+        };
+        return print_rows(format, "report_overdue", columns, RowSource { overdue.size(), fill },
+                          concat("no overdue assignments as of ", at));
     }
 };
 
@@ -543,14 +602,13 @@ protected:
         for (auto const& [position, days] : expiring)
             joins.need(store.certificates[position].payload.assessment_id);
         joins.resolve();
-        std::vector<Row> rows;
-        rows.reserve(expiring.size());
-        for (auto const& [position, days] : expiring) {
+        auto const fill = [&](std::size_t at_row, Row& row) {
+            auto const& [position, days] = expiring[at_row];
             auto const& payload = store.certificates[position].payload;
-            rows.push_back(row_of(cell(payload.certificate_id), cell(payload.principal_id), cell(payload.assessment_id),
-                                  joins.title(payload.assessment_id), cell(payload.expires_at), signed_cell(days)));
-        }
-        return print_rows(format, "report_expiring", columns, rows,
+            set_row(row, payload.certificate_id, payload.principal_id, payload.assessment_id,
+                    joins.title(payload.assessment_id), payload.expires_at, SignedDays { days });
+        };
+        return print_rows(format, "report_expiring", columns, RowSource { expiring.size(), fill },
                           concat("no certificates expire within ", m_within_days, " days or await renewal as of ", at));
     }
 
