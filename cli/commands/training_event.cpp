@@ -25,33 +25,16 @@ quenmark::AuditEvent build_training_event(TrainingEventSpec spec)
 }
 
 RevocationSearch::RevocationSearch(std::string audit_path, corvella::CertificationId certificate)
-    : m_certificate(certificate)
-    , m_found(std::vector<quenmark::SignedAuditEvent> {})
-    , m_search([this, path = std::move(audit_path)] {
-        std::vector<quenmark::SignedAuditEvent> found;
-        auto const read = read_chain_entries(path, [&](quenmark::SignedAuditEvent&& entry) {
-            if (corvella::names_revocation_of(entry, m_certificate))
-                found.push_back(std::move(entry));
-        });
-        if (read)
-            m_found = std::move(found);
-        else
-            m_found = quenmark::unexpected(read.error());
+    : m_search(std::move(audit_path), [certificate](quenmark::SignedAuditEvent const& entry) {
+        return corvella::names_revocation_of(entry, certificate);
     })
+    , m_certificate(certificate)
 {
-}
-
-RevocationSearch::~RevocationSearch()
-{
-    if (m_search.joinable())
-        m_search.join();
 }
 
 CommandResult<std::optional<quenmark::Timestamp>> RevocationSearch::revoked_at(quenmark::VerifyingKey const& key)
 {
-    if (m_search.joinable())
-        m_search.join();
-    auto const& found = TRY(m_found);
+    auto const found = TRY(m_search.result());
     std::optional<quenmark::Timestamp> revoked_at;
     for (auto const& entry : found) {
         if (auto const instant = corvella::revoked_by(entry, m_certificate, key))

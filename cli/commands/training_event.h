@@ -4,6 +4,7 @@
 // the tenant and workspace of the record they are about.
 
 #include "context.h"
+#include "store/chain_file.h"
 
 #include "corvella/ids/ids.h"
 #include "quenmark/integrity/audit_event.h"
@@ -13,7 +14,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace corvellactl {
@@ -36,26 +36,23 @@ struct TrainingEventSpec {
 // that differ between training events taken from the argument.
 quenmark::AuditEvent build_training_event(TrainingEventSpec spec);
 
-// The audit chain searched for the revocation events naming a certificate,
-// on a thread of its own from construction on, so that a command reads the
-// chain while it reads the state; the key they must be signed with is asked
-// for only afterwards, when the command has it.
+// The audit chain searched for the revocation events naming a certificate
+// from construction on, so that a command reads the chain while it reads
+// the state (ChainSearch); the key they must be signed with is asked for
+// only afterwards, when the command has it.
 class RevocationSearch {
 public:
     RevocationSearch(std::string audit_path, corvella::CertificationId certificate);
-    RevocationSearch(RevocationSearch const&) = delete;
-    RevocationSearch& operator=(RevocationSearch const&) = delete;
-    ~RevocationSearch();
 
     // The instant at which the audit chain revokes the certificate: that of
     // the last revocation event naming it that is signed with the key.
     // Absent when there is none. Errors: those of reading the chain file.
+    // Once only.
     [[nodiscard]] CommandResult<std::optional<quenmark::Timestamp>> revoked_at(quenmark::VerifyingKey const& key);
 
 private:
+    ChainSearch m_search;
     corvella::CertificationId m_certificate;
-    CommandResult<std::vector<quenmark::SignedAuditEvent>> m_found;
-    std::thread m_search;
 };
 
 } // namespace corvellactl

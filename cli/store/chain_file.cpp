@@ -7,9 +7,17 @@
 #include "quenmark/json/value.h"
 #include "quenmark/json/read.h"
 
+#include <algorithm>
+#include <atomic>
+#include <latch>
 #include <fcntl.h>
+#include <iterator>
 #include <optional>
+#include <sched.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -196,7 +204,184 @@ bool stream_chain_entries(std::string const& path, std::function<void(quenmark::
         && stream.at_end();
 }
 
+// Where the pieces of a chain file that a search reads apart begin: the
+// file's start, then the first entry separator from each further equal part
+// of it on. Fewer pieces when entries are longer than a part.
+std::vector<std::size_t> piece_starts(Source const& source, std::size_t size, std::size_t pieces)
+{
+    std::vector<std::size_t> starts { 0 };
+    std::string_view const separator = chain_layout.separator;
+    for (std::size_t piece = 1; piece < pieces; ++piece) {
+        Stream stream(source, std::max(size / pieces * piece, starts.back() + 1), size);
+        std::optional<std::size_t> found;
+        while (!found && stream.more()) {
+            auto const window = stream.window();
+            find_marked_lines(window, separator.back(), separator.size() - 2, separator.back(), separator.size() - 2,
+                              [&](std::size_t line_feed) {
+                                  if (line_feed > 0 && window.substr(line_feed - 1).starts_with(separator))
+                                      found = stream.offset() + line_feed - 1;
+                                  return !found;
+                              });
+            // A separator cut by the window's end is looked at again with the rest.
+            stream.take(window.size() - std::min(window.size(), separator.size()));
+        }
+        if (!found)
+            break;
+        starts.push_back(*found);
+    }
+    return starts;
+}
+
+// The entries that `keep` accepts of the piece from `begin` to `end` of a
+// chain laid out as written, in order; none when the piece is laid out
+// otherwise or does not read.
+std::optional<std::vector<quenmark::SignedAuditEvent>>
+search_piece(Source const& source, std::size_t begin, std::size_t end, bool last,
+             quenmark::json::FunctionRef<bool(quenmark::SignedAuditEvent const&)> keep)
+{
+    Stream stream(source, begin, end);
+    bool const first = begin == 0;
+    if (!stream.take_literal(first ? std::string_view("[") : chain_layout.separator.substr(0, 4)))
+        return std::nullopt;
+    std::vector<quenmark::SignedAuditEvent> found;
+    std::size_t visited = 0;
+    auto const visit = [&](quenmark::SignedAuditEvent&& entry) {
+        if (keep(entry))
+            found.push_back(std::move(entry));
+    };
+    bool const read = stream_records(stream, chain_layout, /*starts_inside=*/!first, /*ends_inside=*/!last,
+                                     [&](RecordRun const& run) {
+                                         return quenmark::json::read_padded_document(
+                                                    run.text, run.size,
+                                                    [&](quenmark::json::ValueReader& root) {
+                                                        return read_entries(root, visit, /*skipped=*/0, visited);
+                                                    })
+                                             .has_value();
+                                     });
+    if (!read || !stream.at_end())
+        return std::nullopt;
+    return found;
+}
+
+// Leaves the calling thread only the time no other work of the machine
+// wants: a search that runs beside the reading of the state then takes a
+// core only as that reading leaves one free. Nothing changes when the
+// system refuses.
+void yield_to_other_work()
+{
+    sched_param const parameters {};
+    (void)::sched_setscheduler(::gettid(), SCHED_IDLE, &parameters);
+}
+
 } // namespace
+
+// What the threads of a search share: the file and its pieces, the next
+// piece to take, and what each piece gave.
+struct ChainSearch::Shared {
+    std::string path;
+    std::function<bool(quenmark::SignedAuditEvent const&)> keep;
+    // Set up by the first thread; `ready` is counted down once it is.
+    Descriptor file;
+    std::optional<Source> source;
+    std::vector<std::size_t> starts;
+    std::latch ready { 1 };
+    std::atomic<std::size_t> next { 0 };
+    std::vector<std::optional<std::vector<quenmark::SignedAuditEvent>>> found;
+    // Of a chain not searched in pieces: the whole reading's result.
+    std::optional<CommandResult<std::vector<quenmark::SignedAuditEvent>>> whole;
+
+    std::size_t pieces() const { return found.size(); }
+
+    // Searches pieces until none is left to take.
+    void search()
+    {
+        for (std::size_t piece = next++; piece < pieces(); piece = next++)
+            found[piece] = search_piece(*source, starts[piece], starts[piece + 1], piece + 1 == pieces(), keep);
+    }
+
+    // The entries as read_chain_entries() reads them, with its errors.
+    CommandResult<std::vector<quenmark::SignedAuditEvent>> read_whole() const
+    {
+        std::vector<quenmark::SignedAuditEvent> entries;
+        TRY(read_chain_entries(path, [&](quenmark::SignedAuditEvent&& entry) {
+            if (keep(entry))
+                entries.push_back(std::move(entry));
+        }));
+        return entries;
+    }
+};
+
+ChainSearch::ChainSearch(std::string path, std::function<bool(quenmark::SignedAuditEvent const&)> keep)
+    : m_shared(std::make_unique<Shared>())
+{
+    m_shared->path = std::move(path);
+    m_shared->keep = std::move(keep);
+    m_first = std::thread([this] {
+        Shared& shared = *m_shared;
+        constexpr std::size_t smallest_searched_in_pieces = std::size_t { 8 } << 20U;
+        // Pieces small enough that a thread the machine leaves no time holds
+        // up little: the caller searches every piece not yet taken.
+        constexpr std::size_t pieces = 64;
+        constexpr std::size_t buffer_bytes = std::size_t { 1 } << 20U;
+        shared.file = Descriptor(open_file(shared.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (!shared.file.is_open() || ::fstat(shared.file.get(), &status) != 0 || !S_ISREG(status.st_mode)
+            || static_cast<std::size_t>(status.st_size) < smallest_searched_in_pieces) {
+            // A small chain is read at once, as the caller would.
+            shared.whole = shared.read_whole();
+            shared.ready.count_down();
+            return;
+        }
+        auto const size = static_cast<std::size_t>(status.st_size);
+        shared.source.emplace(shared.file.get(), buffer_bytes);
+        shared.starts = piece_starts(Source(shared.file.get(), std::size_t { 64 } << 10U), size, pieces);
+        shared.starts.push_back(size);
+        shared.found.resize(shared.starts.size() - 1);
+        shared.ready.count_down();
+        // Only once the caller could search without it.
+        yield_to_other_work();
+        try {
+            m_second = std::thread([&shared] {
+                yield_to_other_work();
+                shared.search();
+            });
+        } catch (std::system_error const&) {
+            // The pieces are searched without a second thread.
+        }
+        shared.search();
+    });
+}
+
+ChainSearch::~ChainSearch() { finish(); }
+
+void ChainSearch::finish()
+{
+    if (!m_first.joinable())
+        return;
+    m_shared->ready.wait();
+    if (!m_shared->whole)
+        m_shared->search();
+    m_first.join();
+    // The second thread is started by the first, so it is known only now.
+    if (m_second.joinable())
+        m_second.join();
+}
+
+CommandResult<std::vector<quenmark::SignedAuditEvent>> ChainSearch::result()
+{
+    Shared& shared = *m_shared;
+    finish();
+    if (shared.whole)
+        return std::move(*shared.whole);
+    if (std::all_of(shared.found.begin(), shared.found.end(), [](auto const& piece) { return piece.has_value(); })) {
+        std::vector<quenmark::SignedAuditEvent> entries;
+        for (auto& piece : shared.found)
+            std::move(piece->begin(), piece->end(), std::back_inserter(entries));
+        return entries;
+    }
+    // Read as a whole, which says what is wrong with a chain that does not read.
+    return shared.read_whole();
+}
 
 CommandResult<void> read_chain_entries(std::string const& path,
                                        std::function<void(quenmark::SignedAuditEvent&&)> const& visit)

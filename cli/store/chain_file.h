@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,32 @@ struct VerifiedChain {
 // when it is not an array of signed events.
 [[nodiscard]] CommandResult<void> read_chain_entries(std::string const& path,
                                                      std::function<void(quenmark::SignedAuditEvent&&)> const& visit);
+
+// The entries of the chain file that `keep` accepts, searched from
+// construction on while the command does its other work. A big chain laid
+// out as written is searched in pieces by two threads that take only the
+// time the machine has no other use for; the thread that asks for the
+// result searches the pieces left at its own priority. A small chain is
+// read at once on a thread of its own. `keep` is called on several threads.
+class ChainSearch {
+public:
+    ChainSearch(std::string path, std::function<bool(quenmark::SignedAuditEvent const&)> keep);
+    ChainSearch(ChainSearch const&) = delete;
+    ChainSearch& operator=(ChainSearch const&) = delete;
+    ~ChainSearch();
+
+    // The entries, oldest first, as read_chain_entries() reads them, with
+    // its errors. Once only.
+    [[nodiscard]] CommandResult<std::vector<quenmark::SignedAuditEvent>> result();
+
+private:
+    struct Shared;
+    // Searches what is left here, then waits for the threads.
+    void finish();
+    std::unique_ptr<Shared> m_shared;
+    std::thread m_first;
+    std::thread m_second;
+};
 
 // The whole chain, read and verified; errors as read_chain_entries(), and
 // Message "audit chain verification failed: " + the platform error's text.

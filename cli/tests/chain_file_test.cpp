@@ -243,9 +243,15 @@ TEST(ChainFile, BigChainReadsEntryByEntryAsTheWholeReadingDoes)
 {
     // Big enough to be streamed; an edit near the end makes the streamed
     // reading give up after most entries, which are then not handed again.
-    auto entry = quenmark::link_event(*quenmark::derive_head({}), fixed_key(), first_event());
-    ASSERT_TRUE(has_value(entry));
-    std::vector<quenmark::SignedAuditEvent> const written(16'000, *entry);
+    // Entries that differ, so that entries handed out of order would show.
+    std::vector<quenmark::AuditEvent> events;
+    for (std::size_t index = 0; index < 16'000; ++index) {
+        events.push_back(first_event());
+        events.back().action += '.' + std::to_string(index);
+    }
+    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
+    ASSERT_TRUE(has_value(linked));
+    std::vector<quenmark::SignedAuditEvent> const& written = *linked;
     std::string whole;
     test_support::write_chain(written, whole);
     ASSERT_GT(whole.size(), std::size_t { 8 } << 20U);
@@ -254,6 +260,9 @@ TEST(ChainFile, BigChainReadsEntryByEntryAsTheWholeReadingDoes)
         std::string_view what;
         std::string_view find;
         std::string_view replacement;
+        // Made at the first place after the middle of the chain, where a
+        // search in pieces cuts it, instead of at the last place.
+        bool mid_way { false };
     };
     Edit const edits[] = {
         { "none", "", "" },
@@ -261,13 +270,16 @@ TEST(ChainFile, BigChainReadsEntryByEntryAsTheWholeReadingDoes)
         { "an entry indented as the chain's", ",\n    \"sequence\"", ",\n  {\"sequence\"" },
         { "a bad value in the last entry", "\"sequence\": 1", "\"sequence\": -1" },
         { "text after the chain", "\n]", "\n]]" },
+        { "a blank before an entry mid-way", ",\n  {", ",\n   {", true },
+        { "an entry mid-way indented as the chain's", ",\n    \"sequence\"", ",\n  {\"sequence\"", true },
+        { "a bad value mid-way", "\"sequence\": 1", "\"sequence\": -1", true },
     };
     ScratchDirectory directory;
     auto const path = (directory / "audit.json").string();
-    for (auto const& [what, find, replacement] : edits) {
+    for (auto const& [what, find, replacement, mid_way] : edits) {
         std::string text = whole;
         if (!find.empty()) {
-            auto const at = text.rfind(find);
+            auto const at = mid_way ? text.find(find, text.size() / 2) : text.rfind(find);
             ASSERT_NE(at, std::string::npos) << what;
             text.replace(at, find.size(), replacement);
         }
@@ -277,10 +289,17 @@ TEST(ChainFile, BigChainReadsEntryByEntryAsTheWholeReadingDoes)
         auto const read = corvellactl::read_chain_entries(
             path, [&handed](quenmark::SignedAuditEvent&& event) { handed.push_back(std::move(event)); });
         ASSERT_EQ(read.has_value(), reference.has_value()) << what;
-        if (reference)
+        // Searched in pieces on two threads, the chain gives the same entries or error.
+        auto const searched
+            = corvellactl::ChainSearch(path, [](quenmark::SignedAuditEvent const&) { return true; }).result();
+        ASSERT_EQ(searched.has_value(), reference.has_value()) << what;
+        if (reference) {
             EXPECT_TRUE(handed == *reference) << what;
-        else
+            EXPECT_TRUE(*searched == *reference) << what;
+        } else {
             EXPECT_EQ(error_text(read), error_text(reference)) << what;
+            EXPECT_EQ(error_text(searched), error_text(reference)) << what;
+        }
     }
 }
 
