@@ -175,6 +175,24 @@ quenmark::json::Read<void> read_entries(quenmark::json::ValueReader& root,
     });
 }
 
+// Reads the entries of the stream's region, handing each to `visit` and
+// counting them in `visited`, as stream_records() runs them; false when the
+// region is laid out otherwise or does not read to its end.
+bool stream_entries(Stream& stream, bool starts_inside, bool ends_inside,
+                    std::function<void(quenmark::SignedAuditEvent&&)> const& visit, std::size_t& visited)
+{
+    return stream_records(stream, chain_layout, starts_inside, ends_inside,
+                          [&](RecordRun const& run) {
+                              return quenmark::json::read_padded_document(
+                                         run.text, run.size,
+                                         [&](quenmark::json::ValueReader& root) {
+                                             return read_entries(root, visit, /*skipped=*/0, visited);
+                                         })
+                                  .has_value();
+                          })
+        && stream.at_end();
+}
+
 // Streams a big chain file laid out as written, handing its entries to
 // `visit`; false, with `visited` telling how many it was handed, when the
 // file is laid out otherwise or does not read. The entries handed are the
@@ -192,16 +210,7 @@ bool stream_chain_entries(std::string const& path, std::function<void(quenmark::
     Source const source(file.get(), buffer_bytes);
     Stream stream(source, 0, static_cast<std::size_t>(status.st_size));
     return stream.take_literal("[")
-        && stream_records(stream, chain_layout, /*starts_inside=*/false, /*ends_inside=*/false,
-                          [&](RecordRun const& run) {
-                              return quenmark::json::read_padded_document(
-                                         run.text, run.size,
-                                         [&](quenmark::json::ValueReader& root) {
-                                             return read_entries(root, visit, /*skipped=*/0, visited);
-                                         })
-                                  .has_value();
-                          })
-        && stream.at_end();
+        && stream_entries(stream, /*starts_inside=*/false, /*ends_inside=*/false, visit, visited);
 }
 
 // Where the pieces of a chain file that a search reads apart begin: the
@@ -249,16 +258,7 @@ search_piece(Source const& source, std::size_t begin, std::size_t end, bool last
         if (keep(entry))
             found.push_back(std::move(entry));
     };
-    bool const read = stream_records(stream, chain_layout, /*starts_inside=*/!first, /*ends_inside=*/!last,
-                                     [&](RecordRun const& run) {
-                                         return quenmark::json::read_padded_document(
-                                                    run.text, run.size,
-                                                    [&](quenmark::json::ValueReader& root) {
-                                                        return read_entries(root, visit, /*skipped=*/0, visited);
-                                                    })
-                                             .has_value();
-                                     });
-    if (!read || !stream.at_end())
+    if (!stream_entries(stream, /*starts_inside=*/!first, /*ends_inside=*/!last, visit, visited))
         return std::nullopt;
     return found;
 }
