@@ -402,16 +402,6 @@ Expected<ChainHead, ContractError> derive_head(std::span<SignedAuditEvent const>
     return ChainHead { last.sequence, last_hash };
 }
 
-Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, SigningKey const& key, AuditEvent event)
-{
-    event.previous_event_hash = head.last_hash;
-    std::string const bytes = TRY(event_canonical_bytes(event));
-    SignedAuditEvent entry;
-    entry.signature = key.sign(bytes);
-    entry.sequence = next_sequence(head.last_sequence);
-    entry.event = std::move(event);
-    return entry;
-}
 
 Expected<std::vector<SignedAuditEvent>, ContractError> link_events(ChainHead const& head, SigningKey const& key,
                                                                   std::vector<AuditEvent> events)
@@ -451,6 +441,14 @@ Expected<std::vector<SignedAuditEvent>, ContractError> link_events(ChainHead con
         sign_pieces();
     }
     return entries;
+}
+
+Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, SigningKey const& key, AuditEvent event)
+{
+    std::vector<AuditEvent> events;
+    events.push_back(std::move(event));
+    auto entries = TRY(link_events(head, key, std::move(events)));
+    return std::move(entries.front());
 }
 
 Expected<void, ContractError> verify_chain(std::span<SignedAuditEvent const> entries, VerifyingKey const& key)

@@ -43,9 +43,9 @@ struct ChainHead {
 [[nodiscard]] Expected<SignedAuditEvent, ContractError> link_event(ChainHead const& head, SigningKey const& key,
                                                                    AuditEvent event);
 
-// The entries that link_event() would make of `events` appended one after
-// the other from `head`, with the signatures made on every core. Fails only
-// when an event cannot be canonicalised.
+// The entries that link_event() makes of `events` appended one after the
+// other from `head`, with the signatures made on every core. Fails only when
+// an event cannot be canonicalised.
 [[nodiscard]] Expected<std::vector<SignedAuditEvent>, ContractError>
 link_events(ChainHead const& head, SigningKey const& key, std::vector<AuditEvent> events);
 
