@@ -737,7 +737,8 @@ Read<void> ValueReader::variant(std::span<std::string_view const> names,
     TRY(for_each_member(*this, object, [&](MemberName const& key, ValueReader& member) -> Read<void> {
         if (++members > 1)
             return unexpected(ReadError { "expected a map with a single key", key.offset });
-        auto const match = std::find(names.begin(), names.end(), key.name);
+        auto const match
+            = std::find_if(names.begin(), names.end(), [&](auto const& name) { return same_text(name, key.name); });
         if (match == names.end())
             return unexpected(ReadError { unknown_variant(key.name, names), key.offset });
         auto const index = static_cast<std::size_t>(match - names.begin());
