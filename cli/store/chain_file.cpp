@@ -26,11 +26,47 @@ namespace corvellactl {
 
 // The chain as the appender keeps it: the file text of its entries without
 // the closing bracket, with the writer that has the array open and goes on
-// with it, and the last entry, to which the next one links.
+// with it, and the last entry, to which the next one links. While the
+// file's own bytes are exactly what writing its entries again gives, which
+// is what this program writes, they stand for that text: the first
+// `verbatim` bytes of `file` come before `text`, and are written from the
+// file as read instead of from a copy.
 struct ChainAppender::Chain {
     std::string text;
     quenmark::json::PrettyWriter writer { text };
     std::optional<quenmark::SignedAuditEvent> last;
+    PaddedText file;
+    std::size_t verbatim { 0 };
+    bool same { true };
+
+    // Takes what was written since into the file's bytes when they are the
+    // same; otherwise the text is made whole from here on.
+    void hold()
+    {
+        if (!same)
+            return;
+        if (file.view().substr(verbatim, text.size()) == text) {
+            verbatim += text.size();
+            text.clear();
+            return;
+        }
+        give_up();
+    }
+
+    void give_up()
+    {
+        if (!same)
+            return;
+        same = false;
+        // Room for the file's own form and the entries this command appends.
+        constexpr std::size_t room_for_new_entries = std::size_t { 64 } << 10U;
+        std::string whole;
+        whole.reserve(file.size() + room_for_new_entries);
+        whole.append(file.view().substr(0, verbatim));
+        whole.append(text);
+        text.swap(whole);
+        verbatim = 0;
+    }
 };
 
 namespace {
@@ -48,27 +84,30 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
 {
     auto chain = std::make_unique<Chain>();
     chain->writer.begin_array();
-    if (!path_exists(path))
+    if (!path_exists(path)) {
+        chain->give_up();
         return chain;
-    auto const file = TRY(read_json_text(path));
-    // Room for the file's own form and the entries this command appends.
-    constexpr std::size_t room_for_new_entries = std::size_t { 64 } << 10U;
-    chain->text.reserve(file.size() + room_for_new_entries);
+    }
+    chain->file = TRY(read_json_text(path));
+    PaddedText const& file = chain->file;
+    chain->hold();
 
     quenmark::SignedAuditEvent entry;
     bool has_entries = false;
-    auto const read = quenmark::json::read_padded_document(file.data(), file.size(),
-        [&](quenmark::json::ValueReader& root) -> quenmark::json::Read<void> {
-            return root.array([&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
-                entry = quenmark::SignedAuditEvent {};
-                TRY(quenmark::read_json(element, entry));
-                quenmark::write_json(chain->writer, entry);
-                has_entries = true;
-                return {};
-            });
+    auto const read = quenmark::json::read_padded_elements(file.data(), file.size(),
+        [&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+            entry = quenmark::SignedAuditEvent {};
+            TRY(quenmark::read_json(element, entry));
+            quenmark::write_json(chain->writer, entry);
+            chain->hold();
+            has_entries = true;
+            return {};
         });
     if (!read)
         return quenmark::unexpected(refused_json_text(file, read.error()));
+    // What follows the entries is never copied: the writer closes the array.
+    if (!chain->same)
+        chain->file = PaddedText();
     if (has_entries)
         chain->last = std::move(entry);
     return chain;
@@ -117,6 +156,16 @@ CommandResult<FileReplacement> ChainAppender::prepare()
     if (!m_chain)
         m_chain = TRY(read_chain(m_path));
     auto file = TRY(FileReplacement::begin(m_path));
+    if (m_chain->verbatim > 0) {
+        // Written from the file as read: a mapped file that another program
+        // cut meanwhile can no longer be, which is said as a reading would.
+        if (auto const written = file.write(m_chain->file.view().substr(0, m_chain->verbatim)); !written) {
+            struct stat status {};
+            if (::stat(m_path.c_str(), &status) != 0 || static_cast<std::size_t>(status.st_size) != m_chain->file.size())
+                return quenmark::unexpected(CommandError::io(m_path + " changed while it was read"));
+            return quenmark::unexpected(written.error());
+        }
+    }
     TRY(file.write(m_chain->text));
     // An array that holds elements ends on a line of its own.
     TRY(file.write(m_chain->last ? closing_bracket : std::string_view("]")));

@@ -164,16 +164,29 @@ TEST(ChainAppender, AppendsWriteNothingUntilSavedAndThenTheFileOfThePlainAppends
     std::string const unknown_members = with_inserted(
         with_inserted(tool_chain, "[\n  {", "\n    \"note\": \"dropped\","),
         "\"event\": {", "\n      \"extra\": [1, {\"nested\": null}],");
+    // Two entries as the tool writes them, then a member unknown to the
+    // event model in the second: the first is kept as it stands.
+    std::string two_entries;
+    {
+        ScratchDirectory directory;
+        test_support::write_file(directory / "audit.json", tool_chain);
+        plain_append(directory / "audit.json", second_event());
+        two_entries = test_support::read_file(directory / "audit.json");
+        two_entries.insert(two_entries.rfind(",\n  {") + 5, "\n    \"note\": \"dropped\",");
+    }
     struct Start {
         char const* name;
         std::optional<std::string> content;
+        std::size_t entries;
     };
     std::vector<Start> const starts {
-        { "missing file", std::nullopt },
-        { "empty array", "[]" },
-        { "chain written by the tool", tool_chain },
-        { "members unknown to the event model", unknown_members },
-        { "compact layout with unknown members", compacted(unknown_members) },
+        { "missing file", std::nullopt, 0 },
+        { "empty array", "[]", 0 },
+        { "chain written by the tool", tool_chain, 1 },
+        { "chain written by the tool, then a line feed", tool_chain + "\n", 1 },
+        { "members unknown to the event model", unknown_members, 1 },
+        { "compact layout with unknown members", compacted(unknown_members), 1 },
+        { "a member unknown to the event model in the second entry", two_entries, 2 },
     };
     for (auto const& start : starts) {
         SCOPED_TRACE(start.name);
@@ -204,7 +217,7 @@ TEST(ChainAppender, AppendsWriteNothingUntilSavedAndThenTheFileOfThePlainAppends
         EXPECT_EQ(text.find("nested"), std::string::npos);
         auto const count = corvellactl::verify_chain_file(kept.string(), fixed_key().verifying_key());
         ASSERT_TRUE(has_value(count));
-        EXPECT_EQ(count->entries, start.content && *start.content != "[]" ? 3u : 2u);
+        EXPECT_EQ(count->entries, start.entries + 2);
         EXPECT_EQ(test_support::entries(kept_directory.path()), Names { "audit.json" });
     }
 }

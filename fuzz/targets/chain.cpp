@@ -3,6 +3,8 @@
 // as the same entries and is written again byte for byte, and each event's
 // signed and hashed bytes are those of the one canonicaliser. Verification never fails to answer, and a chain that
 // verifies still verifies once an event is appended and the file rewritten.
+// Read entry by entry, as the appender and the search of a streamed chain read
+// it, a text gives the same entries or the same refusal.
 // The key is the one the golden chain was signed with, so its seeds verify.
 
 #include "chain_text.h"
@@ -12,6 +14,7 @@
 #include "quenmark/integrity/audit_chain.h"
 #include "quenmark/integrity/audit_event.h"
 #include "quenmark/integrity/signing.h"
+#include "quenmark/json/read.h"
 #include "quenmark/time/timestamp.h"
 
 #include <array>
@@ -56,6 +59,18 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     auto const text = fuzz::text_of(data, size);
     fuzz::require_agreement(text);
     auto const entries = quenmark::parse_chain(text);
+    fuzz::Padded const input(text);
+    std::vector<quenmark::SignedAuditEvent> elements;
+    auto const by_element = quenmark::json::read_padded_elements(
+        input.data(), input.size(), [&](quenmark::json::ValueReader& element) -> quenmark::json::Read<void> {
+            quenmark::SignedAuditEvent entry;
+            TRY(quenmark::read_json(element, entry));
+            elements.push_back(std::move(entry));
+            return {};
+        });
+    fuzz::require(entries ? by_element.has_value() && elements == *entries
+                          : !by_element.has_value() && by_element.error() == entries.error(),
+                  "a chain read entry by entry reads as it does whole");
     if (!entries) {
         fuzz::require(fuzz::names_a_position(entries.error(), text), "a refused chain file names a place in it");
         return 0;

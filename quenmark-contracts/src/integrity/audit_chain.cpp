@@ -282,13 +282,14 @@ ChainCheck finish_check(std::size_t count, LinkAt const& link_at, ChainQuery con
     return check;
 }
 
-// Reads a chain file's text of `size` bytes through `read_document` (which
-// takes the root's reading function, as json::read_document does) while the
-// other threads seal the entries already read.
-template<typename ReadDocument>
+// Reads the entries of a chain file's text of `size` bytes through
+// `read_elements` (which takes the reading function of each, as
+// json::read_padded_elements does) while the other threads seal the entries
+// already read.
+template<typename ReadElements>
 Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, VerifyingKey const& key,
                                                              ChainQuery const& query, ReadProgress const& progress,
-                                                             ReadDocument read_document)
+                                                             ReadElements read_elements)
 {
     // The calling thread reads and hands out each block as soon as it is
     // full. The other threads seal blocks meanwhile; when the blocks waiting
@@ -325,37 +326,36 @@ Expected<ChainCheck, std::string> read_and_verify_overlapped(std::size_t size, V
             scratch.reserve(typical_entry_size);
             seal_while(scratch, [&] { return queue.pop(); });
         });
-        read = read_document([&](json::ValueReader& root) -> json::Read<void> {
-            return root.array([&](json::ValueReader& element) -> json::Read<void> {
-                if (current == nullptr) {
-                    if (auto const recycled = spare.try_pop()) {
-                        current = *recycled;
-                    } else {
-                        blocks.push_back(std::make_unique<ReadBlock>());
-                        current = blocks.back().get();
-                        current->entries.reserve(seal_block_size);
-                    }
-                    current->size = 0;
-                    current->first = count;
-                    pages.push_back(std::make_unique<LinkPage>());
-                    current->links = pages.back().get();
+        // An entry that fails to read is not counted, so that it can be read again.
+        read = read_elements([&](json::ValueReader& element) -> json::Read<void> {
+            if (current == nullptr) {
+                if (auto const recycled = spare.try_pop()) {
+                    current = *recycled;
+                } else {
+                    blocks.push_back(std::make_unique<ReadBlock>());
+                    current = blocks.back().get();
+                    current->entries.reserve(seal_block_size);
                 }
-                if (current->size == current->entries.size())
-                    current->entries.emplace_back();
-                SignedAuditEvent& entry = current->entries[current->size];
-                TRY(read_json(element, entry));
-                if (query.wanted_event && !found && entry.event.event_id == *query.wanted_event)
-                    found = FoundEntry { count, entry };
-                ++current->size;
-                ++count;
-                if (current->size == seal_block_size) {
-                    queue.push(std::exchange(current, nullptr));
-                    seal_while(buffer, [&] { return queue.try_pop(most_waiting); });
-                    if (progress)
-                        progress(count, element.offset());
-                }
-                return {};
-            });
+                current->size = 0;
+                current->first = count;
+                pages.push_back(std::make_unique<LinkPage>());
+                current->links = pages.back().get();
+            }
+            if (current->size == current->entries.size())
+                current->entries.emplace_back();
+            SignedAuditEvent& entry = current->entries[current->size];
+            TRY(read_json(element, entry));
+            if (query.wanted_event && !found && entry.event.event_id == *query.wanted_event)
+                found = FoundEntry { count, entry };
+            ++current->size;
+            ++count;
+            if (current->size == seal_block_size) {
+                queue.push(std::exchange(current, nullptr));
+                seal_while(buffer, [&] { return queue.try_pop(most_waiting); });
+                if (progress)
+                    progress(count, element.offset());
+            }
+            return {};
         });
         if (read && current != nullptr)
             queue.push(std::exchange(current, nullptr));
@@ -486,8 +486,8 @@ Expected<ChainCheck, std::string> read_and_verify_padded_chain(char const* data,
         auto entries = TRY(parse_chain(std::string_view(data, size)));
         return check_entries(entries, key, query);
     }
-    return read_and_verify_overlapped(size, key, query, progress, [&](auto const& read_root) {
-        return json::read_padded_document(data, size, read_root);
+    return read_and_verify_overlapped(size, key, query, progress, [&](auto const& each_element) {
+        return json::read_padded_elements(data, size, each_element);
     });
 }
 

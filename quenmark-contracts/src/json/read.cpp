@@ -82,7 +82,145 @@ private:
     std::size_t m_size;
 };
 
+// Where the plain reader of read_padded_elements() stands in its text, and
+// whether it has met anything it does not take. Its values are read in
+// document order, one after the other, so one position serves them all.
+class PlainCursor {
+public:
+    PlainCursor(char const* data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+
+    std::size_t at() const { return m_at; }
+    std::size_t size() const { return m_size; }
+    bool failed() const { return m_failed; }
+    // Marks the reading as not taken; the error is never shown, the reading
+    // that follows says what is wrong.
+    ReadError refuse()
+    {
+        m_failed = true;
+        return ReadError { "not plainly well formed", m_at };
+    }
+
+    // Lines are indented by many blanks: 16 bytes are looked at a time, up
+    // to 15 past the text, which the padding holds.
+    [[gnu::always_inline]] void skip_white_space()
+    {
+        if (m_at < m_size && static_cast<unsigned char>(m_data[m_at]) > ' ') [[likely]]
+            return;
+        skip_white_space_run();
+    }
+    [[gnu::always_inline]] bool take(char byte)
+    {
+        if (m_at < m_size && m_data[m_at] == byte) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+
+    [[gnu::noinline]] void skip_white_space_run()
+    {
+        __m128i const blank = _mm_set1_epi8(' ');
+        __m128i const line_feed = _mm_set1_epi8('\n');
+        __m128i const tab = _mm_set1_epi8('\t');
+        __m128i const carriage_return = _mm_set1_epi8('\r');
+        while (m_at < m_size) {
+            __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(m_data + m_at));
+            auto const white = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, blank), _mm_cmpeq_epi8(block, line_feed)),
+                             _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, carriage_return)))));
+            if (white != 0xFFFFU) {
+                m_at += static_cast<std::size_t>(std::countr_one(white));
+                break;
+            }
+            m_at += sizeof(__m128i);
+        }
+        m_at = std::min(m_at, m_size);
+    }
+    bool take_word(std::string_view word)
+    {
+        if (m_size - m_at < word.size() || std::memcmp(m_data + m_at, word.data(), word.size()) != 0)
+            return false;
+        m_at += word.size();
+        return true;
+    }
+
+    // A string without escapes or control characters, whose bytes are valid
+    // UTF-8: its bytes in the text are its value.
+    std::optional<std::string_view> string()
+    {
+        if (!take('"'))
+            return std::nullopt;
+        char const* const start = m_data + m_at;
+        std::size_t const room = m_size - m_at;
+        __m128i const quote = _mm_set1_epi8('"');
+        __m128i const backslash = _mm_set1_epi8('\\');
+        __m128i const last_control = _mm_set1_epi8(0x1F);
+        unsigned high = 0;
+        // 16 bytes at a time, up to 15 past the text, which the padding holds.
+        for (std::size_t at = 0; at < room; at += sizeof(__m128i)) {
+            __m128i const block = _mm_loadu_si128(reinterpret_cast<__m128i const*>(start + at));
+            __m128i const control = _mm_cmpeq_epi8(_mm_min_epu8(block, last_control), block);
+            auto const stops = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)), control)));
+            auto const bytes_high = static_cast<unsigned>(_mm_movemask_epi8(block));
+            if (stops == 0) {
+                high |= bytes_high;
+                continue;
+            }
+            auto const stop = static_cast<std::size_t>(std::countr_zero(stops));
+            high |= bytes_high & ((1U << stop) - 1U);
+            std::size_t const length = at + stop;
+            if (length >= room || start[length] != '"')
+                return std::nullopt;
+            if (high != 0 && !simdjson::validate_utf8(start, length))
+                return std::nullopt;
+            m_at += length + 1;
+            return std::string_view(start, length);
+        }
+        return std::nullopt;
+    }
+
+    // An unsigned integer in plain decimal, at most `maximum`.
+    std::optional<std::uint64_t> unsigned_integer(std::uint64_t maximum)
+    {
+        std::size_t const begin = m_at;
+        std::uint64_t value = 0;
+        while (m_at < m_size && m_data[m_at] >= '0' && m_data[m_at] <= '9') {
+            auto const digit = static_cast<std::uint64_t>(m_data[m_at] - '0');
+            if (value > (maximum - digit) / 10)
+                return std::nullopt;
+            value = value * 10 + digit;
+            ++m_at;
+        }
+        std::size_t const digits = m_at - begin;
+        if (digits == 0 || (digits > 1 && m_data[begin] == '0'))
+            return std::nullopt;
+        if (m_at < m_size && (m_data[m_at] == '.' || m_data[m_at] == 'e' || m_data[m_at] == 'E'))
+            return std::nullopt;
+        return value;
+    }
+
+private:
+    char const* m_data;
+    std::size_t m_size;
+    std::size_t m_at { 0 };
+    bool m_failed { false };
+};
+
 struct ValueReaderAccess {
+    static std::size_t plain_offset(ValueReader const& reader)
+    {
+        std::size_t offset = 0;
+        std::memcpy(&offset, reader.m_value, sizeof(offset));
+        return offset;
+    }
+    // A value of the plain reader, at the cursor.
+    static ValueReader plain_value(PlainCursor& cursor) { return ValueReader(cursor, cursor.at()); }
+    static void consume(ValueReader& reader) { reader.m_consumed = true; }
     static ondemand::value& value(ValueReader& reader)
     {
         return *std::launder(reinterpret_cast<ondemand::value*>(reader.m_value));
@@ -601,6 +739,123 @@ std::string with_position(ReadError const& error, std::string_view text)
     return message;
 }
 
+// The plain reader's accessors: each takes its value as read_padded_document
+// would, or refuses it (marking the cursor) where that reading might differ
+// or fail.
+
+Read<std::string_view> plain_string(ValueReader& reader, PlainCursor& cursor)
+{
+    ValueReaderAccess::consume(reader);
+    if (auto const text = cursor.string())
+        return *text;
+    return unexpected(cursor.refuse());
+}
+
+Read<std::uint64_t> plain_unsigned(ValueReader& reader, PlainCursor& cursor, std::uint64_t maximum)
+{
+    ValueReaderAccess::consume(reader);
+    if (auto const value = cursor.unsigned_integer(maximum))
+        return *value;
+    return unexpected(cursor.refuse());
+}
+
+// After a member or element: true when another follows, false at the
+// container's `close`; refused otherwise.
+Read<bool> plain_next(PlainCursor& cursor, char close)
+{
+    cursor.skip_white_space();
+    if (cursor.take(',')) {
+        cursor.skip_white_space();
+        return true;
+    }
+    if (cursor.take(close))
+        return false;
+    return unexpected(cursor.refuse());
+}
+
+// Reads a member's or element's value with `read`, which must read it whole.
+template<typename Read_>
+Read<void> plain_child(PlainCursor& cursor, Read_&& read)
+{
+    ValueReader child = ValueReaderAccess::plain_value(cursor);
+    TRY(read(child));
+    if (!ValueReaderAccess::consumed(child) || cursor.failed())
+        return unexpected(cursor.refuse());
+    return {};
+}
+
+Read<void> plain_array(ValueReader& reader, PlainCursor& cursor, FunctionRef<Read<void>(ValueReader&)> each_element)
+{
+    ValueReaderAccess::consume(reader);
+    if (!cursor.take('['))
+        return unexpected(cursor.refuse());
+    cursor.skip_white_space();
+    if (cursor.take(']'))
+        return {};
+    do
+        TRY(plain_child(cursor, each_element));
+    while (TRY(plain_next(cursor, ']')));
+    return {};
+}
+
+// A member's name, then the colon and the white space before its value.
+Read<std::string_view> plain_member_name(PlainCursor& cursor)
+{
+    auto const name = cursor.string();
+    cursor.skip_white_space();
+    if (!name || !cursor.take(':'))
+        return unexpected(cursor.refuse());
+    cursor.skip_white_space();
+    return *name;
+}
+
+Read<std::uint64_t> plain_object(ValueReader& reader, PlainCursor& cursor, std::span<std::string_view const> names,
+                                 std::uint64_t required, FunctionRef<Read<void>(std::size_t, ValueReader&)> on_member)
+{
+    ValueReaderAccess::consume(reader);
+    if (!cursor.take('{'))
+        return unexpected(cursor.refuse());
+    cursor.skip_white_space();
+    std::uint64_t seen = 0;
+    if (!cursor.take('}')) {
+        std::size_t expected_index = 0;
+        do {
+            auto const name = TRY(plain_member_name(cursor));
+            // A member not named is skipped by the whole reading, a repeated
+            // one refused by it: both are left to it.
+            std::size_t const index = index_of(names, name, expected_index);
+            if (index == names.size() || (seen & (std::uint64_t { 1 } << index)) != 0)
+                return unexpected(cursor.refuse());
+            expected_index = index + 1;
+            seen |= std::uint64_t { 1 } << index;
+            TRY(plain_child(cursor, [&](ValueReader& value) { return on_member(index, value); }));
+        } while (TRY(plain_next(cursor, '}')));
+    }
+    if ((required & ~seen) != 0)
+        return unexpected(cursor.refuse());
+    return seen;
+}
+
+Read<void> plain_variant(ValueReader& reader, PlainCursor& cursor, std::span<std::string_view const> names,
+                         FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
+{
+    ValueReaderAccess::consume(reader);
+    if (!cursor.take('{'))
+        return unexpected(cursor.refuse());
+    cursor.skip_white_space();
+    auto const name = TRY(plain_member_name(cursor));
+    auto const match
+        = std::find_if(names.begin(), names.end(), [&](auto const& candidate) { return same_text(candidate, name); });
+    if (match == names.end())
+        return unexpected(cursor.refuse());
+    auto const index = static_cast<std::size_t>(match - names.begin());
+    TRY(plain_child(cursor, [&](ValueReader& value) { return on_variant(index, value); }));
+    cursor.skip_white_space();
+    if (!cursor.take('}'))
+        return unexpected(cursor.refuse());
+    return {};
+}
+
 } // namespace
 
 ValueReader::ValueReader(DocumentState& state, void const* ondemand_value)
@@ -611,41 +866,68 @@ ValueReader::ValueReader(DocumentState& state, void const* ondemand_value)
     new (m_value) ondemand::value(m_root ? state.root : *static_cast<ondemand::value const*>(ondemand_value));
 }
 
+ValueReader::ValueReader(PlainCursor& cursor, std::size_t offset)
+    : m_state(nullptr)
+    , m_plain(&cursor)
+    , m_value {}
+{
+    std::memcpy(m_value, &offset, sizeof(offset));
+}
+
 ReadError ValueReader::error(std::string message) const
 {
+    if (m_plain != nullptr) {
+        static_cast<void>(m_plain->refuse());
+        return ReadError { std::move(message), ValueReaderAccess::plain_offset(*this) };
+    }
     return ReadError { std::move(message), start_offset(*m_state, *this) };
 }
 
-std::size_t ValueReader::offset() const { return start_offset(*m_state, *this); }
+std::size_t ValueReader::offset() const
+{
+    if (m_plain != nullptr)
+        return ValueReaderAccess::plain_offset(*this);
+    return start_offset(*m_state, *this);
+}
 
-std::size_t ValueReader::document_size() const { return m_state->text().size(); }
+std::size_t ValueReader::document_size() const { return m_plain != nullptr ? m_plain->size() : m_state->text().size(); }
 
 Read<std::string> ValueReader::string()
 {
+    if (m_plain != nullptr)
+        return std::string(TRY(plain_string(*this, *m_plain)));
     m_consumed = true;
     return std::string(TRY(Reading(*this).string()));
 }
 
 Read<std::string_view> ValueReader::string_view()
 {
+    if (m_plain != nullptr)
+        return plain_string(*this, *m_plain);
     m_consumed = true;
     return Reading(*this).string();
 }
 
 Read<std::uint64_t> ValueReader::u64()
 {
+    if (m_plain != nullptr)
+        return plain_unsigned(*this, *m_plain, UINT64_MAX);
     m_consumed = true;
     return Reading(*this).unsigned_integer(UINT64_MAX, "u64");
 }
 
 Read<std::uint32_t> ValueReader::u32()
 {
+    if (m_plain != nullptr)
+        return static_cast<std::uint32_t>(TRY(plain_unsigned(*this, *m_plain, UINT32_MAX)));
     m_consumed = true;
     return static_cast<std::uint32_t>(TRY(Reading(*this).unsigned_integer(UINT32_MAX, "u32")));
 }
 
 Read<std::uint8_t> ValueReader::u8()
 {
+    if (m_plain != nullptr)
+        return static_cast<std::uint8_t>(TRY(plain_unsigned(*this, *m_plain, UINT8_MAX)));
     m_consumed = true;
     return static_cast<std::uint8_t>(TRY(Reading(*this).unsigned_integer(UINT8_MAX, "u8")));
 }
@@ -653,11 +935,24 @@ Read<std::uint8_t> ValueReader::u8()
 Read<bool> ValueReader::boolean()
 {
     m_consumed = true;
+    if (m_plain != nullptr) {
+        if (m_plain->take_word("true"))
+            return true;
+        if (m_plain->take_word("false"))
+            return false;
+        return unexpected(m_plain->refuse());
+    }
     return Reading(*this).boolean();
 }
 
 Read<bool> ValueReader::is_null()
 {
+    if (m_plain != nullptr) {
+        if (!m_plain->take_word("null"))
+            return false;
+        m_consumed = true;
+        return true;
+    }
     // The root is an array or an object (see Reading::at_root).
     if (m_root)
         return false;
@@ -672,7 +967,7 @@ Read<bool> ValueReader::is_null()
 Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> names)
 {
     m_consumed = true;
-    auto const found = TRY(Reading(*this).string());
+    auto const found = m_plain != nullptr ? TRY(plain_string(*this, *m_plain)) : TRY(Reading(*this).string());
     auto const match = std::find_if(names.begin(), names.end(), [&](auto const& name) { return same_text(name, found); });
     if (match == names.end())
         return unexpected(error(unknown_variant(found, names)));
@@ -681,6 +976,8 @@ Read<std::size_t> ValueReader::enumeration(std::span<std::string_view const> nam
 
 Read<void> ValueReader::array(FunctionRef<Read<void>(ValueReader&)> each_element)
 {
+    if (m_plain != nullptr)
+        return plain_array(*this, *m_plain, each_element);
     m_consumed = true;
     DepthGuard const depth(*m_state);
     auto array = TRY(open<ondemand::array>(*this, depth, "a sequence"));
@@ -699,6 +996,8 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
 {
     if (names.size() > 64)
         fail_internal("json object reader: more than 64 member names");
+    if (m_plain != nullptr)
+        return plain_object(*this, *m_plain, names, required, on_member);
     m_consumed = true;
     DepthGuard const depth(*m_state);
     auto object = TRY(open<ondemand::object>(*this, depth, "a map"));
@@ -730,6 +1029,8 @@ Read<std::uint64_t> ValueReader::object(std::span<std::string_view const> names,
 Read<void> ValueReader::variant(std::span<std::string_view const> names,
                                 FunctionRef<Read<void>(std::size_t, ValueReader&)> on_variant)
 {
+    if (m_plain != nullptr)
+        return plain_variant(*this, *m_plain, names, on_variant);
     m_consumed = true;
     DepthGuard const depth(*m_state);
     auto object = TRY(open<ondemand::object>(*this, depth, "a map with a single key"));
@@ -751,6 +1052,10 @@ Read<void> ValueReader::variant(std::span<std::string_view const> names,
 
 Read<void> ValueReader::any(Value& out)
 {
+    if (m_plain != nullptr) {
+        m_consumed = true;
+        return unexpected(m_plain->refuse());
+    }
     ondemand::json_type type {};
     if (auto const code = ValueReaderAccess::value(*this).type().get(type))
         return unexpected(Reading(*this).syntax(code));
@@ -840,6 +1145,8 @@ Read<void> ValueReader::any(Value& out)
 Read<void> ValueReader::skip()
 {
     m_consumed = true;
+    if (m_plain != nullptr)
+        return unexpected(m_plain->refuse());
     auto const offset = start_offset(*m_state, *this);
     return skip_value(*m_state, ValueReaderAccess::value(*this), offset);
 }
@@ -920,6 +1227,44 @@ Expected<void, std::string> read_padded_document(char const* data, std::size_t s
     if (state.document.current_location().get(trailing) == simdjson::SUCCESS)
         return unexpected(with_position(ReadError { "trailing characters", state.offset_of(trailing) }, text));
     return {};
+}
+
+Expected<void, std::string> read_padded_elements(char const* data, std::size_t size,
+                                                 FunctionRef<Read<void>(ValueReader&)> each_element, std::size_t depth)
+{
+    PlainCursor cursor(data, size);
+    std::size_t taken = 0;
+    cursor.skip_white_space();
+    if (cursor.take('[')) {
+        cursor.skip_white_space();
+        bool more = !cursor.take(']');
+        while (more) {
+            if (!plain_child(cursor, each_element))
+                break;
+            ++taken;
+            auto const next = plain_next(cursor, ']');
+            if (!next)
+                break;
+            more = *next;
+        }
+        if (!more && !cursor.failed()) {
+            cursor.skip_white_space();
+            if (cursor.at() == size)
+                return {};
+        }
+    }
+    // Read whole, which says what is wrong; the elements taken are not read again.
+    std::size_t index = 0;
+    return read_padded_document(
+        data, size,
+        [&](ValueReader& root) {
+            return root.array([&](ValueReader& element) -> Read<void> {
+                if (index++ < taken)
+                    return {};
+                return each_element(element);
+            });
+        },
+        depth);
 }
 
 Expected<void, std::string> read_document(std::string_view text, FunctionRef<Read<void>(ValueReader&)> read_root)

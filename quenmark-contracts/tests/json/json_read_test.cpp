@@ -572,3 +572,103 @@ TEST(JsonRead, LongNumbersReadAsTheNearestDouble)
 }
 
 } // namespace
+
+namespace {
+
+// A list of people read with read_padded_elements, and the same list read
+// whole: the people, the error, and how many times an element was started
+// (once more than the people when the plain reader gave up on one).
+struct ElementsRead {
+    std::vector<std::string> people;
+    std::string error;
+    std::size_t started { 0 };
+};
+
+std::string person_text(Person const& person)
+{
+    std::string text = person.name + "/" + std::to_string(person.age) + "/" + std::to_string(person.level) + "/"
+        + std::to_string(person.role) + "/" + (person.nickname ? *person.nickname : "-");
+    for (auto const& tag : person.tags)
+        text += "/" + tag.label;
+    return text;
+}
+
+ElementsRead read_people(std::string_view text, bool plain)
+{
+    std::vector<char> buffer(text.size() + quenmark::json::read_padding, ' ');
+    std::copy(text.begin(), text.end(), buffer.begin());
+    ElementsRead read;
+    auto const each = [&](ValueReader& element) -> Read<void> {
+        ++read.started;
+        read.people.push_back(person_text(TRY(read_person(element))));
+        return {};
+    };
+    auto const result = plain ? quenmark::json::read_padded_elements(buffer.data(), text.size(), each)
+                              : quenmark::json::read_padded_document(buffer.data(), text.size(),
+                                                                     [&](ValueReader& root) { return root.array(each); });
+    if (!result)
+        read.error = result.error();
+    return read;
+}
+
+TEST(JsonRead, PlainElementsReadAsTheWholeDocumentDoes)
+{
+    struct Case {
+        std::string_view text;
+        // Whether the plain reader gives up inside an element, which is then
+        // started again.
+        bool gives_up;
+    };
+    std::string_view const ada = R"({"name":"Ada","age":36,"level":3,"role":"user"})";
+    Case const cases[] = {
+        { "[]", false },
+        { " [ ] ", false },
+        { "[\n  {\n    \"name\": \"Ada\",\n    \"age\": 36,\n    \"level\": 3,\n    \"role\": \"auditor\",\n"
+          "    \"nickname\": null,\n    \"tags\": [\n      {\n        \"label\": \"a\"\n      }\n    ]\n  }\n]",
+          false },
+        { R"([{"role":"user","level":0,"age":4294967295,"name":"","tags":[],"nickname":"Ad\u00e4"}])", true },
+        { "[{\"name\":\"Ad\xc3\xa4\",\"age\":1,\"level\":255,\"role\":\"user\",\"nickname\":\"\t x\"}]", true },
+        { "[{\"name\":\"Ad\xc3\xa4 \xe2\x82\xac\",\"age\":1,\"level\":255,\"role\":\"user\"}]", false },
+        { "[{\"name\":\"A\xff\",\"age\":1,\"level\":2,\"role\":\"user\"}]", true },
+        { "[{\"name\":\"A\xc3\",\"age\":1,\"level\":2,\"role\":\"user\"}]", true },
+        { R"([{"name":"A\"da","age":36,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":-0,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":036,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":36.0,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":1e1,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":4294967296,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":36,"level":256,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":36,"level":3,"role":"robot"}])", true },
+        { R"([{"name":"Ada","age":36,"level":3}])", true },
+        { R"([{"name":"Ada","name":"Bo","age":36,"level":3,"role":"user"}])", true },
+        { R"([{"extra":{"x":[1,2]},"name":"Ada","age":36,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":36,"level":3,"role":"user","nickname":nul}])", true },
+        { R"([{"name":"Ada","age":36,"level":3,"role":"user","tags":[{"label":"a"},]}])", true },
+        { R"([{"name":"Ada" "age":36,"level":3,"role":"user"}])", true },
+        { R"([{"name":"Ada","age":36,"level":3,"role":"user"} {"name":"Bo"}])", false },
+        { R"({"name":"Ada"})", false },
+        { R"("Ada")", false },
+        { "", false },
+        { "[", true },
+    };
+    for (auto const& row : cases) {
+        for (std::string const& text : { std::string(row.text),
+                                         // The same after two elements the plain reader takes.
+                                         row.text.size() > 2 && row.text.starts_with('[')
+                                             ? "[" + std::string(ada) + ",\n " + std::string(ada) + ","
+                                                 + std::string(row.text.substr(1))
+                                             : std::string(row.text) }) {
+            auto const whole = read_people(text, /*plain=*/false);
+            auto const plain = read_people(text, /*plain=*/true);
+            EXPECT_EQ(plain.error, whole.error) << text;
+            // What a failed reading handed over is discarded: the whole reading
+            // refuses a text whose syntax is wrong before its first element.
+            if (whole.error.empty()) {
+                EXPECT_EQ(plain.people, whole.people) << text;
+                EXPECT_EQ(plain.started, whole.started + (row.gives_up ? 1 : 0)) << text;
+            }
+        }
+    }
+}
+
+} // namespace

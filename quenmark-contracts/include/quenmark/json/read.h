@@ -58,6 +58,7 @@ private:
 };
 
 class DocumentState;
+class PlainCursor;
 struct Value;
 struct ValueReaderAccess;
 
@@ -118,8 +119,12 @@ public:
 
 private:
     friend struct ValueReaderAccess;
+    ValueReader(PlainCursor& cursor, std::size_t offset);
 
     DocumentState* m_state;
+    // Set when the value is read by the plain reader of read_padded_elements;
+    // m_value then holds the value's offset.
+    PlainCursor* m_plain { nullptr };
     alignas(16) std::byte m_value[48];
     bool m_root { false };
     bool m_consumed { false };
@@ -143,6 +148,23 @@ private:
                                                                FunctionRef<Read<void>(ValueReader&)> read_root,
                                                                std::size_t depth = 0);
 inline constexpr std::size_t read_padding = 64;
+
+// Reads the elements of the array that `data` holds (with read_padding bytes
+// after its `size`), as read_padded_document() reading the array with
+// ValueReader::array would, calling each_element for each in order. Each
+// element is first read by a plain reader that takes only what is plainly
+// well formed: objects and arrays whose members are all read, strings
+// without escapes, unsigned integers, true, false and null. At the first
+// element it does not take, the whole text is read by
+// read_padded_document() instead, the elements already read left unread
+// there; each_element must therefore change nothing when it fails. The
+// elements and the result are those of that reading, for any text, except
+// that a failed reading may have handed over elements that the whole
+// reading, refusing the text before its first element, never reaches: what
+// a failed reading gave is to be discarded.
+[[nodiscard]] Expected<void, std::string> read_padded_elements(char const* data, std::size_t size,
+                                                               FunctionRef<Read<void>(ValueReader&)> each_element,
+                                                               std::size_t depth = 0);
 
 // Reads a whole document into the value model (ValueReader::any); on failure
 // the message with " at line L column C", as read_document gives it.
