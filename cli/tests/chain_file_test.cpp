@@ -235,6 +235,28 @@ TEST(ChainAppender, SavingWithoutAppendsWritesTheChainAsItWasRead)
     }
 }
 
+// A big chain is mapped, and its bytes are written again from the mapping:
+// cut by another program meanwhile, it is refused as a reading refuses it,
+// and nothing is put in its place.
+TEST(ChainAppender, AChainCutWhileHeldIsRefusedAsChangedWhileRead)
+{
+    std::vector<quenmark::AuditEvent> events(1'500, first_event());
+    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
+    ASSERT_TRUE(has_value(linked));
+    std::string whole;
+    test_support::write_chain(*linked, whole);
+    ASSERT_GT(whole.size(), std::size_t { 1 } << 20U);
+    ScratchDirectory directory;
+    auto const path = directory / "audit.json";
+    test_support::write_file(path, whole);
+    corvellactl::ChainAppender appender(path.string());
+    ASSERT_TRUE(has_value(appender.append(fixed_key(), second_event())));
+    std::filesystem::resize_file(path, whole.size() / 2);
+    EXPECT_EQ(error_text(appender.save()), "io error: " + path.string() + " changed while it was read");
+    EXPECT_EQ(std::filesystem::file_size(path), whole.size() / 2);
+    EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
+}
+
 TEST(ChainAppender, InvalidChainFailsEveryAppendAndIsKept)
 {
     ScratchDirectory directory;
