@@ -46,9 +46,21 @@ struct Readiness {
     std::uint64_t revoked { 0 };
 };
 
-// The classes that assignments and certificates are counted in as the
-// state is read, so that none of them is kept.
-enum Class : std::uint8_t { Assigned, InProgress, Completed, Cancelled, Overdue, Valid, Expired, Revoked };
+// The classes that assessments, assignments and certificates are counted in
+// as the state is read, so that none of them is kept.
+enum Class : std::uint8_t {
+    Assigned,
+    InProgress,
+    Completed,
+    Cancelled,
+    Overdue,
+    Valid,
+    Expired,
+    Revoked,
+    Published,
+    Draft,
+    Retired
+};
 
 constexpr std::uint32_t bit(Class const counted) { return std::uint32_t { 1 } << counted; }
 
@@ -89,25 +101,28 @@ std::uint32_t certificate_classes(corvella::Certificate const& certificate, quen
     __builtin_unreachable();
 }
 
-// The counts of a store read with the classifiers above: the assessments
-// kept, the assignments and certificates only counted.
+std::uint32_t assessment_classes(corvella::AssessmentDefinition const& assessment)
+{
+    switch (assessment.status) {
+    case corvella::AssessmentStatus::Published:
+        return bit(Published);
+    case corvella::AssessmentStatus::Draft:
+        return bit(Draft);
+    case corvella::AssessmentStatus::Retired:
+        return bit(Retired);
+    }
+    __builtin_unreachable();
+}
+
+// The counts of a store read with the classifiers above: no record kept,
+// each only counted.
 Readiness count(Store const& store)
 {
     Readiness counts;
-    for (auto const& assessment : store.assessments) {
-        switch (assessment.status) {
-        case corvella::AssessmentStatus::Published:
-            ++counts.published;
-            break;
-        case corvella::AssessmentStatus::Draft:
-            ++counts.draft;
-            break;
-        case corvella::AssessmentStatus::Retired:
-            ++counts.retired;
-            break;
-        }
-    }
     auto const& tally = store.tally;
+    counts.published = tally[Published];
+    counts.draft = tally[Draft];
+    counts.retired = tally[Retired];
     counts.assigned = tally[Assigned];
     counts.in_progress = tally[InProgress];
     counts.completed = tally[Completed];
@@ -122,14 +137,15 @@ Readiness count(Store const& store)
 
 CommandResult<void> run_report_readiness(CommandContext const& context)
 {
-    // Of the assessments only their status counts; of the other records
-    // only how many there are, of each class.
+    // Of the records only how many there are, of each class.
     auto const now = quenmark::Timestamp::now();
-    StoreUse use { .questions = false,
+    StoreUse use { .assessments = false,
+                   .questions = false,
                    .assignments = false,
                    .attempts = false,
                    .completions = false,
                    .certificates = false };
+    use.classify_assessment = assessment_classes;
     use.classify_assignment = [now](auto const& assignment) { return assignment_classes(assignment, now); };
     use.classify_certificate = [now](auto const& certificate) { return certificate_classes(certificate, now); };
     auto const store = TRY(load_store_with_progress(context.state_path, use));

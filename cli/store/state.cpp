@@ -275,7 +275,10 @@ template<typename Record>
 void count_classes(Record const& record, ListReading const& reading)
 {
     std::uint32_t classes = 0;
-    if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
+    if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
+        if (reading.use->classify_assessment)
+            classes = reading.use->classify_assessment(record);
+    } else if constexpr (std::is_same_v<Record, corvella::TrainingAssignment>) {
         if (reading.use->classify_assignment)
             classes = reading.use->classify_assignment(record);
     } else if constexpr (std::is_same_v<Record, corvella::Certificate>) {

@@ -86,9 +86,11 @@ struct StoreUse {
     // When set, of the certificates only those with this certificate id.
     std::optional<corvella::CertificationId> certificate {};
     // For a command that needs only how many records of a kind there are of
-    // each class: each assignment or certificate not kept is counted in the
-    // store's tally under the classes these give it. They are called on the
-    // threads that read the file, and so must look at nothing but the record.
+    // each class: each assessment, assignment or certificate not kept is
+    // counted in the store's tally under the classes these give it. They are
+    // called on the threads that read the file, and so must look at nothing
+    // but the record.
+    Classify<corvella::AssessmentDefinition> classify_assessment {};
     Classify<corvella::TrainingAssignment> classify_assignment {};
     Classify<corvella::Certificate> classify_certificate {};
     // When set, of the assignments kept only those it accepts; called as the

@@ -47,6 +47,9 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
     if (bit(9) && store != nullptr && !store->certificates.empty())
         use.certificate = store->certificates.back().payload.certificate_id;
     if (bit(10)) {
+        use.classify_assessment = [](corvella::AssessmentDefinition const& record) {
+            return 1U << (static_cast<unsigned>(record.status) + 4U);
+        };
         use.classify_assignment = [](corvella::TrainingAssignment const& record) {
             return (1U << static_cast<unsigned>(record.status)) | (record.due_at ? 1U << 31U : 0U);
         };
@@ -77,6 +80,7 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
                 store.tally[place] += (classify(record) >> place) & 1U;
         }
     };
+    count(use.classify_assessment, use.assessments, store.assessments);
     count(use.classify_assignment, use.assignments, store.assignments);
     count(use.classify_certificate, use.certificates, store.certificates);
     keep(use.assessments, store.assessments, store.not_kept.assessments);
