@@ -105,7 +105,8 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
         });
     if (!read)
         return quenmark::unexpected(refused_json_text(file, read.error()));
-    // What follows the entries is never copied: the writer closes the array.
+    // A chain made whole needs the file no more. While it is not, what
+    // follows the entries is never copied: the writer closes the array.
     if (!chain->same)
         chain->file = PaddedText();
     if (has_entries)
