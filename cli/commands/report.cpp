@@ -466,15 +466,22 @@ public:
     }
 
 private:
+    // The assessments from the list, the completion records from their links.
     template<typename Id>
     void resolve_list()
     {
         auto& wanted = found<Id>();
         std::size_t left = wanted.size();
-        for (auto const& record : m_store.*Lookup<Id>::list) {
+        auto const& list = [this]() -> auto const& {
+            if constexpr (std::is_same_v<Id, corvella::AssessmentId>)
+                return m_store.assessments;
+            else
+                return m_store.completion_links;
+        }();
+        for (auto const& record : list) {
             if (left == 0)
                 return;
-            auto const at = wanted.find(Lookup<Id>::id_of(record));
+            auto const at = wanted.find(record.id);
             if (at != wanted.end() && at->second == nullptr) {
                 at->second = &record;
                 --left;
@@ -484,7 +491,7 @@ private:
 
     Store const& m_store;
     std::unordered_map<corvella::AssessmentId, corvella::AssessmentDefinition const*> m_assessments;
-    std::unordered_map<corvella::CompletionRecordId, corvella::CompletionRecord const*> m_completions;
+    std::unordered_map<corvella::CompletionRecordId, CompletionLink const*> m_completions;
 };
 
 CommandResult<quenmark::Timestamp> instant_or_now(std::optional<std::string> const& at)
@@ -639,15 +646,19 @@ public:
     ReportLearner() : ListReport(/*timed=*/true, {}) { }
 
 protected:
-    // The principal's assignments, attempts and certificates; every
-    // completion record, which a certificate's is looked up among. An
-    // identifier that does not parse is refused after the state is read,
-    // as always.
+    // The principal's records; of the assessments, the answer keys to score
+    // the attempts; of every completion record the link a certificate's is
+    // looked up among. An identifier that does not parse is refused after
+    // the state is read, as always (the whole state is then kept).
     StoreUse use(quenmark::Timestamp const* /*at*/) const override
     {
-        StoreUse use { .question_texts = false };
-        if (auto principal = corvella::IdentityId::parse(m_principal_id))
+        StoreUse use {};
+        if (auto principal = corvella::IdentityId::parse(m_principal_id)) {
             use.principal = *principal;
+            use.questions = false;
+            use.answer_keys = true;
+            use.completion_links = true;
+        }
         return use;
     }
 
@@ -724,9 +735,10 @@ protected:
                             .score_band = corvella::stored_name(attempt.score_band),
                             .at = cell(attempt.completed_at) };
                 if (auto const* assessment = joins.find(attempt.assessment_id)) {
-                    if (auto const score = corvella::correct_answers(*assessment, attempt)) {
+                    auto const& key = store.answer_keys[static_cast<std::size_t>(assessment - store.assessments.data())];
+                    if (auto const score = corvella::correct_answers(key, attempt)) {
                         line.score = cell(*score);
-                        line.questions = cell(std::uint64_t { assessment->questions.size() });
+                        line.questions = cell(std::uint64_t { key.size() });
                     }
                 }
                 add(std::move(line));

@@ -113,6 +113,8 @@ struct ListReading {
     std::size_t* not_kept { nullptr };
     Tally* tally { nullptr };
     std::vector<corvella::Holding>* holdings { nullptr };
+    std::vector<std::vector<std::uint64_t>>* answer_keys { nullptr };
+    std::vector<CompletionLink>* completion_links { nullptr };
     StoreUse const* use { nullptr };
     bool questions_kept { true };
     bool question_texts_kept { true };
@@ -124,10 +126,10 @@ struct ListReading {
 };
 
 // The principal a record names, for the kinds a principal's records are
-// picked from: not the completion records, which a certificate's is looked
-// up among.
+// picked from.
 corvella::IdentityId const* principal_of(corvella::TrainingAssignment const& record) { return &record.principal_id; }
 corvella::IdentityId const* principal_of(corvella::KnowledgeCheckAttempt const& record) { return &record.principal_id; }
+corvella::IdentityId const* principal_of(corvella::CompletionRecord const& record) { return &record.principal_id; }
 corvella::IdentityId const* principal_of(corvella::Certificate const& record) { return &record.payload.principal_id; }
 template<typename Record>
 corvella::IdentityId const* principal_of(Record const&)
@@ -236,6 +238,32 @@ Record kept_part(Record& record, ListReading const& reading)
     return std::move(record);
 }
 
+// What a record read leaves beside the lists: a completion record's link,
+// when the reading asks for them.
+template<typename Record>
+void leave_link(Record const& record, ListReading const& reading)
+{
+    if constexpr (std::is_same_v<Record, corvella::CompletionRecord>) {
+        if (reading.use->completion_links)
+            reading.completion_links->push_back({ .id = record.id, .assignment_id = record.assignment_id });
+    }
+}
+
+// What an assessment kept without its questions leaves of them, when the
+// reading asks for it.
+template<typename Record>
+void leave_answer_key(Record const& record, ListReading const& reading)
+{
+    if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
+        if (reading.use->answer_keys && !reading.questions_kept) {
+            auto& key = reading.answer_keys->emplace_back();
+            key.reserve(record.questions.size());
+            for (auto const& question : record.questions)
+                key.push_back(question.correct_index);
+        }
+    }
+}
+
 // Whether a store read for `use` keeps the records of `list`.
 bool keeps(StoreUse const& use, List list)
 {
@@ -261,6 +289,8 @@ ListReading reading_of(StoreUse const& use, List list, Store& store, RecordCount
              .not_kept = &not_kept_of(store, list),
              .tally = &store.tally,
              .holdings = &store.holdings,
+             .answer_keys = &store.answer_keys,
+             .completion_links = &store.completion_links,
              .use = &use,
              .questions_kept = use.questions,
              .question_texts_kept = use.question_texts,
@@ -305,6 +335,7 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             ++*reading.not_kept;
             TRY(read_json(element, unused));
             count_classes(unused, reading);
+            leave_link(unused, reading);
             return {};
         }
         bool const picking = picks<Record>(reading);
@@ -316,11 +347,15 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
         }
         if (picking || trims<Record>(reading)) {
             TRY(read_json(element, unused));
-            if (wanted(unused, reading))
+            leave_link(unused, reading);
+            if (wanted(unused, reading)) {
+                leave_answer_key(unused, reading);
                 list.push_back(kept_part(unused, reading));
+            }
             return {};
         }
         TRY(read_json(element, list.emplace_back()));
+        leave_link(list.back(), reading);
         return {};
     });
 }
@@ -561,6 +596,8 @@ std::optional<Store> read_laid_out(Source const& source, std::size_t size, Store
     for (std::size_t index = 0; index < store.tally.size(); ++index)
         store.tally[index] += rest.tally[index];
     append(store.holdings, rest.holdings);
+    append(store.answer_keys, rest.answer_keys);
+    append(store.completion_links, rest.completion_links);
     return store;
 }
 

@@ -39,6 +39,14 @@ struct ListSizes {
 // How many records fall in each of up to 32 classes.
 using Tally = std::array<std::uint64_t, 32>;
 
+// Of a completion record, what a certificate's row shows of it.
+struct CompletionLink {
+    corvella::CompletionRecordId id;
+    std::optional<corvella::AssignmentId> assignment_id;
+
+    friend bool operator==(CompletionLink const&, CompletionLink const&) = default;
+};
+
 // The classes a record falls in, one bit each (bit n for class n).
 template<typename Record>
 using Classify = std::function<std::uint32_t(Record const&)>;
@@ -57,6 +65,12 @@ struct Store {
     // The holding of each certificate StoreUse::pick_certificate refused,
     // in stored order.
     std::vector<corvella::Holding> holdings {};
+    // With StoreUse::answer_keys, the correct index of each question of each
+    // assessment kept, in the order of `assessments`.
+    std::vector<std::vector<std::uint64_t>> answer_keys {};
+    // With StoreUse::completion_links, the link of every completion record
+    // read, kept or not, in stored order.
+    std::vector<CompletionLink> completion_links {};
 
     friend bool operator==(Store const&, Store const&) = default;
 };
@@ -77,8 +91,15 @@ struct StoreUse {
     bool attempts { true };
     bool completions { true };
     bool certificates { true };
-    // When set, of the assignments, attempts and certificates only those of
-    // this principal.
+    // With `questions` off, each assessment kept leaves its answer key in
+    // Store::answer_keys: the little a question takes to score an attempt.
+    bool answer_keys { false };
+    // Each completion record read leaves its link in Store::completion_links,
+    // which a certificate's is looked up among, for much less memory than
+    // the records.
+    bool completion_links { false };
+    // When set, of the assignments, attempts, completion records and
+    // certificates only those of this principal.
     std::optional<corvella::IdentityId> principal {};
     // When set, only this assessment and, of the assignments and attempts,
     // those of it.

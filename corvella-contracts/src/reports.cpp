@@ -175,18 +175,37 @@ std::vector<TranscriptEntry> transcript(LearnerRecords const& records, IdentityI
     return entries;
 }
 
+namespace {
+
+// The attempt's correct answers against the correct index of each question,
+// as `correct_index` gives it for a position.
+template<typename CorrectIndex>
+std::optional<std::uint64_t> count_correct(std::size_t questions, KnowledgeCheckAttempt const& attempt,
+                                           CorrectIndex&& correct_index)
+{
+    if (attempt.answers.empty() || attempt.answers.size() != questions)
+        return std::nullopt;
+    std::uint64_t correct = 0;
+    for (std::size_t index = 0; index < questions; ++index) {
+        if (attempt.answers[index] == correct_index(index))
+            ++correct;
+    }
+    return correct;
+}
+
+} // namespace
+
 std::optional<std::uint64_t> correct_answers(AssessmentDefinition const& assessment,
                                              KnowledgeCheckAttempt const& attempt)
 {
     auto const& questions = assessment.questions;
-    if (attempt.answers.empty() || attempt.answers.size() != questions.size())
-        return std::nullopt;
-    std::uint64_t correct = 0;
-    for (std::size_t index = 0; index < questions.size(); ++index) {
-        if (attempt.answers[index] == questions[index].correct_index)
-            ++correct;
-    }
-    return correct;
+    return count_correct(questions.size(), attempt, [&](std::size_t index) { return questions[index].correct_index; });
+}
+
+std::optional<std::uint64_t> correct_answers(std::span<std::uint64_t const> answer_key,
+                                             KnowledgeCheckAttempt const& attempt)
+{
+    return count_correct(answer_key.size(), attempt, [&](std::size_t index) { return answer_key[index]; });
 }
 
 AssessmentStatistics assessment_statistics(AssessmentDefinition const& assessment,

@@ -162,6 +162,10 @@ TEST(AssessmentStatistics, OnlyAnswersThatFitAreScored)
         attempt_with({ 0, 1, 2 }, AttemptStatus::Passed, 1),
     };
     attempts.back().assessment_id = AssessmentId::mint(); // another assessment's
+    // The answer key alone scores every attempt as the assessment does.
+    std::vector<std::uint64_t> const answer_key { 0, 1, 2 };
+    for (auto const& attempt : attempts)
+        EXPECT_EQ(correct_answers(answer_key, attempt), correct_answers(assessment, attempt));
     EXPECT_EQ(correct_answers(assessment, attempts[0]), 1U);
     EXPECT_EQ(correct_answers(assessment, attempts[2]), std::nullopt);
     EXPECT_EQ(correct_answers(assessment, attempts[3]), std::nullopt);

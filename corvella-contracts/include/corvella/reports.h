@@ -81,6 +81,10 @@ std::vector<TranscriptEntry> transcript(LearnerRecords const& records, IdentityI
 // carries no answers or not one per question of the assessment.
 std::optional<std::uint64_t> correct_answers(AssessmentDefinition const& assessment,
                                              KnowledgeCheckAttempt const& attempt);
+// The same from the assessment's answer key: the correct index of each of
+// its questions, in order.
+std::optional<std::uint64_t> correct_answers(std::span<std::uint64_t const> answer_key,
+                                             KnowledgeCheckAttempt const& attempt);
 
 struct QuestionStatistics {
     std::uint64_t correct { 0 }; // scored attempts that chose the correct answer
