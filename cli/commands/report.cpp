@@ -416,82 +416,75 @@ CommandResult<void> print_rows(ListFormat format, std::string_view type, std::sp
                       { rows.size(), [rows](std::size_t at, Row& row) { row = rows[at]; } }, nothing);
 }
 
-// The records a report joins its rows to, found by identifier. The report
-// names each identifier it will look up, then one pass over each list finds
-// the first record with each, as a scan in stored order does. A report
-// joins to a few of many records, so this touches far less memory than an
-// index of them all would.
+// The records a report joins its rows to, found by identifier: the
+// assessments among the store's titles (StoreUse::titles), the completion
+// records among their links (StoreUse::completion_links). The report names
+// each identifier it will look up, then one pass over each finds the first
+// with each, as a scan in stored order does. A report joins to a few of
+// many records, so this touches far less memory than an index of them all
+// would.
 class Joins {
 public:
     explicit Joins(Store const& store) : m_store(store) { }
 
-private:
-    // Each identifier named, with its record once found.
-    template<typename Id>
-    auto& found()
-    {
-        if constexpr (std::is_same_v<Id, corvella::AssessmentId>)
-            return m_assessments;
-        else
-            return m_completions;
-    }
-
-public:
-    template<typename Id>
-    void need(Id const& id)
-    {
-        found<Id>().try_emplace(id, nullptr);
-    }
+    void need(corvella::AssessmentId const& id) { m_assessments.try_emplace(id, not_found); }
+    void need(corvella::CompletionRecordId const& id) { m_completions.try_emplace(id, not_found); }
 
     // Finds the records named so far.
     void resolve()
     {
-        resolve_list<corvella::AssessmentId>();
-        resolve_list<corvella::CompletionRecordId>();
+        auto const& titles = m_store.titles;
+        resolve_list(m_assessments, titles.size(), [&](std::size_t at) { return titles.id(at); });
+        auto const& links = m_store.completion_links;
+        resolve_list(m_completions, links.size(), [&](std::size_t at) { return links[at].id; });
     }
 
-    // The record; none when no record has the identifier.
-    template<typename Id>
-    auto find(Id const& id)
-    {
-        auto const at = found<Id>().find(id);
-        return at == found<Id>().end() ? nullptr : at->second;
-    }
+    // The assessment's position among the titles and answer keys; none
+    // when no assessment has the identifier.
+    std::optional<std::size_t> assessment(corvella::AssessmentId const& id) const { return position(m_assessments, id); }
 
     // The assessment's title; empty for one not stored.
-    std::string_view title(corvella::AssessmentId const& id)
+    std::string_view title(corvella::AssessmentId const& id) const
     {
-        auto const* assessment = find(id);
-        return assessment ? std::string_view(assessment->title) : std::string_view();
+        auto const at = assessment(id);
+        return at ? m_store.titles.title(*at) : std::string_view();
+    }
+
+    // The completion record's link; none when no record has the identifier.
+    CompletionLink const* completion(corvella::CompletionRecordId const& id) const
+    {
+        auto const at = position(m_completions, id);
+        return at ? &m_store.completion_links[*at] : nullptr;
     }
 
 private:
-    // The assessments from the list, the completion records from their links.
-    template<typename Id>
-    void resolve_list()
+    static constexpr std::size_t not_found = SIZE_MAX;
+
+    template<typename Map, typename IdAt>
+    static void resolve_list(Map& wanted, std::size_t size, IdAt const& id_at)
     {
-        auto& wanted = found<Id>();
         std::size_t left = wanted.size();
-        auto const& list = [this]() -> auto const& {
-            if constexpr (std::is_same_v<Id, corvella::AssessmentId>)
-                return m_store.assessments;
-            else
-                return m_store.completion_links;
-        }();
-        for (auto const& record : list) {
-            if (left == 0)
-                return;
-            auto const at = wanted.find(record.id);
-            if (at != wanted.end() && at->second == nullptr) {
-                at->second = &record;
+        for (std::size_t at = 0; at < size && left > 0; ++at) {
+            auto const found = wanted.find(id_at(at));
+            if (found != wanted.end() && found->second == not_found) {
+                found->second = at;
                 --left;
             }
         }
     }
 
+    template<typename Map, typename Id>
+    static std::optional<std::size_t> position(Map const& wanted, Id const& id)
+    {
+        auto const found = wanted.find(id);
+        if (found == wanted.end() || found->second == not_found)
+            return std::nullopt;
+        return found->second;
+    }
+
     Store const& m_store;
-    std::unordered_map<corvella::AssessmentId, corvella::AssessmentDefinition const*> m_assessments;
-    std::unordered_map<corvella::CompletionRecordId, CompletionLink const*> m_completions;
+    std::unordered_map<corvella::AssessmentId, std::size_t> m_assessments;
+    std::unordered_map<corvella::CompletionRecordId, std::size_t> m_completions;
 };
 
 CommandResult<quenmark::Timestamp> instant_or_now(std::optional<std::string> const& at)
@@ -542,10 +535,13 @@ private:
 
 class ReportOverdue final : public ListReport {
 public:
-    // The assignments, and the assessments for their titles.
+    // The assignments, and the assessments' titles.
     ReportOverdue()
-        : ListReport(/*timed=*/true,
-                     { .questions = false, .attempts = false, .completions = false, .certificates = false })
+        : ListReport(/*timed=*/true, { .assessments = false,
+                                       .attempts = false,
+                                       .completions = false,
+                                       .certificates = false,
+                                       .titles = true })
     {
     }
 
@@ -584,10 +580,13 @@ protected:
 
 class ReportExpiring final : public ListReport {
 public:
-    // The certificates, and the assessments for their titles.
+    // The certificates, and the assessments' titles.
     ReportExpiring()
-        : ListReport(/*timed=*/true,
-                     { .questions = false, .assignments = false, .attempts = false, .completions = false })
+        : ListReport(/*timed=*/true, { .assessments = false,
+                                       .assignments = false,
+                                       .attempts = false,
+                                       .completions = false,
+                                       .titles = true })
     {
     }
 
@@ -646,16 +645,17 @@ public:
     ReportLearner() : ListReport(/*timed=*/true, {}) { }
 
 protected:
-    // The principal's records; of the assessments, the answer keys to score
-    // the attempts; of every completion record the link a certificate's is
-    // looked up among. An identifier that does not parse is refused after
+    // The principal's records; of the assessments, the titles and the
+    // answer keys to score the attempts; of every completion record the
+    // link a certificate's is looked up among. An identifier that does not parse is refused after
     // the state is read, as always (the whole state is then kept).
     StoreUse use(quenmark::Timestamp const* /*at*/) const override
     {
         StoreUse use {};
         if (auto principal = corvella::IdentityId::parse(m_principal_id)) {
             use.principal = *principal;
-            use.questions = false;
+            use.assessments = false;
+            use.titles = true;
             use.answer_keys = true;
             use.completion_links = true;
         }
@@ -734,8 +734,8 @@ protected:
                             .attempt_number = cell(std::uint64_t { attempt.attempt_number }),
                             .score_band = corvella::stored_name(attempt.score_band),
                             .at = cell(attempt.completed_at) };
-                if (auto const* assessment = joins.find(attempt.assessment_id)) {
-                    auto const& key = store.answer_keys[static_cast<std::size_t>(assessment - store.assessments.data())];
+                if (auto const assessment = joins.assessment(attempt.assessment_id)) {
+                    auto const& key = store.answer_keys[*assessment];
                     if (auto const score = corvella::correct_answers(key, attempt)) {
                         line.score = cell(*score);
                         line.questions = cell(std::uint64_t { key.size() });
@@ -757,7 +757,7 @@ protected:
             case corvella::RecordKind::Certificate: {
                 auto const& certificate = store.certificates[position];
                 auto const& payload = certificate.payload;
-                auto const* completion = joins.find(payload.completion_record_id);
+                auto const* completion = joins.completion(payload.completion_record_id);
                 add({ .record = "certificate",
                       .id = cell(payload.certificate_id),
                       .assignment_id = completion ? cell(completion->assignment_id) : std::string(),

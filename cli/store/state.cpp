@@ -113,6 +113,7 @@ struct ListReading {
     std::size_t* not_kept { nullptr };
     Tally* tally { nullptr };
     std::vector<corvella::Holding>* holdings { nullptr };
+    AssessmentTitles* titles { nullptr };
     std::vector<std::vector<std::uint64_t>>* answer_keys { nullptr };
     std::vector<CompletionLink>* completion_links { nullptr };
     StoreUse const* use { nullptr };
@@ -238,29 +239,24 @@ Record kept_part(Record& record, ListReading const& reading)
     return std::move(record);
 }
 
-// What a record read leaves beside the lists: a completion record's link,
-// when the reading asks for them.
+// What a record read, kept or not, leaves beside the lists when the reading
+// asks for it: an assessment's title and answer key, a completion record's
+// link.
 template<typename Record>
-void leave_link(Record const& record, ListReading const& reading)
-{
-    if constexpr (std::is_same_v<Record, corvella::CompletionRecord>) {
-        if (reading.use->completion_links)
-            reading.completion_links->push_back({ .id = record.id, .assignment_id = record.assignment_id });
-    }
-}
-
-// What an assessment kept without its questions leaves of them, when the
-// reading asks for it.
-template<typename Record>
-void leave_answer_key(Record const& record, ListReading const& reading)
+void leave_beside(Record const& record, ListReading const& reading)
 {
     if constexpr (std::is_same_v<Record, corvella::AssessmentDefinition>) {
-        if (reading.use->answer_keys && !reading.questions_kept) {
+        if (reading.use->titles)
+            reading.titles->add(record.id, record.title);
+        if (reading.use->answer_keys) {
             auto& key = reading.answer_keys->emplace_back();
             key.reserve(record.questions.size());
             for (auto const& question : record.questions)
                 key.push_back(question.correct_index);
         }
+    } else if constexpr (std::is_same_v<Record, corvella::CompletionRecord>) {
+        if (reading.use->completion_links)
+            reading.completion_links->push_back({ .id = record.id, .assignment_id = record.assignment_id });
     }
 }
 
@@ -289,6 +285,7 @@ ListReading reading_of(StoreUse const& use, List list, Store& store, RecordCount
              .not_kept = &not_kept_of(store, list),
              .tally = &store.tally,
              .holdings = &store.holdings,
+             .titles = &store.titles,
              .answer_keys = &store.answer_keys,
              .completion_links = &store.completion_links,
              .use = &use,
@@ -335,7 +332,7 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
             ++*reading.not_kept;
             TRY(read_json(element, unused));
             count_classes(unused, reading);
-            leave_link(unused, reading);
+            leave_beside(unused, reading);
             return {};
         }
         bool const picking = picks<Record>(reading);
@@ -347,15 +344,13 @@ quenmark::json::Read<void> read_list(quenmark::json::ValueReader& reader, std::v
         }
         if (picking || trims<Record>(reading)) {
             TRY(read_json(element, unused));
-            leave_link(unused, reading);
-            if (wanted(unused, reading)) {
-                leave_answer_key(unused, reading);
+            leave_beside(unused, reading);
+            if (wanted(unused, reading))
                 list.push_back(kept_part(unused, reading));
-            }
             return {};
         }
         TRY(read_json(element, list.emplace_back()));
-        leave_link(list.back(), reading);
+        leave_beside(list.back(), reading);
         return {};
     });
 }
@@ -596,6 +591,7 @@ std::optional<Store> read_laid_out(Source const& source, std::size_t size, Store
     for (std::size_t index = 0; index < store.tally.size(); ++index)
         store.tally[index] += rest.tally[index];
     append(store.holdings, rest.holdings);
+    store.titles.append(std::move(rest.titles));
     append(store.answer_keys, rest.answer_keys);
     append(store.completion_links, rest.completion_links);
     return store;
@@ -624,6 +620,31 @@ quenmark::Expected<Store, std::string> parse_store_counting(char const* data, st
 }
 
 } // namespace
+
+void AssessmentTitles::add(corvella::AssessmentId const& id, std::string_view title)
+{
+    m_text.append(title);
+    m_entries.push_back({ .id = id, .end = m_text.size() });
+}
+
+void AssessmentTitles::append(AssessmentTitles&& more)
+{
+    if (m_entries.empty()) {
+        *this = std::move(more);
+        return;
+    }
+    std::size_t const shift = m_text.size();
+    m_text.append(more.m_text);
+    m_entries.reserve(m_entries.size() + more.m_entries.size());
+    for (auto const& entry : more.m_entries)
+        m_entries.push_back({ .id = entry.id, .end = entry.end + shift });
+}
+
+std::string_view AssessmentTitles::title(std::size_t index) const
+{
+    std::size_t const start = index == 0 ? 0 : m_entries[index - 1].end;
+    return std::string_view(m_text).substr(start, m_entries[index].end - start);
+}
 
 quenmark::Expected<Store, std::string> parse_store(char const* data, std::size_t size, StoreUse const& use)
 {

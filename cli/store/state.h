@@ -47,6 +47,33 @@ struct CompletionLink {
     friend bool operator==(CompletionLink const&, CompletionLink const&) = default;
 };
 
+// The identifier and title of each of a list of assessments, the titles one
+// after the other in one text: all that most reports' rows need of them, in
+// a small part of the memory the records would take.
+class AssessmentTitles {
+public:
+    void add(corvella::AssessmentId const& id, std::string_view title);
+    // Those of `more` after these.
+    void append(AssessmentTitles&& more);
+
+    [[nodiscard]] std::size_t size() const { return m_entries.size(); }
+    [[nodiscard]] corvella::AssessmentId const& id(std::size_t index) const { return m_entries[index].id; }
+    [[nodiscard]] std::string_view title(std::size_t index) const;
+
+    friend bool operator==(AssessmentTitles const&, AssessmentTitles const&) = default;
+
+private:
+    struct Entry {
+        corvella::AssessmentId id;
+        // Where the title ends in the text; it starts where the one before ends.
+        std::size_t end { 0 };
+
+        friend bool operator==(Entry const&, Entry const&) = default;
+    };
+    std::vector<Entry> m_entries;
+    std::string m_text;
+};
+
 // The classes a record falls in, one bit each (bit n for class n).
 template<typename Record>
 using Classify = std::function<std::uint32_t(Record const&)>;
@@ -65,8 +92,11 @@ struct Store {
     // The holding of each certificate StoreUse::pick_certificate refused,
     // in stored order.
     std::vector<corvella::Holding> holdings {};
-    // With StoreUse::answer_keys, the correct index of each question of each
-    // assessment kept, in the order of `assessments`.
+    // With StoreUse::titles, those of every assessment read, kept or not, in
+    // stored order.
+    AssessmentTitles titles {};
+    // With StoreUse::answer_keys, the correct index of each question of
+    // every assessment read, kept or not, in stored order.
     std::vector<std::vector<std::uint64_t>> answer_keys {};
     // With StoreUse::completion_links, the link of every completion record
     // read, kept or not, in stored order.
@@ -91,8 +121,10 @@ struct StoreUse {
     bool attempts { true };
     bool completions { true };
     bool certificates { true };
-    // With `questions` off, each assessment kept leaves its answer key in
-    // Store::answer_keys: the little a question takes to score an attempt.
+    // Each assessment read leaves its identifier and title in Store::titles.
+    bool titles { false };
+    // Each assessment read leaves its answer key in Store::answer_keys: the
+    // little its questions take to score an attempt.
     bool answer_keys { false };
     // Each completion record read leaves its link in Store::completion_links,
     // which a certificate's is looked up among, for much less memory than

@@ -160,9 +160,13 @@ TEST(Store, SavedInChunksEqualsTheWholeFileFormAndReadsBackAsTheWholeReadingDoes
     auto expected = store;
     expected.assignments.clear();
     expected.not_kept.assignments = 1;
-    for (auto& assessment : expected.assessments)
+    for (auto& assessment : expected.assessments) {
+        expected.titles.add(assessment.id, assessment.title);
+        expected.answer_keys.push_back({ assessment.questions.front().correct_index });
         assessment.questions.clear();
-    auto const partial = corvellactl::load_store(path, nullptr, { .questions = false, .assignments = false });
+    }
+    auto const partial = corvellactl::load_store(
+        path, nullptr, { .questions = false, .assignments = false, .titles = true, .answer_keys = true });
     ASSERT_TRUE(has_value(partial));
     EXPECT_TRUE(*partial == expected);
 

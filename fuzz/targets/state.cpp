@@ -10,7 +10,8 @@
 // some certificates' records (with the holdings of the others), refuses the
 // same texts with the same words and keeps exactly those, counting the
 // records of the lists it does not keep, by class when asked, and leaving
-// the answer keys and completion links asked for.
+// the titles, answer keys and completion links of every record read when
+// asked.
 
 #include "json_checks.h"
 
@@ -62,8 +63,9 @@ corvellactl::StoreUse use_for(std::size_t size, corvellactl::Store const* store)
         use.pick_assignment = [](corvella::TrainingAssignment const& record) { return record.due_at.has_value(); };
     if (bit(12))
         use.pick_certificate = [](corvella::Certificate const& record) { return record.revocation.has_value(); };
-    use.answer_keys = bit(13);
-    use.completion_links = bit(14);
+    use.titles = bit(13);
+    use.answer_keys = bit(14);
+    use.completion_links = bit(15);
     return use;
 }
 
@@ -83,10 +85,15 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
                 store.tally[place] += (classify(record) >> place) & 1U;
         }
     };
-    if (use.completion_links) {
-        for (auto const& record : store.completions)
-            store.completion_links.push_back({ .id = record.id, .assignment_id = record.assignment_id });
+    for (auto const& record : use.titles ? store.assessments : decltype(store.assessments)())
+        store.titles.add(record.id, record.title);
+    for (auto const& record : use.answer_keys ? store.assessments : decltype(store.assessments)()) {
+        auto& key = store.answer_keys.emplace_back();
+        for (auto const& question : record.questions)
+            key.push_back(question.correct_index);
     }
+    for (auto const& record : use.completion_links ? store.completions : decltype(store.completions)())
+        store.completion_links.push_back({ .id = record.id, .assignment_id = record.assignment_id });
     count(use.classify_assessment, use.assessments, store.assessments);
     count(use.classify_assignment, use.assignments, store.assignments);
     count(use.classify_certificate, use.certificates, store.certificates);
@@ -95,13 +102,6 @@ corvellactl::Store kept(corvellactl::Store store, corvellactl::StoreUse const& u
     keep(use.attempts, store.attempts, store.not_kept.attempts);
     keep(use.completions, store.completions, store.not_kept.completions);
     keep(use.certificates, store.certificates, store.not_kept.certificates);
-    for (auto const& assessment : use.answer_keys && !use.questions ? store.assessments : decltype(store.assessments)()) {
-        if (!use.assessment || assessment.id == *use.assessment) {
-            auto& key = store.answer_keys.emplace_back();
-            for (auto const& question : assessment.questions)
-                key.push_back(question.correct_index);
-        }
-    }
     for (auto& assessment : store.assessments) {
         if (!use.questions)
             assessment.questions.clear();
