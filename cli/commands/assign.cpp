@@ -62,13 +62,14 @@ public:
                                              quenmark::Timestamp::now()));
         auto const key = TRY(load_or_create_key(context.key_path));
         ChainAppender chain(context.audit_path);
-        TRY(chain.append(key, assignment_event(assignment)));
+        auto event = assignment_event(assignment);
 
         // Stored first, announced after: the line names a record the files hold.
         Results results(context.format);
         announce(results, assignment);
         store.assignments.push_back(std::move(assignment));
-        TRY(commit_chain_and_store(chain, context.state_path, store));
+        TRY(commit_chain_and_store(
+            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
         return print_after_commit(results);
     }
 

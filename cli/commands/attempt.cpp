@@ -39,14 +39,18 @@ public:
         auto submission = TRY(new_submission(records, m_assignment_id, m_answers, quenmark::Timestamp::now()));
         auto const key = TRY(load_or_create_key(context.key_path));
         ChainAppender chain(context.audit_path);
-        for (auto& event : submission_events(submission))
-            TRY(chain.append(key, std::move(event)));
+        auto events = submission_events(submission);
 
         // The lines are printed only once both files hold what they name.
         Results results(context.format);
         announce(results, submission);
         record(records, std::move(submission));
-        TRY(commit_chain_and_store(chain, context.state_path, store));
+        auto const append = [&]() -> CommandResult<void> {
+            for (auto& event : events)
+                TRY(chain.append(key, std::move(event)));
+            return {};
+        };
+        TRY(commit_chain_and_store(chain, append, context.state_path, store));
         return print_after_commit(results);
     }
 

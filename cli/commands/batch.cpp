@@ -189,8 +189,8 @@ public:
         auto const loaded = key ? std::optional<quenmark::SigningKey>() : TRY(load_or_create_key(m_context.key_path));
         auto const& signing_key = key ? *key : *loaded;
         ChainAppender chain(m_context.audit_path);
-        TRY(chain.append_all(signing_key, std::move(m_events)));
-        TRY(commit_chain_and_store(chain, m_context.state_path, store));
+        TRY(commit_chain_and_store(
+            chain, [&] { return chain.append_all(signing_key, std::move(m_events)); }, m_context.state_path, store));
         return print_after_commit(m_results);
     }
 

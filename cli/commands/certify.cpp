@@ -37,13 +37,14 @@ public:
         auto const key = TRY(load_or_create_key(context.key_path));
         auto certificate = TRY(new_certificate(source, key, m_validity_days, quenmark::Timestamp::now()));
         ChainAppender chain(context.audit_path);
-        TRY(chain.append(key, certificate_event(certificate)));
+        auto event = certificate_event(certificate);
 
         // Stored first, announced after: the line names a record the files hold.
         Results results(context.format);
         announce(results, certificate);
         records.add(std::move(certificate));
-        TRY(commit_chain_and_store(chain, context.state_path, store));
+        TRY(commit_chain_and_store(
+            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
         return print_after_commit(results);
     }
 

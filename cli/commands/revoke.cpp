@@ -48,16 +48,15 @@ CommandResult<void> Revoke::run(CommandContext const& context)
     auto const& payload = revoked.payload;
     // The operator revokes, not the learner, so the actor is left unknown.
     ChainAppender chain(context.audit_path);
-    TRY(chain.append(key,
-                     build_training_event({
-                         .action = "training.certificate.revoked",
-                         .target_type = "certificate",
-                         .target_id = certificate_id.to_string(),
-                         .category = quenmark::AuditCategory::Security,
-                         .occurred_at = revoked.revocation->revoked_at,
-                         .tenant_id = payload.tenant_id,
-                         .workspace_id = payload.workspace_id,
-                     })));
+    auto event = build_training_event({
+        .action = "training.certificate.revoked",
+        .target_type = "certificate",
+        .target_id = certificate_id.to_string(),
+        .category = quenmark::AuditCategory::Security,
+        .occurred_at = revoked.revocation->revoked_at,
+        .tenant_id = payload.tenant_id,
+        .workspace_id = payload.workspace_id,
+    });
     // Stored first, announced after: the line names a revocation the files hold.
     auto const& made = *revoked.revocation;
     Results results(context.format);
@@ -68,7 +67,8 @@ CommandResult<void> Revoke::run(CommandContext const& context)
                         .text("reason", made.reason);
                 });
     *stored = std::move(revoked);
-    TRY(commit_chain_and_store(chain, context.state_path, store));
+    TRY(commit_chain_and_store(
+        chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
     return print_after_commit(results);
 }
 

@@ -8,16 +8,22 @@
 #include "store/chain_file.h"
 #include "store/state.h"
 
+#include <functional>
 #include <string>
 
 namespace corvellactl {
 
-// Prepares the longer chain and the store's file form, then replaces the
-// chain file and the state file back to back, the chain first. Any failure
-// leaves both files as they were (see install_together()). Errors: those of
-// ChainAppender::prepare() and prepare_store(), and Io when a file cannot be
-// put in place.
-[[nodiscard]] CommandResult<void> commit_chain_and_store(ChainAppender& chain, std::string const& state_path,
-                                                         Store const& store);
+// Appends the command's events to the chain with `append` (calls of
+// ChainAppender::append or append_all), prepares the longer chain and the
+// store's file form, then replaces the chain file and the state file back
+// to back, the chain first. A big store's file form is written on a second
+// thread while the chain is read, extended and written; the errors are
+// those of doing it all in turn: the append's, then those of
+// ChainAppender::prepare(), then those of prepare_store(), and Io when a
+// file cannot be put in place. Any failure leaves both files as they were
+// (see install_together()).
+[[nodiscard]] CommandResult<void> commit_chain_and_store(ChainAppender& chain,
+                                                         std::function<CommandResult<void>()> const& append,
+                                                         std::string const& state_path, Store const& store);
 
 } // namespace corvellactl

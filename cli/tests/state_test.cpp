@@ -1,9 +1,12 @@
 #include "store/state.h"
 
+#include "store/commit.h"
+
 #include "scratch_files.h"
 #include "test_support.h"
 
 #include "corvella/ids/ids.h"
+#include "quenmark/integrity/audit_event.h"
 #include "quenmark/json/read.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +201,58 @@ TEST(Store, SavedInChunksEqualsTheWholeFileFormAndReadsBackAsTheWholeReadingDoes
             EXPECT_TRUE(*edited == *whole_reading) << what;
         else
             EXPECT_EQ(error_text(edited), corvellactl::CommandError::json(whole_reading.error()).text()) << what;
+    }
+}
+
+// A big store is written beside the chain while the chain is read and
+// extended; what is put in place, and the error said when a step fails, are
+// those of doing it all in turn: the chain's first, then the state's.
+TEST(Store, ABigStoreIsCommittedWithTheChainAsInTurn)
+{
+    corvellactl::Store store;
+    for (std::size_t index = 0; index < 5000; ++index)
+        store.assignments.push_back(assignment_with_fresh_id());
+    std::string written;
+    corvellactl::write_store(store, written);
+    std::array<std::uint8_t, quenmark::seed_size> seed {};
+    auto const key = quenmark::SigningKey::from_seed(seed);
+    auto const event = quenmark::build_audit_event(corvella::product_id(), {}, {}, "training.assignment.created",
+                                                   quenmark::AuditResult::Success, quenmark::AuditCategory::Policy,
+                                                   quenmark::Timestamp::from_unix_seconds(1'800'000'000));
+    constexpr char const* invalid_chain = "[{\"sequence\": 1}]";
+    struct Case {
+        char const* name;
+        bool chain_reads;
+        bool state_writes;
+    };
+    Case const cases[] = {
+        { "both written", true, true },
+        { "a chain that does not read", false, true },
+        { "a state file that cannot be written", true, false },
+        { "neither", false, false },
+    };
+    for (auto const& [name, chain_reads, state_writes] : cases) {
+        SCOPED_TRACE(name);
+        ScratchDirectory directory;
+        auto const audit = (directory / "audit.json").string();
+        auto const state = (directory / (state_writes ? "state.json" : "missing/state.json")).string();
+        if (!chain_reads)
+            test_support::write_file(audit, invalid_chain);
+        corvellactl::ChainAppender chain(audit);
+        auto const committed = corvellactl::commit_chain_and_store(
+            chain, [&] { return chain.append(key, event); }, state, store);
+        if (chain_reads && state_writes) {
+            ASSERT_TRUE(has_value(committed));
+            EXPECT_TRUE(test_support::read_file(state) == written);
+            auto const verified = corvellactl::verify_chain_file(audit, key.verifying_key());
+            ASSERT_TRUE(has_value(verified));
+            EXPECT_EQ(verified->entries, 1U);
+            continue;
+        }
+        auto const expected = !chain_reads ? error_text(corvellactl::ChainAppender(audit).append(key, event))
+                                           : error_text(corvellactl::prepare_store(state, store));
+        EXPECT_EQ(error_text(committed), expected);
+        EXPECT_EQ(test_support::entries(directory.path()), chain_reads ? Names {} : Names { "audit.json" });
     }
 }
 
