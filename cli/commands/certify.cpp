@@ -70,6 +70,13 @@ CommandResult<corvella::Certificate> new_certificate(CertificationSource const& 
                                            quenmark::days_to_seconds(validity_days)));
 }
 
+CommandResult<corvella::UnsignedCertificate>
+new_unsigned_certificate(CertificationSource const& source, std::int64_t validity_days, quenmark::Timestamp now)
+{
+    return TRY(corvella::certificate_to_sign(*source.record, *source.assessment, now,
+                                             quenmark::days_to_seconds(validity_days)));
+}
+
 quenmark::AuditEvent certificate_event(corvella::Certificate const& certificate)
 {
     auto const& payload = certificate.payload;

@@ -70,6 +70,9 @@ struct CertificationSource {
 [[nodiscard]] CommandResult<corvella::Certificate> new_certificate(CertificationSource const& source,
                                                                    quenmark::SigningKey const& key,
                                                                    std::int64_t validity_days, quenmark::Timestamp now);
+// The same certificate not yet signed, with the bytes its signature covers.
+[[nodiscard]] CommandResult<corvella::UnsignedCertificate>
+new_unsigned_certificate(CertificationSource const& source, std::int64_t validity_days, quenmark::Timestamp now);
 quenmark::AuditEvent certificate_event(corvella::Certificate const& certificate);
 void announce(Results& results, corvella::Certificate const& certificate);
 

@@ -87,6 +87,16 @@ quenmark::Expected<Certificate, TrainingError> issue_certificate(quenmark::Signi
                                                                  quenmark::Timestamp issued_at,
                                                                  std::int64_t validity_seconds)
 {
+    auto issued = TRY(certificate_to_sign(record, assessment, issued_at, validity_seconds));
+    issued.certificate.signature = key.sign(std::string_view(issued.signed_bytes));
+    return std::move(issued.certificate);
+}
+
+quenmark::Expected<UnsignedCertificate, TrainingError> certificate_to_sign(CompletionRecord const& record,
+                                                                          AssessmentDefinition const& assessment,
+                                                                          quenmark::Timestamp issued_at,
+                                                                          std::int64_t validity_seconds)
+{
     if (record.assessment_id != assessment.id || record.assessment_version != assessment.version)
         return quenmark::unexpected(TrainingError::completion_assessment_mismatch(assessment.id, assessment.version));
     if (validity_seconds < 1)
@@ -108,8 +118,7 @@ quenmark::Expected<Certificate, TrainingError> issue_certificate(quenmark::Signi
     auto bytes = signing_input(payload);
     if (!bytes)
         return quenmark::unexpected(TrainingError::contract(std::move(bytes).error()));
-    quenmark::Signature const signature = key.sign(std::string_view(*bytes));
-    return Certificate { std::move(payload), signature, std::nullopt };
+    return UnsignedCertificate { Certificate { std::move(payload), {}, std::nullopt }, std::move(*bytes) };
 }
 
 quenmark::Expected<void, TrainingError> check_certificate(Certificate const& certificate,

@@ -87,6 +87,17 @@ Holding holding_of(Certificate const& certificate);
 issue_certificate(quenmark::SigningKey const& key, CompletionRecord const& record, AssessmentDefinition const& assessment,
                   quenmark::Timestamp issued_at, std::int64_t validity_seconds);
 
+// The same certificate before it is signed, with the bytes its signature
+// covers: issue_certificate() is this, then the signature of `signed_bytes`,
+// so that many can be signed together.
+struct UnsignedCertificate {
+    Certificate certificate;
+    std::string signed_bytes;
+};
+[[nodiscard]] quenmark::Expected<UnsignedCertificate, TrainingError>
+certificate_to_sign(CompletionRecord const& record, AssessmentDefinition const& assessment,
+                    quenmark::Timestamp issued_at, std::int64_t validity_seconds);
+
 // A revocation made at `revoked_at` for the given reason, stored unchanged.
 // Refuses a blank reason (EmptyField "reason") and one that holds a control
 // character or a line or paragraph separator (ControlCharacter "reason"),

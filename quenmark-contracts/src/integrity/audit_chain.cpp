@@ -419,27 +419,9 @@ Expected<std::vector<SignedAuditEvent>, ContractError> link_events(ChainHead con
         entries[index].event = std::move(events[index]);
         last = ChainHead { entries[index].sequence, ContentHash::of_bytes(bytes[index]) };
     }
-    auto const sign = [&](std::size_t first, std::size_t count) {
-        for (std::size_t index = first; index < first + count; ++index)
-            entries[index].signature = key.sign(bytes[index]);
-    };
-    if (entries.size() <= parallel_threshold) {
-        sign(0, entries.size());
-        return entries;
-    }
-    ensure_sodium();
-    detail::WorkQueue<std::size_t> queue;
-    for (std::size_t first = 0; first < entries.size(); first += seal_block_size)
-        queue.push(first);
-    queue.close();
-    auto const sign_pieces = [&] {
-        while (auto const first = queue.pop())
-            sign(*first, std::min(seal_block_size, entries.size() - *first));
-    };
-    {
-        detail::WorkerThreads const workers(detail::extra_threads_for(blocks_for(entries.size())), sign_pieces);
-        sign_pieces();
-    }
+    auto const signatures = key.sign_all(bytes);
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        entries[index].signature = signatures[index];
     return entries;
 }
 

@@ -1,5 +1,7 @@
 #include "quenmark/integrity/signing.h"
 
+#include "parallel.h"
+
 #include "quenmark/text/encoding.h"
 #include "quenmark/text/text.h"
 
@@ -121,6 +123,39 @@ Signature SigningKey::sign(std::string_view message) const
 {
     auto const* bytes = reinterpret_cast<std::uint8_t const*>(message.data());
     return sign(std::span<std::uint8_t const>(bytes, message.size()));
+}
+
+std::vector<Signature> SigningKey::sign_all(std::span<std::string const> messages) const
+{
+    // Messages one thread signs per piece of work, and the fewest worth
+    // sharing with other threads: starting one costs more than a few dozen
+    // signatures.
+    constexpr std::size_t piece = 64;
+    std::vector<Signature> signatures(messages.size());
+    auto const sign_piece = [&](std::size_t first) {
+        for (std::size_t index = first; index < std::min(first + piece, messages.size()); ++index)
+            signatures[index] = sign(messages[index]);
+    };
+    std::size_t const pieces = (messages.size() + piece - 1) / piece;
+    if (pieces <= 2) {
+        for (std::size_t first = 0; first < messages.size(); first += piece)
+            sign_piece(first);
+        return signatures;
+    }
+    ensure_sodium();
+    detail::WorkQueue<std::size_t> queue;
+    for (std::size_t first = 0; first < messages.size(); first += piece)
+        queue.push(first);
+    queue.close();
+    auto const sign_pieces = [&] {
+        while (auto const first = queue.pop())
+            sign_piece(*first);
+    };
+    {
+        detail::WorkerThreads const workers(detail::extra_threads_for(pieces), sign_pieces);
+        sign_pieces();
+    }
+    return signatures;
 }
 
 // Verification --------------------------------------------------------------

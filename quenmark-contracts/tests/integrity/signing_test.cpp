@@ -83,6 +83,21 @@ TEST(Signing, Rfc8032Vectors)
     }
 }
 
+TEST(Signing, SigningManyAtOnceGivesEachMessagesOwnSignature)
+{
+    SigningKey const key = key_from(test_seed);
+    // Alone, in one or two pieces on the calling thread, and shared with others.
+    for (std::size_t const count : { 0U, 1U, 128U, 129U, 1000U }) {
+        std::vector<std::string> messages;
+        for (std::size_t index = 0; index < count; ++index)
+            messages.push_back("message " + std::to_string(index));
+        auto const signatures = key.sign_all(messages);
+        ASSERT_EQ(signatures.size(), count);
+        for (std::size_t index = 0; index < count; ++index)
+            EXPECT_EQ(signatures[index], key.sign(std::string_view(messages[index]))) << count << " " << index;
+    }
+}
+
 TEST(Signing, AlteredSignatureMessageOrKeyFails)
 {
     SigningKey const key = key_from(test_seed);

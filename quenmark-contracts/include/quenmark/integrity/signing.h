@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenmark {
 
@@ -92,6 +93,8 @@ public:
 
     Signature sign(std::span<std::uint8_t const> message) const;
     Signature sign(std::string_view message) const;
+    // The signature of each message, in order; many are signed on every core.
+    std::vector<Signature> sign_all(std::span<std::string const> messages) const;
 
 private:
     SigningKey() = default;
