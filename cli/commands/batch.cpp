@@ -137,11 +137,15 @@ CommandResult<Table> read_table(std::string const& file, std::span<std::string_v
 // What a batch gathers from its rows before anything is written.
 class Batch {
 public:
-    Batch(CommandContext const& context, std::string source)
+    // A batch that may store its rows reads the chain while they are taken.
+    Batch(CommandContext const& context, std::string source, bool dry_run)
         : m_context(context)
         , m_source(std::move(source))
         , m_results(context.format)
+        , m_chain(context.audit_path)
     {
+        if (!dry_run)
+            m_chain.read_ahead();
     }
 
     Results& results() { return m_results; }
@@ -188,9 +192,9 @@ public:
             return {};
         auto const loaded = key ? std::optional<quenmark::SigningKey>() : TRY(load_or_create_key(m_context.key_path));
         auto const& signing_key = key ? *key : *loaded;
-        ChainAppender chain(m_context.audit_path);
         TRY(commit_chain_and_store(
-            chain, [&] { return chain.append_all(signing_key, std::move(m_events)); }, m_context.state_path, store));
+            m_chain, [&] { return m_chain.append_all(signing_key, std::move(m_events)); }, m_context.state_path,
+            store));
         return print_after_commit(m_results);
     }
 
@@ -207,6 +211,7 @@ private:
     CommandContext const& m_context;
     std::string m_source;
     Results m_results;
+    ChainAppender m_chain;
     std::vector<quenmark::AuditEvent> m_events;
     std::string m_refusals;
     std::optional<CommandError> m_refusals_unprinted;
@@ -266,7 +271,7 @@ public:
 
         Records records(store);
         records.use_index();
-        Batch batch(context, table.source);
+        Batch batch(context, table.source, m_dry_run);
         // An empty cell mints an identifier, as the word new does.
         auto const identifier = [&table](CsvRow const& row, std::string_view column) {
             auto const text = table.cell(row, column).value_or("");
@@ -344,7 +349,7 @@ public:
 
         Records records(store);
         records.use_index();
-        Batch batch(context, table.source);
+        Batch batch(context, table.source, m_dry_run);
         table.for_each_row([&](CsvRow const& row) {
             batch.row(row.line, [&]() -> Events {
                 TRY(BatchAssign::check_width(table, row));
@@ -397,7 +402,7 @@ public:
 
         Records records(store);
         records.use_index();
-        Batch batch(context, table->source);
+        Batch batch(context, table->source, m_dry_run);
         // The certificates are signed together once every row is taken, on
         // every core; nothing a row checks or announces depends on the
         // signature.

@@ -114,9 +114,63 @@ CommandResult<std::unique_ptr<ChainAppender::Chain>> ChainAppender::read_chain(s
     return chain;
 }
 
+// A chain read ahead: the thread, and what it read once it is joined.
+struct ChainAppender::ReadAhead {
+    std::optional<CommandResult<std::unique_ptr<Chain>>> read;
+    std::thread thread;
+
+    ReadAhead() = default;
+    ReadAhead(ReadAhead const&) = delete;
+    ReadAhead& operator=(ReadAhead const&) = delete;
+    ~ReadAhead()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+namespace {
+
+// A chain file smaller than this is read when it is needed: ahead of time
+// it would save little.
+constexpr std::size_t smallest_chain_read_ahead = std::size_t { 1 } << 20U;
+
+} // namespace
+
 ChainAppender::ChainAppender(std::string path)
     : m_path(std::move(path))
 {
+}
+
+void ChainAppender::read_ahead()
+{
+    struct stat status {};
+    if (m_chain || m_ahead || ::stat(m_path.c_str(), &status) != 0
+        || static_cast<std::size_t>(status.st_size) < smallest_chain_read_ahead)
+        return;
+    auto ahead = std::make_unique<ReadAhead>();
+    try {
+        ahead->thread = std::thread([reading = ahead.get(), path = m_path] { reading->read.emplace(read_chain(path)); });
+    } catch (std::system_error const&) {
+        // Read when it is needed.
+        return;
+    }
+    m_ahead = std::move(ahead);
+}
+
+CommandResult<void> ChainAppender::have_chain()
+{
+    if (m_chain)
+        return {};
+    if (!m_ahead) {
+        m_chain = TRY(read_chain(m_path));
+        return {};
+    }
+    m_ahead->thread.join();
+    auto read = std::move(*m_ahead->read);
+    m_ahead.reset();
+    m_chain = TRY(std::move(read));
+    return {};
 }
 
 ChainAppender::ChainAppender(ChainAppender&&) noexcept = default;
@@ -132,8 +186,7 @@ CommandResult<void> ChainAppender::append(quenmark::SigningKey const& key, quenm
 
 CommandResult<void> ChainAppender::append_all(quenmark::SigningKey const& key, std::vector<quenmark::AuditEvent> events)
 {
-    if (!m_chain)
-        m_chain = TRY(read_chain(m_path));
+    TRY(have_chain());
     if (events.empty())
         return {};
     Chain& chain = *m_chain;
@@ -154,8 +207,7 @@ CommandResult<void> ChainAppender::append_all(quenmark::SigningKey const& key, s
 
 CommandResult<FileReplacement> ChainAppender::prepare()
 {
-    if (!m_chain)
-        m_chain = TRY(read_chain(m_path));
+    TRY(have_chain());
     auto file = TRY(FileReplacement::begin(m_path));
     if (m_chain->verbatim > 0) {
         // Written from the file as read: a mapped file that another program

@@ -50,12 +50,21 @@ public:
     [[nodiscard]] CommandResult<FileReplacement> prepare();
     // prepare(), then the replacement of the file.
     [[nodiscard]] CommandResult<void> save();
+    // Starts reading a big chain file on a thread of its own while the
+    // command does other work; the first append or prepare() takes what it
+    // read, with the errors a reading then would give. A small file, or one
+    // whose metadata cannot be read, is read when it is needed, as without.
+    void read_ahead();
 
 private:
     struct Chain;
+    struct ReadAhead;
     [[nodiscard]] static CommandResult<std::unique_ptr<Chain>> read_chain(std::string const& path);
+    // Reads the chain unless it is read, or takes what was read ahead.
+    [[nodiscard]] CommandResult<void> have_chain();
     std::string m_path;
     std::unique_ptr<Chain> m_chain;
+    std::unique_ptr<ReadAhead> m_ahead;
 };
 
 // What is known of a chain file that verified: its number of entries, and

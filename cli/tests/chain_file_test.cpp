@@ -257,6 +257,41 @@ TEST(ChainAppender, AChainCutWhileHeldIsRefusedAsChangedWhileRead)
     EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
 }
 
+// A big chain read ahead gives what reading it at the first append gives:
+// the same file after the appends, or the same error, and the file kept.
+TEST(ChainAppender, AChainReadAheadIsTheChainReadWhenNeeded)
+{
+    std::vector<quenmark::AuditEvent> events(1'500, first_event());
+    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
+    ASSERT_TRUE(has_value(linked));
+    std::string whole;
+    test_support::write_chain(*linked, whole);
+    ASSERT_GT(whole.size(), std::size_t { 1 } << 20U);
+    std::string broken = whole;
+    broken.insert(broken.rfind("\"sequence\": ") + 13, "-");
+    for (std::string const* content : { &whole, &broken }) {
+        std::vector<std::string> outcomes;
+        for (bool const ahead : { false, true }) {
+            SCOPED_TRACE(ahead ? "read ahead" : "read when needed");
+            ScratchDirectory directory;
+            auto const path = directory / "audit.json";
+            test_support::write_file(path, *content);
+            corvellactl::ChainAppender appender(path.string());
+            if (ahead)
+                appender.read_ahead();
+            auto const appended = appender.append(fixed_key(), second_event());
+            if (appended)
+                EXPECT_TRUE(has_value(appender.save()));
+            else
+                EXPECT_EQ(test_support::read_file(path), *content);
+            outcomes.push_back(appended ? test_support::read_file(path) : error_text(appended));
+            EXPECT_EQ(test_support::entries(directory.path()), Names { "audit.json" });
+        }
+        EXPECT_EQ(outcomes[0], outcomes[1]);
+        EXPECT_EQ(outcomes[0].rfind("json error: ", 0) == 0, content == &broken) << outcomes[0].substr(0, 200);
+    }
+}
+
 TEST(ChainAppender, InvalidChainFailsEveryAppendAndIsKept)
 {
     ScratchDirectory directory;

@@ -4,6 +4,8 @@
 // one thread fills while others take from it, and a set of worker threads
 // joined when it goes out of scope. Internal to the platform library.
 
+#include "quenmark/integrity/cores.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -19,14 +21,15 @@
 namespace quenmark::detail {
 
 // Threads worth using besides the caller for `pieces` independent pieces of
-// work: one per further core, never more than there are pieces beyond the
-// caller's first.
+// work: one per further core that no busy thread of the program holds
+// (BusyThread), never more than there are pieces beyond the caller's first.
 inline std::size_t extra_threads_for(std::size_t pieces)
 {
     std::size_t const cores = std::max(1U, std::thread::hardware_concurrency());
+    std::size_t const free_cores = cores - std::min(cores - 1, busy_threads());
     if (pieces <= 1)
         return 0;
-    return std::min(cores - 1, pieces - 1);
+    return std::min(free_cores - 1, pieces - 1);
 }
 
 // A first-in, first-out queue shared by one producer and any number of

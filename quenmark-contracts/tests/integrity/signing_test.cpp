@@ -1,5 +1,7 @@
 #include "quenmark/integrity/signing.h"
 
+#include "quenmark/integrity/cores.h"
+
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -86,16 +89,26 @@ TEST(Signing, Rfc8032Vectors)
 TEST(Signing, SigningManyAtOnceGivesEachMessagesOwnSignature)
 {
     SigningKey const key = key_from(test_seed);
-    // Alone, in one or two pieces on the calling thread, and shared with others.
-    for (std::size_t const count : { 0U, 1U, 128U, 129U, 1000U }) {
-        std::vector<std::string> messages;
-        for (std::size_t index = 0; index < count; ++index)
-            messages.push_back("message " + std::to_string(index));
-        auto const signatures = key.sign_all(messages);
-        ASSERT_EQ(signatures.size(), count);
-        for (std::size_t index = 0; index < count; ++index)
-            EXPECT_EQ(signatures[index], key.sign(std::string_view(messages[index]))) << count << " " << index;
+    // With every core, with one left to a busy thread, and with more threads
+    // busy than there are cores: the caller then signs alone.
+    for (std::size_t const busy : { 0U, 1U, 64U }) {
+        std::vector<std::unique_ptr<quenmark::BusyThread>> held;
+        for (std::size_t index = 0; index < busy; ++index)
+            held.push_back(std::make_unique<quenmark::BusyThread>());
+        ASSERT_EQ(quenmark::busy_threads(), busy);
+        // Alone, in one or two pieces on the calling thread, and shared with others.
+        for (std::size_t const count : { 0U, 1U, 128U, 129U, 1000U }) {
+            std::vector<std::string> messages;
+            for (std::size_t index = 0; index < count; ++index)
+                messages.push_back("message " + std::to_string(index));
+            auto const signatures = key.sign_all(messages);
+            ASSERT_EQ(signatures.size(), count);
+            for (std::size_t index = 0; index < count; ++index)
+                EXPECT_EQ(signatures[index], key.sign(std::string_view(messages[index])))
+                    << busy << " " << count << " " << index;
+        }
     }
+    EXPECT_EQ(quenmark::busy_threads(), 0U);
 }
 
 TEST(Signing, AlteredSignatureMessageOrKeyFails)
