@@ -235,16 +235,25 @@ TEST(ChainAppender, SavingWithoutAppendsWritesTheChainAsItWasRead)
     }
 }
 
+// A chain of 1,500 entries as the tool writes it: over 1 MiB, so it is
+// mapped and may be read ahead.
+std::string big_chain()
+{
+    std::vector<quenmark::AuditEvent> events(1'500, first_event());
+    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
+    EXPECT_TRUE(has_value(linked));
+    std::string whole;
+    if (linked)
+        test_support::write_chain(*linked, whole);
+    return whole;
+}
+
 // A big chain is mapped, and its bytes are written again from the mapping:
 // cut by another program meanwhile, it is refused as a reading refuses it,
 // and nothing is put in its place.
 TEST(ChainAppender, AChainCutWhileHeldIsRefusedAsChangedWhileRead)
 {
-    std::vector<quenmark::AuditEvent> events(1'500, first_event());
-    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
-    ASSERT_TRUE(has_value(linked));
-    std::string whole;
-    test_support::write_chain(*linked, whole);
+    std::string const whole = big_chain();
     ASSERT_GT(whole.size(), std::size_t { 1 } << 20U);
     ScratchDirectory directory;
     auto const path = directory / "audit.json";
@@ -261,14 +270,10 @@ TEST(ChainAppender, AChainCutWhileHeldIsRefusedAsChangedWhileRead)
 // the same file after the appends, or the same error, and the file kept.
 TEST(ChainAppender, AChainReadAheadIsTheChainReadWhenNeeded)
 {
-    std::vector<quenmark::AuditEvent> events(1'500, first_event());
-    auto const linked = quenmark::link_events(*quenmark::derive_head({}), fixed_key(), std::move(events));
-    ASSERT_TRUE(has_value(linked));
-    std::string whole;
-    test_support::write_chain(*linked, whole);
+    std::string const whole = big_chain();
     ASSERT_GT(whole.size(), std::size_t { 1 } << 20U);
-    std::string broken = whole;
-    broken.insert(broken.rfind("\"sequence\": ") + 13, "-");
+    // The last entry's sequence number made negative.
+    std::string const broken = std::string(whole).insert(whole.rfind("\"sequence\": ") + 12, "-");
     for (std::string const* content : { &whole, &broken }) {
         std::vector<std::string> outcomes;
         for (bool const ahead : { false, true }) {
