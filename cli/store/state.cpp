@@ -402,6 +402,53 @@ std::string list_opening(std::size_t index)
 
 // Reads a list's records from the stream, each run of them as a list of its
 // own at the depth of the list.
+// The records of a list are much alike: after a run that added `added`
+// items (or bytes of text) from its `run.size` bytes, room for as many more
+// as the rest of the region would hold if it were like the run, but never
+// more than the region's bytes. Growing step by step would copy them a few
+// times and touch twice the memory.
+std::size_t more_like_run(std::size_t added, RecordRun const& run, std::size_t item_size)
+{
+    if (added == 0)
+        return 0;
+    std::size_t const bytes_per_item = std::max<std::size_t>(run.size / added, 1);
+    return std::min(run.unread / bytes_per_item, run.unread / item_size);
+}
+
+template<typename Item>
+void reserve_like_run(std::vector<Item>& items, std::size_t before, RecordRun const& run)
+{
+    items.reserve(items.size() + more_like_run(items.size() - before, run, sizeof(Item)));
+}
+
+// What a list's reading leaves beside it, as the first run left it.
+struct BesideSizes {
+    std::size_t holdings { 0 };
+    std::size_t titles { 0 };
+    std::size_t title_text { 0 };
+    std::size_t answer_keys { 0 };
+    std::size_t completion_links { 0 };
+};
+
+BesideSizes beside_sizes(ListReading const& reading)
+{
+    return { .holdings = reading.holdings->size(),
+             .titles = reading.titles->size(),
+             .title_text = reading.titles->text_size(),
+             .answer_keys = reading.answer_keys->size(),
+             .completion_links = reading.completion_links->size() };
+}
+
+void reserve_beside(ListReading const& reading, BesideSizes const& before, RecordRun const& run)
+{
+    reserve_like_run(*reading.holdings, before.holdings, run);
+    reserve_like_run(*reading.answer_keys, before.answer_keys, run);
+    reserve_like_run(*reading.completion_links, before.completion_links, run);
+    auto& titles = *reading.titles;
+    titles.reserve(titles.size() + more_like_run(titles.size() - before.titles, run, sizeof(corvella::AssessmentId)),
+                   titles.text_size() + more_like_run(titles.text_size() - before.title_text, run, 1));
+}
+
 template<typename Record>
 bool stream_list(Stream& stream, std::vector<Record>& records, ListReading const& reading, bool starts_inside,
                  bool ends_inside)
@@ -411,15 +458,13 @@ bool stream_list(Stream& stream, std::vector<Record>& records, ListReading const
         if (reading.count != nullptr)
             reading.count->base = run.offset;
         std::size_t const before = records.size();
+        BesideSizes const beside_before = beside_sizes(reading);
         auto const read = quenmark::json::read_padded_document(
             run.text, run.size, [&](quenmark::json::ValueReader& list) { return read_list(list, records, reading); },
             /*depth=*/1);
-        // The records of a list are much alike: room for as many more as the
-        // rest of the region would hold if they were like these, but never
-        // more than the region's bytes.
-        if (read && first_run && records.size() > before) {
-            std::size_t const per_record = std::max<std::size_t>(run.size / (records.size() - before), 1);
-            records.reserve(records.size() + std::min(run.unread / per_record, run.unread / sizeof(Record)));
+        if (read && first_run) {
+            reserve_like_run(records, before, run);
+            reserve_beside(reading, beside_before, run);
         }
         first_run = false;
         return read.has_value();
@@ -620,6 +665,12 @@ quenmark::Expected<Store, std::string> parse_store_counting(char const* data, st
 }
 
 } // namespace
+
+void AssessmentTitles::reserve(std::size_t entries, std::size_t text_bytes)
+{
+    m_entries.reserve(entries);
+    m_text.reserve(text_bytes);
+}
 
 void AssessmentTitles::add(corvella::AssessmentId const& id, std::string_view title)
 {

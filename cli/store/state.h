@@ -55,8 +55,11 @@ public:
     void add(corvella::AssessmentId const& id, std::string_view title);
     // Those of `more` after these.
     void append(AssessmentTitles&& more);
+    // Room for this many titles and bytes of their text in all.
+    void reserve(std::size_t entries, std::size_t text_bytes);
 
     [[nodiscard]] std::size_t size() const { return m_entries.size(); }
+    [[nodiscard]] std::size_t text_size() const { return m_text.size(); }
     [[nodiscard]] corvella::AssessmentId const& id(std::size_t index) const { return m_entries[index].id; }
     [[nodiscard]] std::string_view title(std::size_t index) const;
 
