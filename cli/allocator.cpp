@@ -2,17 +2,19 @@
 // this symbol once, before the first allocation. A command on a large data set
 // holds hundreds of megabytes of records, file text and parser indexes.
 //
-// Transparent huge pages are requested for the records: with the data files
-// mapped rather than copied, faulting in fresh pages one by one had become
-// the largest cost of loading. Measured on the 418 MB state file of the
-// scale benchmark, `report readiness` took 1.5 to 1.85 s with jemalloc's
-// defaults and 0.8 to 1.2 s with huge pages (BENCHMARKS.md). Earlier, when
-// the file was still copied, huge pages made loading bimodal whenever the
-// kernel compacted memory during the faults; the benchmark keeps `verify`
-// under the earlier options beside it to show that it no longer is.
+// jemalloc's own defaults: no transparent huge pages are asked for. They were
+// asked for while the data files were mapped and fresh pages were the largest
+// cost of loading, and stopped paying once the files were streamed through a
+// reused buffer. A huge page comes from a free 2 MiB block, which is the kind
+// a virtual machine's balloon hands back to its host, so on such machines
+// nearly every one is faulted in again by the host, where small pages are
+// often ones a process freed moments before. Side by side on the 100k set of
+// the scale benchmark (BENCHMARKS.md), `assign` took 0.87 s with small pages
+// and 1.67 s with huge ones, `batch attempt` 1.06 against 1.85 s, `doctor`
+// 2.40 against 3.05 s, and no command was faster with huge pages.
 // Sanitizer builds link their own allocator, which never reads the symbol.
 
 extern "C" {
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables): jemalloc's interface
-char const* malloc_conf = "thp:always,metadata_thp:disabled";
+char const* malloc_conf = "thp:default,metadata_thp:disabled";
 }
