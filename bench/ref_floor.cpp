@@ -12,20 +12,21 @@
 // maps each with zeroed padding after it, as the tool does, and parses it
 // into a DOM document, which validates every byte without building anything
 // of the tool's; "write" reads each file through one reused buffer of 1 MiB
-// and writes each piece to a temporary file in OUT_DIR, flushes it and
-// renames it over a file of the same name, as the tool replaces its files.
-// Pieces of 1 MiB, as the tool writes: for a bigger write the kernel takes
-// whole 2 MiB blocks for the cache, which cost more where the host of a
-// virtual machine takes back free memory. Not from a mapping: a write from
+// and writes it to a temporary file in OUT_DIR, flushes it and renames it
+// over a file of the same name, as the tool replaces its files. It writes in
+// pieces of 256 KiB, as the tool does: for a bigger write the kernel takes
+// bigger blocks of memory for the cache, which cost more where the host of
+// a virtual machine takes back free memory. Not from a mapping: a write from
 // pages not yet mapped stops at each, and the kernel zeroes the rest of the
-// cache block it took before it goes on (most of the time in a profile). Linked with the tool's allocator and its options,
-// so that both sides pay the same for fresh memory. Prints "seconds
-// <elapsed>" for the whole work.
+// cache block it took before it goes on (most of the time in a profile).
+// Linked with the tool's allocator and its options, so that both sides pay
+// the same for fresh memory. Prints "seconds <elapsed>" for the whole work.
 
 #include "bench_support.h"
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -68,11 +69,12 @@ bool replace_with_copy(std::string const& source, std::string const& path)
         return false;
     }
     std::vector<char> buffer(std::size_t { 1 } << 20U);
+    constexpr std::size_t piece_size = std::size_t { 256 } << 10U;
     bool ok = true;
     ssize_t count = 0;
     while (ok && (count = ::read(input, buffer.data(), buffer.size())) > 0) {
         for (std::string_view bytes(buffer.data(), static_cast<std::size_t>(count)); ok && !bytes.empty();) {
-            ssize_t const written = ::write(descriptor, bytes.data(), bytes.size());
+            ssize_t const written = ::write(descriptor, bytes.data(), std::min(bytes.size(), piece_size));
             ok = written > 0;
             if (ok)
                 bytes.remove_prefix(static_cast<std::size_t>(written));

@@ -286,16 +286,18 @@ FileReplacement::FileReplacement(std::string target, TemporaryFile temporary)
 
 CommandResult<void> FileReplacement::write(std::string_view bytes)
 {
-    // Large content goes out in pieces of 1 MiB. For a write of 2 MiB or
-    // more the kernel takes whole 2 MiB blocks for the file's cache, and on
-    // a virtual machine whose host takes back free memory those are the
-    // blocks it has taken, each faulted in again: `assign` on the scale
-    // benchmark's 100k set took 1.26 s with pieces of 8 MiB and 0.85 s with
-    // pieces of 1 MiB (BENCHMARKS.md). The disk is asked to start on each
-    // stretch written so far: it then works while the rest is produced, and
-    // the flush in finish() has little left to wait for. The request is
-    // only advice; finish() reports any failure to reach the disk.
-    constexpr std::size_t piece_size = std::size_t { 1 } << 20U;
+    // Large content goes out in pieces of 256 KiB. For a bigger write the
+    // kernel takes bigger blocks of memory for the file's cache (up to 2 MiB
+    // for a write of that size at an offset aligned to it), and on a virtual
+    // machine whose host takes back free memory those are the blocks it has
+    // taken, each faulted in again: there, after another program had freed
+    // 3 GB, copying both files of the scale benchmark's 100k set took 1.2 to
+    // 1.6 s in aligned pieces of 1 MiB and 0.47 to 0.50 s in pieces of
+    // 256 KiB (BENCHMARKS.md). The disk is asked to start on each stretch
+    // written so far: it then works while the rest is produced, and the
+    // flush in finish() has little left to wait for. The request is only
+    // advice; finish() reports any failure to reach the disk.
+    constexpr std::size_t piece_size = std::size_t { 256 } << 10U;
     constexpr std::size_t write_back_stretch = std::size_t { 8 } << 20U;
     while (!bytes.empty()) {
         std::string_view const piece = bytes.substr(0, piece_size);
