@@ -69,7 +69,7 @@ public:
         announce(results, assignment);
         store.assignments.push_back(std::move(assignment));
         TRY(commit_chain_and_store(
-            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
+            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, std::move(store)));
         return print_after_commit(results);
     }
 

@@ -50,7 +50,7 @@ public:
                 TRY(chain.append(key, std::move(event)));
             return {};
         };
-        TRY(commit_chain_and_store(chain, append, context.state_path, store));
+        TRY(commit_chain_and_store(chain, append, context.state_path, std::move(store)));
         return print_after_commit(results);
     }
 

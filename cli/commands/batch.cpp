@@ -172,7 +172,7 @@ public:
     // Refuses the batch when a row was refused; otherwise, unless it is a dry
     // run, appends every event with the key, stores the chain and the state
     // at once, and prints the results.
-    CommandResult<void> finish(Store const& store, bool dry_run, std::optional<quenmark::SigningKey> const& key)
+    CommandResult<void> finish(Store&& store, bool dry_run, std::optional<quenmark::SigningKey> const& key)
     {
         if (m_refused > 0) {
             flush_refusals();
@@ -194,7 +194,7 @@ public:
         auto const& signing_key = key ? *key : *loaded;
         TRY(commit_chain_and_store(
             m_chain, [&] { return m_chain.append_all(signing_key, std::move(m_events)); }, m_context.state_path,
-            store));
+            std::move(store)));
         return print_after_commit(m_results);
     }
 
@@ -308,7 +308,7 @@ public:
                 return events;
             });
         });
-        return batch.finish(store, m_dry_run, std::nullopt);
+        return batch.finish(std::move(store), m_dry_run, std::nullopt);
     }
 
     // A row with another number of fields than the header.
@@ -361,7 +361,7 @@ public:
                 return events;
             });
         });
-        return batch.finish(store, m_dry_run, std::nullopt);
+        return batch.finish(std::move(store), m_dry_run, std::nullopt);
     }
 
 private:
@@ -426,7 +426,7 @@ public:
             for (std::size_t index = 0; index < issued.size(); ++index)
                 store.certificates[issued[index]].signature = signatures[index];
         }
-        return batch.finish(store, m_dry_run, key);
+        return batch.finish(std::move(store), m_dry_run, key);
     }
 
 private:

@@ -44,7 +44,7 @@ public:
         announce(results, certificate);
         records.add(std::move(certificate));
         TRY(commit_chain_and_store(
-            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
+            chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, std::move(store)));
         return print_after_commit(results);
     }
 

